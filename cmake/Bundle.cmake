@@ -1,0 +1,1 @@
+# Helpers that assemble the application bundles.

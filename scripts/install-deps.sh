@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the benchmarks need.
+# Idempotent: when every package is already present it prints nothing and exits 0.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
+  libplist-dev libelf-dev libpam0g-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  nlohmann-json3-dev libspdlog-dev
+  clang libclang-rt-14-dev
+  policykit-1
+  # The test sandbox needs unshare and mount (util-linux, mount) and overlay mounts.
+  util-linux mount
+  # Offscreen Qt needs fonts to render readable screenshots.
+  fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  sudo="sudo"
+fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
