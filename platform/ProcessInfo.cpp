@@ -1,0 +1,60 @@
+#include "platform/ProcessInfo.h"
+
+#include <fstream>
+#include <mutex>
+
+namespace platform {
+
+namespace {
+std::mutex g_overrideMutex;
+std::optional<OperatingSystemVersion> g_override;
+} // namespace
+
+OperatingSystemVersion ProcessInfo::operatingSystemVersion() {
+    {
+        std::lock_guard lock(g_overrideMutex);
+        if (g_override)
+            return *g_override;
+    }
+    return readOsRelease("/etc/os-release");
+}
+
+OperatingSystemVersion ProcessInfo::readOsRelease(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("VERSION_ID=", 0) == 0)
+            return parseVersion(std::string_view(line).substr(11));
+    }
+    return {};
+}
+
+OperatingSystemVersion ProcessInfo::parseVersion(std::string_view text) {
+    if (!text.empty() && (text.front() == '"' || text.front() == '\''))
+        text.remove_prefix(1);
+    int parts[3] = {0, 0, 0};
+    for (int& part : parts) {
+        size_t digits = 0;
+        long value = 0;
+        while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
+            if (value < 1000000)
+                value = value * 10 + (text[digits] - '0');
+            ++digits;
+        }
+        if (digits == 0)
+            break;
+        part = static_cast<int>(value);
+        text.remove_prefix(digits);
+        if (text.empty() || text.front() != '.')
+            break;
+        text.remove_prefix(1);
+    }
+    return {parts[0], parts[1], parts[2]};
+}
+
+void ProcessInfo::overrideOperatingSystemVersion(std::optional<OperatingSystemVersion> version) {
+    std::lock_guard lock(g_overrideMutex);
+    g_override = version;
+}
+
+} // namespace platform
