@@ -1,1 +1,49 @@
-# Helpers that assemble the application bundles.
+# Assembly of the application bundles:
+#
+#   <name>.app/Contents/Info.plist                       generated on every build
+#   <name>.app/Contents/MacOS/<executable>
+#   <name>.app/Contents/Resources/translations/*.qm
+#   <name>.app/Contents/Library/LaunchServices/com.quorvantis.remote.RInstallerAgent
+#   <name>.app/Contents/InstallerPackage/                 the package the agent installs
+
+set(QVT_BUNDLE_CMAKE_DIR ${CMAKE_CURRENT_LIST_DIR})
+
+# qvt_add_bundle(<bundle folder name> EXECUTABLE <target> TEMPLATE <Info.plist.in>
+#                [QM_FILES <files...>] [PACKAGE_DIR <folder>])
+function(qvt_add_bundle bundle_name)
+  cmake_parse_arguments(arg "" "EXECUTABLE;TEMPLATE;PACKAGE_DIR" "QM_FILES" ${ARGN})
+  string(REGEX REPLACE "\\.app$" "" short_name "${bundle_name}")
+  set(contents ${CMAKE_BINARY_DIR}/${bundle_name}/Contents)
+  set(commands
+    COMMAND ${CMAKE_COMMAND} -E make_directory
+            ${contents}/MacOS ${contents}/Resources/translations
+            ${contents}/Library/LaunchServices ${contents}/InstallerPackage
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${arg_EXECUTABLE}> ${contents}/MacOS/
+    COMMAND ${CMAKE_COMMAND}
+            -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
+            -DTEMPLATE=${arg_TEMPLATE}
+            -DOUTPUT=${contents}/Info.plist
+            -DBUNDLE_EXECUTABLE=$<TARGET_FILE_NAME:${arg_EXECUTABLE}>
+            -DBUNDLE_NAME=${short_name}
+            -DBUNDLE_SHORT_VERSION=${PROJECT_VERSION}
+            -P ${QVT_BUNDLE_CMAKE_DIR}/GenerateInfoPlist.cmake)
+  set(depends ${arg_EXECUTABLE})
+  if(arg_QM_FILES)
+    list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy_if_different ${arg_QM_FILES}
+                                 ${contents}/Resources/translations/)
+    list(APPEND depends ${arg_EXECUTABLE}_lrelease)
+  endif()
+  if(TARGET RInstallerAgent)
+    list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:RInstallerAgent>
+                                 ${contents}/Library/LaunchServices/com.quorvantis.remote.RInstallerAgent)
+    list(APPEND depends RInstallerAgent)
+  endif()
+  if(arg_PACKAGE_DIR AND EXISTS ${arg_PACKAGE_DIR})
+    list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy_directory ${arg_PACKAGE_DIR} ${contents}/InstallerPackage)
+  endif()
+  string(MAKE_C_IDENTIFIER "bundle_${short_name}" target_name)
+  add_custom_target(${target_name} ALL ${commands}
+    DEPENDS ${depends}
+    COMMENT "Assembling ${bundle_name}"
+    VERBATIM)
+endfunction()

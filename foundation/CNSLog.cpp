@@ -7,8 +7,8 @@
 #include <ctime>
 #include <execinfo.h>
 #include <fcntl.h>
-#include <syslog.h>
 #include <sys/syscall.h>
+#include <syslog.h>
 #include <unistd.h>
 
 namespace {
@@ -73,7 +73,9 @@ void consoleLog(const char* text) {
 
 // Step 1 of the routing: the attached log file. The log file attachment is not
 // part of this build yet, so no file is ever attached and this step takes nothing.
-bool routeToLogFile(const char*) { return false; }
+bool routeToLogFile(const char*) {
+    return false;
+}
 
 void route(const char* text) {
     if (routeToLogFile(text))
@@ -122,7 +124,9 @@ void CNSInitLog(int flags, int selector, const char* logName, const char* logDir
     }
 }
 
-bool CNSDbgLogEnabled() { return g_debugLogEnabled; }
+bool CNSDbgLogEnabled() {
+    return g_debugLogEnabled;
+}
 
 void CLogV(const char* format, va_list args) {
     char buffer[kMessageBufferSize];
@@ -213,7 +217,9 @@ OCTextSink& OCTextSink::operator=(OCTextSink&& other) noexcept {
     return *this;
 }
 
-OCTextSink::~OCTextSink() { std::free(m_data); }
+OCTextSink::~OCTextSink() {
+    std::free(m_data);
+}
 
 void OCTextSink::reserve(size_t capacity) {
     if (capacity <= m_capacity)
@@ -334,7 +340,9 @@ void OCArg::describe(OCTextSink& sink) const {
 
 namespace {
 
-bool isFlag(char c) { return c == '-' || c == '+' || c == ' ' || c == '#' || c == '0' || c == '\''; }
+bool isFlag(char c) {
+    return c == '-' || c == '+' || c == ' ' || c == '#' || c == '0' || c == '\'';
+}
 
 // Pads \p text to \p width (left-aligned with '-') and appends it.
 void appendPadded(OCTextSink& out, const char* text, size_t size, int width, bool leftAlign) {

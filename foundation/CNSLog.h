@@ -16,6 +16,7 @@
 // values are written once by CNSInitLog before other threads exist.
 #pragma once
 
+#include <concepts>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
@@ -125,7 +126,8 @@ public:
                                  { v.size() } -> std::convertible_to<size_t>;
                              }) {
             setText(value.data(), value.size());
-        } else if constexpr (std::is_pointer_v<U> && requires(OCTextSink& s, const U& p) { OCDescribe(s, *p); }) {
+        } else if constexpr (std::is_pointer_v<U> &&
+                             requires(OCTextSink & s, const U& p) { OCDescribe(s, *p); }) {
             if (value) {
                 m_kind = Kind::Object;
                 m_object = value;

@@ -19,7 +19,8 @@ std::string parentOf(const std::string& path) {
 }
 
 bool endsWith(const std::string& text, const std::string& suffix) {
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 std::optional<Bundle>& mainStorage() {
@@ -44,7 +45,9 @@ Bundle& Bundle::main() {
     return *bundle;
 }
 
-void Bundle::setMain(Bundle bundle) { mainStorage() = std::move(bundle); }
+void Bundle::setMain(Bundle bundle) {
+    mainStorage() = std::move(bundle);
+}
 
 std::optional<std::string> Bundle::infoValue(const std::string& key) const {
     auto info = PropertyList::fromFile(infoPlistPath());

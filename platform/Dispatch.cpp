@@ -24,7 +24,9 @@ void dispatchMain(Task task) {
         MainLoop::shared().post(std::move(task));
 }
 
-void setMainPoster(MainPoster* poster) { g_poster.store(poster); }
+void setMainPoster(MainPoster* poster) {
+    g_poster.store(poster);
+}
 
 MainLoop& MainLoop::shared() {
     static MainLoop loop;

@@ -1,5 +1,6 @@
 #include "platform/ProcessInfo.h"
 
+#include <algorithm>
 #include <fstream>
 #include <mutex>
 
@@ -37,8 +38,8 @@ OperatingSystemVersion ProcessInfo::parseVersion(std::string_view text) {
         size_t digits = 0;
         long value = 0;
         while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
-            if (value < 1000000)
-                value = value * 10 + (text[digits] - '0');
+            // Absurdly long components saturate instead of overflowing.
+            value = std::min(value * 10 + (text[digits] - '0'), 1000000L);
             ++digits;
         }
         if (digits == 0)

@@ -1,0 +1,34 @@
+#include "platform/ProcessInfo.h"
+
+#include "PlatformTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using platform::OperatingSystemVersion;
+using platform::ProcessInfo;
+
+TEST(ProcessInfoVersion, ParsesVersionIdComponentWise) {
+    const std::pair<const char*, OperatingSystemVersion> cases[] = {
+        {"\"12\"", {12, 0, 0}},  {"10.9", {10, 9, 0}},   {"10.12.1", {10, 12, 1}},
+        {"'22.04'", {22, 4, 0}}, {"", {0, 0, 0}},        {"abc", {0, 0, 0}},
+        {"3.x.1", {3, 0, 0}},    {"1.2.3.4", {1, 2, 3}}, {"99999999999", {1000000, 0, 0}}};
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(ProcessInfo::parseVersion(text), expected) << text;
+}
+
+TEST(ProcessInfoVersion, ReadsOsReleaseAndFallsBackToZero) {
+    TemporaryFolder folder;
+    const std::string file = folder.write("os-release", "NAME=\"Debian\"\nVERSION_ID=\"10.9\"\nID=debian\n");
+    EXPECT_EQ(ProcessInfo::readOsRelease(file), (OperatingSystemVersion{10, 9, 0}));
+    EXPECT_EQ(ProcessInfo::readOsRelease(folder.path() + "/missing"), (OperatingSystemVersion{0, 0, 0}));
+    const std::string noVersion = folder.write("rolling", "NAME=Arch\n");
+    EXPECT_EQ(ProcessInfo::readOsRelease(noVersion), (OperatingSystemVersion{0, 0, 0}));
+}
+
+TEST(ProcessInfoVersion, OverrideReplacesTheSystemsVersionUntilCleared) {
+    const OperatingSystemVersion system = ProcessInfo::operatingSystemVersion();
+    ProcessInfo::overrideOperatingSystemVersion(OperatingSystemVersion{10, 9, 5});
+    EXPECT_EQ(ProcessInfo::operatingSystemVersion(), (OperatingSystemVersion{10, 9, 5}));
+    ProcessInfo::overrideOperatingSystemVersion(std::nullopt);
+    EXPECT_EQ(ProcessInfo::operatingSystemVersion(), system);
+}
