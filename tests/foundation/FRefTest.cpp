@@ -1,0 +1,320 @@
+#include "FType.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+using namespace FSpace;
+
+namespace {
+
+struct Counted {
+    explicit Counted(std::atomic<int>* destroyed) : m_destroyed(destroyed) {}
+    Counted(Counted const&) = delete;
+    Counted& operator=(Counted const&) = delete;
+    virtual ~Counted() { m_destroyed->fetch_add(1); }
+
+    int value = 42;
+
+private:
+    std::atomic<int>* m_destroyed;
+};
+
+struct DerivedCounted : Counted {
+    using Counted::Counted;
+};
+
+struct Node : FObject {
+    explicit Node(int* destroyed) : m_destroyed(destroyed) {}
+    ~Node() override { ++*m_destroyed; }
+
+private:
+    int* m_destroyed;
+};
+
+} // namespace
+
+TEST(FRefTest, RawAssignmentTakesOwnershipWithACountOfOne) {
+    std::atomic<int> destroyed{0};
+    {
+        FRef<Counted> ref;
+        EXPECT_TRUE(ref.isNull());
+        EXPECT_EQ(ref.refCount(), 0);
+        auto* object = new Counted(&destroyed);
+        ref = object;
+        EXPECT_EQ(ref.refCount(), 1);
+        ref = object; // the held object again: nothing happens
+        EXPECT_EQ(ref.refCount(), 1);
+        EXPECT_EQ(ref->value, 42);
+        EXPECT_EQ((*ref).value, 42);
+        ref = static_cast<Counted*>(nullptr);
+        EXPECT_EQ(destroyed.load(), 1);
+        EXPECT_EQ(ref.refCount(), 0);
+    }
+    EXPECT_EQ(destroyed.load(), 1);
+}
+
+TEST(FRefTest, SelfAssignmentAndAssignmentFromASharerKeepTheCount) {
+    std::atomic<int> destroyed{0};
+    {
+        FRef<Counted> a(new Counted(&destroyed));
+        FRef<Counted> b(a);
+        EXPECT_EQ(a.refCount(), 2);
+        FRef<Counted>& alias = a;
+        a = alias;
+        EXPECT_EQ(a.refCount(), 2);
+        a = b;
+        EXPECT_EQ(a.refCount(), 2);
+        b = a;
+        EXPECT_EQ(b.refCount(), 2);
+        EXPECT_EQ(a.get(), b.get());
+    }
+    EXPECT_EQ(destroyed.load(), 1);
+}
+
+TEST(FRefTest, CopiesShareAndTheLastReleaseDestroys) {
+    std::atomic<int> destroyed{0};
+    FRef<Counted> a(new Counted(&destroyed));
+    FRef<Counted> b;
+    b = a;
+    FRef<Counted> moved(std::move(b));
+    EXPECT_TRUE(b.isNull());
+    EXPECT_EQ(a.refCount(), 2);
+    a.release();
+    EXPECT_TRUE(a.isNull());
+    EXPECT_EQ(destroyed.load(), 0);
+    a.release(); // an empty reference has nothing to release
+    moved.release();
+    EXPECT_EQ(destroyed.load(), 1);
+}
+
+TEST(FRefTest, AssigningAnotherObjectReleasesTheOldOne) {
+    std::atomic<int> destroyed{0};
+    FRef<Counted> a(new Counted(&destroyed));
+    FRef<Counted> b(new Counted(&destroyed));
+    a = b;
+    EXPECT_EQ(destroyed.load(), 1);
+    EXPECT_EQ(b.refCount(), 2);
+    FRef<Counted> empty;
+    a = empty;
+    EXPECT_TRUE(a.isNull());
+    EXPECT_EQ(b.refCount(), 1);
+}
+
+TEST(FRefTest, DerivedObjectsCanBeSharedAsTheirBase) {
+    std::atomic<int> destroyed{0};
+    FRef<DerivedCounted> derived(new DerivedCounted(&destroyed));
+    {
+        FRef<Counted> base(derived);
+        EXPECT_EQ(derived.refCount(), 2);
+    }
+    EXPECT_EQ(derived.refCount(), 1);
+    derived.release();
+    EXPECT_EQ(destroyed.load(), 1);
+}
+
+TEST(FRefTest, ListElementsShareTheirObjects) {
+    std::atomic<int> destroyed{0};
+    FRef<Counted> ref(new Counted(&destroyed));
+    {
+        FList<FRef<Counted>> list;
+        list.add(ref);
+        list.add(ref);
+        EXPECT_EQ(ref.refCount(), 3);
+        list.il_removeAt(0);
+        EXPECT_EQ(ref.refCount(), 2);
+    }
+    EXPECT_EQ(ref.refCount(), 1);
+    EXPECT_EQ(destroyed.load(), 0);
+}
+
+TEST(FRefTest, CopiesReleasedOnTwoThreadsDestroyTheObjectExactlyOnce) {
+    for (int round = 0; round < 200; ++round) {
+        std::atomic<int> destroyed{0};
+        std::atomic<bool> go{false};
+        FRef<Counted> first(new Counted(&destroyed));
+        FRef<Counted> second(first);
+        auto drop = [&go](FRef<Counted>& ref) {
+            while (!go.load()) {
+            }
+            ref.release();
+        };
+        std::thread a(drop, std::ref(first));
+        std::thread b(drop, std::ref(second));
+        go = true;
+        a.join();
+        b.join();
+        ASSERT_EQ(destroyed.load(), 1) << "round " << round;
+    }
+}
+
+TEST(FRefTest, CopiesMadeAndDroppedOnManyThreadsKeepTheCount) {
+    std::atomic<int> destroyed{0};
+    FRef<Counted> shared(new Counted(&destroyed));
+    std::thread workers[4];
+    for (auto& worker : workers) {
+        worker = std::thread([&shared] {
+            for (int i = 0; i < 2000; ++i) {
+                FRef<Counted> copy(shared);
+                FRef<Counted> another;
+                another = copy;
+            }
+        });
+    }
+    for (auto& worker : workers) {
+        worker.join();
+    }
+    EXPECT_EQ(shared.refCount(), 1);
+    shared.release();
+    EXPECT_EQ(destroyed.load(), 1);
+}
+
+using FRefDeathTest = ::testing::Test;
+
+TEST(FRefDeathTest, MemberAccessOnAnEmptyReferenceReportsAndAborts) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    FRef<Counted> empty;
+    EXPECT_DEATH(
+        {
+            int v = empty->value;
+            (void)v;
+        },
+        "");
+    EXPECT_EXIT(
+        {
+            int v = empty->value;
+            (void)v;
+        },
+        ::testing::KilledBySignal(SIGABRT), "");
+}
+
+TEST(FRefDeathTest, ReportNamesTheExpressionHeaderAndLine) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    FRef<Counted> empty;
+    // The report goes to standard output; route it to standard error so the
+    // death test can read it.
+    EXPECT_DEATH(
+        {
+            dup2(2, 1);
+            int v = empty->value;
+            (void)v;
+        },
+        "this->m_ptValue - File: FTypeRef - Line: 534\n");
+    EXPECT_DEATH(
+        {
+            dup2(2, 1);
+            Counted& c = *empty;
+            (void)c;
+        },
+        "this->m_ptValue - File: FTypeRef - Line: 543\n");
+}
+
+TEST(FReferenceTest, TheLastReferenceDestroysTheObject) {
+    int destroyed = 0;
+    auto* node = new Node(&destroyed);
+    FReference<Node> a(node);
+    EXPECT_EQ(node->refCount(), 1);
+    {
+        FReference<Node> b(a);
+        FReference<Node> c;
+        c = node; // made from the raw pointer: the embedded counter is shared
+        EXPECT_EQ(node->refCount(), 3);
+        EXPECT_TRUE(b.release());
+        EXPECT_TRUE(b.isNull());
+    }
+    EXPECT_EQ(node->refCount(), 1);
+    EXPECT_FALSE(a.release());
+    EXPECT_EQ(destroyed, 1);
+    EXPECT_TRUE(a.isNull());
+    EXPECT_TRUE(a.release());
+}
+
+TEST(FReferenceTest, SelfAssignmentKeepsTheObject) {
+    int destroyed = 0;
+    FReference<Node> a(new Node(&destroyed));
+    FReference<Node>& alias = a;
+    a = alias;
+    EXPECT_EQ(a->refCount(), 1);
+    EXPECT_EQ(destroyed, 0);
+}
+
+namespace {
+
+class Echo : public TFInvokableMethod<FList<int>, int> {
+public:
+    explicit Echo(char const* name, int offset) : m_name(name), m_offset(offset) {}
+    FGStr<char> name() const override { return FGStr<char>(m_name); }
+    int invoke(FList<int>& args, long index) override {
+        return args[0] + m_offset + static_cast<int>(index) * 1000;
+    }
+
+private:
+    char const* m_name;
+    int m_offset;
+};
+
+class Calculator : public FObject {
+public:
+    Calculator() {
+        addInvokableMethod(new Echo("plusOne", 1));
+        addInvokableMethod(new Echo("plusTwo", 2));
+        addInvokableMethod(new Echo("plusOne", 50)); // shadowed by the first
+    }
+};
+
+} // namespace
+
+TEST(FDispatchableTest, InvokesTheFirstMethodWithTheExactName) {
+    Calculator calculator;
+    FList<int> args;
+    args.add(10);
+    EXPECT_EQ((calculator.invokeByName<int>("plusOne", args)), 11);
+    EXPECT_EQ((calculator.invokeByName<int>("plusTwo", args)), 1012);
+    EXPECT_THROW(calculator.invokeByName<int>("PlusOne", args), FInvalidOperationException);
+    EXPECT_THROW(calculator.invokeByName<int>("missing", args), FInvalidOperationException);
+    EXPECT_THROW((calculator.invokeByName<long>("plusOne", args)), FInvalidOperationException);
+}
+
+TEST(FDispatchableTest, MethodIndexIsClampedIntoTheList) {
+    Calculator calculator;
+    EXPECT_EQ(calculator.InvokableMethods().Count(), 3);
+    EXPECT_TRUE(calculator.InvokableMethod(0)->name() == "plusOne");
+    EXPECT_TRUE(calculator.InvokableMethod(-2)->name() == "plusTwo");
+    EXPECT_EQ(calculator.InvokableMethod(7), calculator.InvokableMethod(2));
+    EXPECT_THROW(FObject().InvokableMethod(0), FXCOutOfBounds);
+}
+
+TEST(FThreadLockTest, TheOwningThreadMayLockAgain) {
+    FThreadLock_T<pthread_mutex_t> lock;
+    lock.lock();
+    EXPECT_TRUE(lock.tryLock());
+    bool otherGotIt = true;
+    std::thread([&] {
+        otherGotIt = lock.tryLock();
+        if (otherGotIt) {
+            lock.unlock();
+        }
+    }).join();
+    EXPECT_FALSE(otherGotIt);
+    lock.unlock();
+    lock.unlock();
+    std::thread([&] {
+        otherGotIt = lock.tryLock();
+        if (otherGotIt) {
+            lock.unlock();
+        }
+    }).join();
+    EXPECT_TRUE(otherGotIt);
+}
+
+TEST(FLibraryTest, LoadingSucceedsWithoutAnEntryPoint) {
+    int (*entry)() = [] { return 1; };
+    EXPECT_EQ(FLibrary::load(L"lib", L"res", entry), 0);
+    EXPECT_EQ(entry, nullptr);
+    FLibraryResource resource(L"lib", L"res");
+    EXPECT_TRUE(resource.libraryName() == L"lib");
+    EXPECT_TRUE(resource.resourceName() == L"res");
+    EXPECT_EQ(resource.refCount(), 1);
+    EXPECT_EQ(resource.entry(), nullptr);
+}
