@@ -29,7 +29,7 @@
     </message>
     <message>
         <source>UninstallerPackageInfo</source>
-        <translation>Hiermit wird Quorvantis Remote Support von diesem Computer entfernt (Deinstallationsprogramm Version $(1.0.0)). Sie werden nach dem Passwort eines Administrators gefragt.</translation>
+        <translation>Hiermit wird Quorvantis Remote Support von diesem Computer entfernt. Version des Deinstallationsprogramms: $(1.0.0). Sie werden nach dem Passwort eines Administrators gefragt.</translation>
     </message>
     <message>
         <source>InstallerPackageTitle</source>

@@ -29,7 +29,7 @@
     </message>
     <message>
         <source>UninstallerPackageInfo</source>
-        <translation>This removes Quorvantis Remote Support from this computer (uninstaller version $(1.0.0)). You will be asked for an administrator's password.</translation>
+        <translation>This removes Quorvantis Remote Support from this computer. Uninstaller version: $(1.0.0). You will be asked for an administrator's password.</translation>
     </message>
     <message>
         <source>InstallerPackageTitle</source>

@@ -1,12 +1,10 @@
 #include "platform/qt/QtStringTable.h"
 
-#include <QLocale>
-
 namespace platform::qt {
 
-QtStringTable::QtStringTable(const QString& directory, const QString& baseName) {
+QtStringTable::QtStringTable(const QString& directory, const QString& baseName, const QLocale& locale) {
     auto system = std::make_unique<QTranslator>();
-    if (system->load(QLocale::system(), baseName, QStringLiteral("_"), directory))
+    if (system->load(locale, baseName, QStringLiteral("_"), directory))
         m_translators.push_back(std::move(system));
     auto english = std::make_unique<QTranslator>();
     if (english->load(baseName + QStringLiteral("_en"), directory))

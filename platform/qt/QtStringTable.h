@@ -4,6 +4,7 @@
 
 #include "platform/StringTable.h"
 
+#include <QLocale>
 #include <QTranslator>
 #include <memory>
 #include <vector>
@@ -13,8 +14,9 @@ namespace platform::qt {
 class QtStringTable final : public StringTable {
 public:
     /// Loads "<baseName>_<language>.qm" files from \p directory: the best match
-    /// for the system locale first, then English. Missing files are skipped.
-    QtStringTable(const QString& directory, const QString& baseName);
+    /// for \p locale first, then English. Missing files are skipped.
+    QtStringTable(const QString& directory, const QString& baseName,
+                  const QLocale& locale = QLocale::system());
 
     std::optional<std::string> lookup(const std::string& key) const override;
 

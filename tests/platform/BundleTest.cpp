@@ -1,12 +1,13 @@
 #include "platform/Bundle.h"
 
-#include "PlatformTestSupport.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 
 using platform::Bundle;
+using testsupport::TemporaryFolder;
 
 TEST(BundlePath, IsTwoLevelsAboveContentsMacOSOtherwiseTheExecutablesFolder) {
     struct Case {

@@ -1,11 +1,12 @@
 #include "platform/ProcessInfo.h"
 
-#include "PlatformTestSupport.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 using platform::OperatingSystemVersion;
 using platform::ProcessInfo;
+using testsupport::TemporaryFolder;
 
 TEST(ProcessInfoVersion, ParsesVersionIdComponentWise) {
     const std::pair<const char*, OperatingSystemVersion> cases[] = {

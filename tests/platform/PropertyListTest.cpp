@@ -1,10 +1,11 @@
 #include "platform/PropertyList.h"
 
-#include "PlatformTestSupport.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 using platform::PropertyList;
+using testsupport::TemporaryFolder;
 
 namespace {
 const char* kInfoPlist = R"(<?xml version="1.0" encoding="UTF-8"?>

@@ -1,10 +1,11 @@
 #include "platform/UserDefaults.h"
 
-#include "PlatformTestSupport.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 using platform::UserDefaults;
+using testsupport::TemporaryFolder;
 
 TEST(UserDefaultsBoolean, FollowsThePlatformReadingOfText) {
     const std::pair<const char*, bool> cases[] = {

@@ -1,0 +1,120 @@
+#include "TestSupport.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace testsupport {
+
+TemporaryFolder::TemporaryFolder() {
+    char pattern[] = "/tmp/qvt-test.XXXXXX";
+    const char* made = mkdtemp(pattern);
+    m_path = made ? made : "/tmp";
+}
+
+TemporaryFolder::~TemporaryFolder() {
+    std::error_code ignored;
+    if (m_path != "/tmp")
+        std::filesystem::remove_all(m_path, ignored);
+}
+
+std::string TemporaryFolder::write(const std::string& relative, const std::string& content) const {
+    const std::filesystem::path file =
+        std::filesystem::path(m_path) / std::filesystem::path(relative).relative_path();
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
+    return file.string();
+}
+
+std::string captureStandardError(const std::function<void()>& body) {
+    char path[] = "/tmp/qvt-stderr.XXXXXX";
+    const int file = mkstemp(path);
+    const int saved = dup(STDERR_FILENO);
+    dup2(file, STDERR_FILENO);
+    body();
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    std::string content;
+    char buffer[8192];
+    lseek(file, 0, SEEK_SET);
+    for (ssize_t n; (n = read(file, buffer, sizeof buffer)) > 0;)
+        content.append(buffer, static_cast<size_t>(n));
+    close(file);
+    unlink(path);
+    return content;
+}
+
+ProcessResult runProcess(const std::vector<std::string>& argv,
+                         const std::map<std::string, std::string>& environment, int timeoutSeconds) {
+    int out[2];
+    int err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+        return {};
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        for (const auto& [name, value] : environment) {
+            if (value.empty())
+                unsetenv(name.c_str());
+            else
+                setenv(name.c_str(), value.c_str(), 1);
+        }
+        std::vector<char*> args;
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    ProcessResult result;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    int open = 2;
+    bool killed = false;
+    while (open > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 && !killed) {
+            kill(child, SIGKILL);
+            killed = true;
+        }
+        if (poll(fds, 2, killed ? 1000 : static_cast<int>(left.count())) < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            char buffer[4096];
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                (i == 0 ? result.output : result.errors).append(buffer, static_cast<size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+std::string plistWithStrings(const std::map<std::string, std::string>& values) {
+    std::ostringstream out;
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n";
+    for (const auto& [key, value] : values)
+        out << "\t<key>" << key << "</key>\n\t<string>" << value << "</string>\n";
+    out << "</dict>\n</plist>\n";
+    return out.str();
+}
+
+} // namespace testsupport

@@ -1,0 +1,52 @@
+// Helpers shared by the test binaries: temporary folders, capturing standard
+// error, running a program.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+/// A temporary folder removed with everything in it when the test ends.
+class TemporaryFolder {
+public:
+    TemporaryFolder();
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    ~TemporaryFolder();
+
+    const std::string& path() const { return m_path; }
+
+    /// Writes \p content to \p relative below the folder, making parent folders;
+    /// returns the file's full path.
+    std::string write(const std::string& relative, const std::string& content) const;
+
+private:
+    std::string m_path;
+};
+
+/// Runs \p body with file descriptor 2 redirected and returns what it wrote there.
+std::string captureStandardError(const std::function<void()>& body);
+
+struct ProcessResult {
+    int exitStatus = -1; ///< exit status, or 128 + signal number
+    std::string output;  ///< standard output
+    std::string errors;  ///< standard error
+};
+
+/// Runs \p argv (argv[0] a path) with \p environment changes (an empty value
+/// removes the variable), waits at most \p timeoutSeconds (then kills it and
+/// reports 128 + SIGKILL), and collects its output.
+ProcessResult runProcess(const std::vector<std::string>& argv,
+                         const std::map<std::string, std::string>& environment = {}, int timeoutSeconds = 30);
+
+/// A plist file with the given text values.
+std::string plistWithStrings(const std::map<std::string, std::string>& values);
+
+} // namespace testsupport
