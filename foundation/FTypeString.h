@@ -217,6 +217,9 @@ public:
     FGStr& operator<<(FMStr<T> const& s) { return append(FStrToken<T>(s)); }
     FGStr& operator<<(FStrToken<T> const& s) { return append(s); }
     FGStr& operator<<(Other const* s) { return appendValueOf(s); }
+    /// One character (without this, a character would be promoted and rendered
+    /// as a number).
+    FGStr& operator<<(T const& c) { return append(c); }
     FGStr& appendValueOf(char const* s) { return appendOwned(valueOf(s)); }
     FGStr& appendValueOf(char const* s, long n) { return appendOwned(valueOf(s, n)); }
     FGStr& appendValueOf(wchar_t const* s) { return appendOwned(valueOf(s)); }
@@ -591,6 +594,8 @@ public:
     FMStr& operator<<(FMStr const& s) { return append(FStrToken<T>(s)); }
     FMStr& operator<<(FStrToken<T> const& s) { return append(s); }
     FMStr& operator<<(Other const* s) { return appendValueOf(s); }
+    /// One character.
+    FMStr& operator<<(T const& c) { return append(c, 1); }
     FMStr& operator<<(bool const& b) { return appendValueOf(b, false); }
     FMStr& operator<<(signed char const& v) { return appendValueOf(v, 0, false); }
     FMStr& operator<<(short const& v) { return appendValueOf(v, 0, false); }
