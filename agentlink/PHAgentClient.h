@@ -1,0 +1,95 @@
+// What the application holds to talk to the installer agent: one connection
+// (a PHClientProtocolHandler), the identity of the agent shipped in the
+// application bundle, and, once connected, an event thread that hands every
+// agent message to the event handler on the main thread.
+//
+// A client that starts an event thread must be owned by a std::shared_ptr: the
+// thread refers to it weakly and posts each message with a reference of its own.
+//
+// The installation and version policy (authorization, installing, updating,
+// verifying) builds on the fields here.
+#pragma once
+
+#include "agentlink/PHAgentEventHandler.h"
+#include "agentlink/PHClientProtocolHandler.h"
+#include "agentlink/PHEventThread.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+class PHAgentClient : public std::enable_shared_from_this<PHAgentClient> {
+public:
+    /// Takes the connection \p fd (negative: not connected). \p agentPath is the
+    /// agent's executable relative to the main bundle's Contents folder; its
+    /// embedded information list gives the agent's bundle identifier and version.
+    PHAgentClient(int fd, const std::string& agentPath, bool trace);
+    /// Not connected; \p eventHandler receives the agent's events.
+    PHAgentClient(std::shared_ptr<PHAgentEventHandler> eventHandler, const std::string& agentPath,
+                  bool trace);
+    /// Stops the event thread and closes the connection.
+    virtual ~PHAgentClient();
+
+    PHAgentClient(const PHAgentClient&) = delete;
+    PHAgentClient& operator=(const PHAgentClient&) = delete;
+    PHAgentClient(PHAgentClient&&) = delete;
+    PHAgentClient& operator=(PHAgentClient&&) = delete;
+
+    /// The executable at \p agentPath inside the main bundle.
+    static std::string agentExecutablePath(const std::string& agentPath);
+
+    bool sendMessage(const AgentMessage& message);
+    /// Reads one message on the caller's thread. Throws PHException
+    /// "PHAgentClientInvalidState" while the event thread runs.
+    std::optional<AgentMessage> readMessage();
+    /// The version the running agent reported (installedToolVersion).
+    std::optional<std::string> getAgentVersion() const { return installedToolVersion(); }
+
+    /// Starts a new event thread on the connection. Call it only when none runs;
+    /// an earlier thread object is replaced, not stopped.
+    void startEventThread();
+    /// Stops the event thread, if any; nothing more reaches the handler from it.
+    void stopEventThread();
+    /// Hands \p message to the event handler; false without one.
+    bool dispatchAgentEvent(const std::optional<AgentMessage>& message);
+    /// The event stream has ended: forgets the thread, reports to the event
+    /// handler once and drops it.
+    void eventThreadTerminatedWithError(PHEventThread& thread, const ErrorRef& error);
+    /// Sends "Ctrl" = "bye" (the result does not matter), stops the event
+    /// thread and closes the connection.
+    void terminatePrivilegedAgent();
+
+    std::shared_ptr<PHAgentEventHandler> myEventHandler() const { return m_myEventHandler.load(); }
+    const std::shared_ptr<PHClientProtocolHandler>& protocolHandler() const { return m_protocolHandler; }
+    std::shared_ptr<PHEventThread> eventThread() const { return m_eventThread.load(); }
+
+    // Used by the installation policy on one worker thread.
+    bool tryToConnect() const { return m_tryToConnect; }
+    void setTryToConnect(bool value) { m_tryToConnect = value; }
+    int installErrorCount() const { return m_installErrorCount; }
+    void setInstallErrorCount(int value) { m_installErrorCount = value; }
+
+    // Texts read and written whole under a lock, from any thread.
+    std::string embeddedToolVersion() const;
+    void setEmbeddedToolVersion(std::string value);
+    std::optional<std::string> installedToolVersion() const;
+    void setInstalledToolVersion(std::optional<std::string> value);
+    std::string agentBundleId() const;
+    void setAgentBundleId(std::string value);
+    std::string agentName() const;
+    void setAgentName(std::string value);
+
+private:
+    std::atomic<std::shared_ptr<PHAgentEventHandler>> m_myEventHandler;
+    const std::shared_ptr<PHClientProtocolHandler> m_protocolHandler;
+    std::atomic<std::shared_ptr<PHEventThread>> m_eventThread;
+    bool m_tryToConnect = true;
+    int m_installErrorCount = 0;
+    mutable std::mutex m_textLock;
+    std::string m_embeddedToolVersion;
+    std::optional<std::string> m_installedToolVersion;
+    std::string m_agentBundleId;
+    std::string m_agentName;
+};
