@@ -1,0 +1,45 @@
+// The installer agent's listener: the local stream socket
+// "/var/run/<bundle identifier>.socket", one thread per connection.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+class AgentServer {
+public:
+    /// More connections than this at once are refused (closed at once), so idle
+    /// clients cannot exhaust the agent's threads.
+    static constexpr int kMaxConnections = 64;
+
+    AgentServer(std::string bundleIdentifier, std::string version);
+    /// Stops listening and removes the socket file.
+    ~AgentServer();
+
+    AgentServer(const AgentServer&) = delete;
+    AgentServer& operator=(const AgentServer&) = delete;
+    AgentServer(AgentServer&&) = delete;
+    AgentServer& operator=(AgentServer&&) = delete;
+
+    static std::string socketPath(const std::string& bundleIdentifier);
+
+    /// Removes a stale socket file and starts listening. False, logged, when
+    /// that fails.
+    bool listen();
+    /// Accepts connections until stop().
+    void run();
+    /// Makes run() return. Async-signal-safe.
+    void stop();
+
+private:
+    void closeListener();
+
+    const std::string m_version;
+    const std::string m_socketPath;
+    int m_listenFd = -1;
+    int m_wakeRead = -1;
+    int m_wakeWrite = -1;
+    // Shared with the connection threads, which may end after the server.
+    const std::shared_ptr<std::atomic<int>> m_connections = std::make_shared<std::atomic<int>>(0);
+    int m_nextNumber = 1;
+};

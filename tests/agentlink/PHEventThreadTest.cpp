@@ -1,0 +1,267 @@
+// The agent client's event thread over a real socket pair, with the std-only
+// main loop standing in for the application's main thread (this test thread).
+#include "LinkTestSupport.h"
+#include "LogCapture.h"
+
+#include "agentlink/PHAgentClient.h"
+#include "platform/Dispatch.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class PHEventThreadTest : public testing::Test {
+protected:
+    void SetUp() override {
+        platform::MainLoop::shared().drain();
+        LogCapture quiet; // the client logs that this test bundle has no agent
+        client = std::make_shared<PHAgentClient>(recorder, "Library/LaunchServices/none", false);
+        client->protocolHandler()->setConnection(pair.takeLocal());
+    }
+
+    void TearDown() override {
+        std::weak_ptr<PHEventThread> thread = client ? client->eventThread() : nullptr;
+        client.reset();
+        EXPECT_TRUE(waitFor([&] { return thread.expired(); })) << "event thread still running";
+        platform::MainLoop::shared().drain();
+    }
+
+    bool runMainUntil(const std::function<bool()>& done) {
+        return platform::MainLoop::shared().runUntil(done, std::chrono::milliseconds(5000));
+    }
+
+    /// Runs the main loop for a moment, delivering whatever has been posted.
+    void settleMain() {
+        platform::MainLoop::shared().runUntil([] { return false; }, std::chrono::milliseconds(200));
+    }
+
+    /// Starts the event thread and keeps a handle on it that does not hold it alive.
+    void start() {
+        client->startEventThread();
+        thread = client->eventThread();
+        ASSERT_FALSE(thread.expired());
+    }
+
+    bool threadEnded() {
+        return waitFor([&] {
+            auto t = thread.lock();
+            return !t || t->isFinished();
+        });
+    }
+
+    SocketPair pair;
+    std::shared_ptr<EventRecorder> recorder = std::make_shared<EventRecorder>();
+    std::shared_ptr<PHAgentClient> client;
+    std::weak_ptr<PHEventThread> thread;
+    const std::thread::id mainThread = std::this_thread::get_id();
+};
+
+TEST_F(PHEventThreadTest, EventsReachTheMainThreadInTheOrderSent) {
+    ASSERT_TRUE(pair.writeMessage({{"Event", "Progress"}, {"percentCompleted", 10.0}, {"info", "one"}}));
+    ASSERT_TRUE(pair.writeMessage({{"Event", "Progress"}, {"percentCompleted", 60.0}, {"info", "two"}}));
+    ASSERT_TRUE(pair.writeMessage({{"Event", "CommandCompleted"}, {"status", 0}}));
+    start();
+    ASSERT_TRUE(runMainUntil([&] { return recorder->events().size() == 3; }));
+    const auto events = recorder->events();
+    EXPECT_EQ(events[0].message->text("info"), "one");
+    EXPECT_EQ(events[1].message->text("info"), "two");
+    EXPECT_EQ(events[2].message->text("Event"), "CommandCompleted");
+    for (const auto& event : events)
+        EXPECT_EQ(event.thread, mainThread);
+    EXPECT_TRUE(recorder->ends().empty());
+    EXPECT_TRUE(client->eventThread());
+}
+
+TEST_F(PHEventThreadTest, AgentCloseGivesOneErrorEventWithoutErrorOnTheEventThread) {
+    ASSERT_TRUE(pair.writeMessage({{"Event", "CommandCompleted"}, {"status", 0}}));
+    pair.closePeer();
+    LogCapture log;
+    start();
+    ASSERT_TRUE(waitFor([&] { return !recorder->ends().empty(); }));
+    ASSERT_TRUE(threadEnded());
+    log.restore();
+    settleMain();
+    const auto ends = recorder->ends();
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_EQ(ends[0].error, nullptr);
+    EXPECT_NE(ends[0].thread, mainThread);
+    // The message before the close arrives; the failed read gives no event.
+    ASSERT_EQ(recorder->events().size(), 1u);
+    EXPECT_EQ(recorder->events()[0].message->integer("status"), 0);
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{"PHProtocolhandler Read failed: 32",
+                                                     "PrivilegedAgent event connection closed by peer"}));
+    EXPECT_EQ(client->eventThread(), nullptr);
+    EXPECT_EQ(client->myEventHandler(), nullptr);
+    EXPECT_FALSE(client->protocolHandler()->isConnected());
+}
+
+struct FailureCase {
+    const char* name;
+    std::string bytes;
+    const char* domain;
+    int code;
+    const char* reason;
+    const char* logLine;
+};
+
+class StreamFailures : public PHEventThreadTest, public testing::WithParamInterface<FailureCase> {};
+
+TEST_P(StreamFailures, EndTheStreamWithOneErrorEvent) {
+    const FailureCase& c = GetParam();
+    ASSERT_TRUE(pair.write(c.bytes));
+    LogCapture log;
+    start();
+    ASSERT_TRUE(waitFor([&] { return !recorder->ends().empty(); }));
+    ASSERT_TRUE(threadEnded());
+    log.restore();
+    settleMain();
+    const auto ends = recorder->ends();
+    ASSERT_EQ(ends.size(), 1u);
+    ASSERT_TRUE(ends[0].error);
+    EXPECT_EQ(ends[0].error->domain(), c.domain);
+    EXPECT_EQ(ends[0].error->code(), c.code);
+    EXPECT_EQ(ends[0].error->reason(), c.reason);
+    EXPECT_EQ(log.linesWith("PH connection failed"), std::vector<std::string>{c.logLine});
+    EXPECT_TRUE(recorder->events().empty());
+    EXPECT_FALSE(client->protocolHandler()->isConnected());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PHEventThread, StreamFailures,
+    testing::Values(FailureCase{"frameOf600Bytes", "F7100258" + std::string(600, 'x'), "IO", -101,
+                                "Invalid message size: 600, error: -101",
+                                "PH connection failed, reason: Invalid message size: 600, error: -101"},
+                    FailureCase{"bodyThatDoesNotParse", writeFrame(R"({"Event"})"), "PH", -101,
+                                "Failed to deserialize message",
+                                "PH connection failed, reason: Failed to deserialize message"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PHEventThreadTest, ReadingWhileTheThreadRunsRaisesInvalidState) {
+    start();
+    try {
+        client->readMessage();
+        FAIL() << "no exception";
+    } catch (const PHException& e) {
+        EXPECT_EQ(e.name(), "PHAgentClientInvalidState");
+        EXPECT_EQ(e.reason(), "Cannot invoke readMessage while eventThread is running");
+    }
+    client->stopEventThread();
+    client->protocolHandler()->closeConnection(); // also ends the stopped thread's pending read
+    std::optional<AgentMessage> message;
+    EXPECT_NO_THROW(message = client->readMessage());
+    EXPECT_FALSE(message);
+}
+
+TEST_F(PHEventThreadTest, AfterStopAMessageStillBeingReadIsNotDelivered) {
+    start();
+    ASSERT_TRUE(pair.write("F7100011"));
+    std::this_thread::sleep_for(50ms); // the thread waits for the body now
+    client->stopEventThread();
+    ASSERT_TRUE(pair.write(R"({"Event":"late"})"));
+    pair.closePeer();
+    ASSERT_TRUE(threadEnded());
+    settleMain();
+    EXPECT_TRUE(recorder->events().empty());
+    EXPECT_TRUE(recorder->ends().empty()) << "a stopped stream must not be reported";
+}
+
+TEST_F(PHEventThreadTest, AfterStopNothingAlreadyPostedIsDelivered) {
+    start();
+    ASSERT_TRUE(pair.writeMessage({{"Event", "Progress"}}));
+    std::this_thread::sleep_for(100ms); // read and posted, not yet run: the main loop is idle
+    client->stopEventThread();
+    pair.closePeer();
+    ASSERT_TRUE(threadEnded());
+    settleMain();
+    EXPECT_TRUE(recorder->events().empty());
+    EXPECT_TRUE(recorder->ends().empty());
+}
+
+TEST_F(PHEventThreadTest, EventsBeforeTheEndStillReachTheHandlerAfterItIsDropped) {
+    ASSERT_TRUE(pair.writeMessage({{"Event", "CommandCompleted"}, {"status", 1}}));
+    pair.closePeer();
+    LogCapture quiet;
+    start();
+    // The main loop does not run until the stream has ended and the client has
+    // dropped its handler.
+    ASSERT_TRUE(waitFor([&] { return client->myEventHandler() == nullptr; }));
+    ASSERT_TRUE(runMainUntil([&] { return recorder->events().size() == 1; }));
+    EXPECT_EQ(recorder->events()[0].message->integer("status"), 1);
+}
+
+TEST_F(PHEventThreadTest, DestroyingTheClientWhileItsThreadIsBlockedInAReadIsSafe) {
+    start();
+    std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(client->eventThread()->isExecuting());
+    client.reset();
+    EXPECT_TRUE(waitFor([&] { return thread.expired(); }));
+    EXPECT_EQ(pair.readAvailable(), "") << "the agent sees the connection closed";
+    settleMain();
+    EXPECT_TRUE(recorder->events().empty());
+    EXPECT_TRUE(recorder->ends().empty());
+}
+
+TEST_F(PHEventThreadTest, ThreadObjectLivesUntilItsBodyReturns) {
+    start();
+    client->stopEventThread(); // the client lets go of the thread object
+    EXPECT_FALSE(thread.expired()) << "the blocked body still needs it";
+    pair.closePeer();
+    EXPECT_TRUE(waitFor([&] { return thread.expired(); }));
+}
+
+TEST_F(PHEventThreadTest, FailedSendOnAnotherThreadAndTheReaderReportTheEndOnce) {
+    // Both threads notice the closed connection at about the same time; only one
+    // of them may report it.
+    LogCapture quiet;
+    start();
+    std::thread sender([&] {
+        for (int i = 0; i < 1000 && client->sendMessage({{"Cmd", "Reboot"}}); ++i) {
+        }
+    });
+    std::this_thread::sleep_for(5ms);
+    pair.closePeer();
+    sender.join();
+    ASSERT_TRUE(threadEnded());
+    EXPECT_EQ(recorder->ends().size(), 1u);
+    EXPECT_EQ(client->eventThread(), nullptr);
+}
+
+TEST_F(PHEventThreadTest, TerminatingSaysByeStopsTheThreadAndCloses) {
+    start();
+    client->terminatePrivilegedAgent();
+    EXPECT_EQ(pair.readAvailable(), R"(F710000E{"Ctrl":"bye"})");
+    EXPECT_FALSE(client->protocolHandler()->isConnected());
+    EXPECT_EQ(client->eventThread(), nullptr);
+    ASSERT_TRUE(threadEnded());
+    settleMain();
+    EXPECT_TRUE(recorder->ends().empty());
+}
+
+TEST(PHAgentClient, ClientWithoutConnectionSendsNothing) {
+    auto recorder = std::make_shared<EventRecorder>();
+    LogCapture quiet;
+    auto client = std::make_shared<PHAgentClient>(recorder, "Library/LaunchServices/none", false);
+    EXPECT_FALSE(client->protocolHandler()->isConnected());
+    EXPECT_FALSE(client->sendMessage({{"Cmd", "Install"}}));
+    EXPECT_TRUE(recorder->ends().empty());
+    EXPECT_EQ(client->agentName(), "Library/LaunchServices/none");
+    EXPECT_TRUE(client->tryToConnect());
+    EXPECT_EQ(client->installErrorCount(), 0);
+    EXPECT_FALSE(client->getAgentVersion());
+}
+
+TEST(PHAgentClient, DispatchHandsMessagesToTheHandler) {
+    auto recorder = std::make_shared<EventRecorder>();
+    LogCapture quiet;
+    auto client = std::make_shared<PHAgentClient>(recorder, "none", false);
+    EXPECT_TRUE(client->dispatchAgentEvent(AgentMessage{{"Event", "Progress"}}));
+    EXPECT_TRUE(client->dispatchAgentEvent(std::nullopt));
+    ASSERT_EQ(recorder->events().size(), 2u);
+    EXPECT_FALSE(recorder->events()[1].message);
+    auto withoutHandler = std::make_shared<PHAgentClient>(-1, "none", false);
+    EXPECT_FALSE(withoutHandler->dispatchAgentEvent(AgentMessage{}));
+}
+
+} // namespace
