@@ -574,7 +574,7 @@ FGStr<T>& FGStr<T>::operator=(FGStr&& other) noexcept {
 }
 
 template <typename T>
-FGStr<T>& FGStr<T>::assign(FStrToken<T> token) {
+FGStr<T>& FGStr<T>::assign(FStrToken<T> token) noexcept {
     take(token.isEmpty() ? nullptr : copy(token, token.Length()));
     return *this;
 }
@@ -610,7 +610,7 @@ T* FGStr<T>::getBuffer(long n) {
 }
 
 template <typename T>
-FGStr<T>& FGStr<T>::append(FStrToken<T> token) {
+FGStr<T>& FGStr<T>::append(FStrToken<T> token) noexcept {
     if (!token.isEmpty()) {
         take(concat(m_pText, length(), token, token.Length())); // copies before freeing
     }
@@ -618,7 +618,7 @@ FGStr<T>& FGStr<T>::append(FStrToken<T> token) {
 }
 
 template <typename T>
-FGStr<T> FGStr<T>::concat(FStrToken<T> token) const {
+FGStr<T> FGStr<T>::concat(FStrToken<T> token) const noexcept {
     FGStr result(*this);
     result.append(token);
     return result;
@@ -691,27 +691,27 @@ long FGStr<T>::rTrim() noexcept {
 }
 
 template <typename T>
-typename FGStr<T>::Pieces FGStr<T>::split(T sep, long max) const {
+typename FGStr<T>::Pieces FGStr<T>::split(T sep, long max) const noexcept {
     Pieces pieces;
     splitTo(pieces, m_pText, length(), &sep, 1, max);
     return pieces;
 }
 
 template <typename T>
-typename FGStr<T>::Pieces FGStr<T>::split(FStrToken<T> sep, long max) const {
+typename FGStr<T>::Pieces FGStr<T>::split(FStrToken<T> sep, long max) const noexcept {
     Pieces pieces;
     splitTo(pieces, m_pText, length(), sep, sep.Length(), max);
     return pieces;
 }
 
 template <typename T>
-FGStr<T>& FGStr<T>::join(T const** parts, long n) {
+FGStr<T>& FGStr<T>::join(T const** parts, long n) noexcept {
     take(parts != nullptr && n >= 1 ? joinFrom(parts, n) : nullptr);
     return *this;
 }
 
 template <typename T>
-FGStr<T>& FGStr<T>::join(T const** parts) {
+FGStr<T>& FGStr<T>::join(T const** parts) noexcept {
     long n = 0;
     while (parts != nullptr && parts[n] != nullptr) {
         ++n;
@@ -720,7 +720,7 @@ FGStr<T>& FGStr<T>::join(T const** parts) {
 }
 
 template <typename T>
-FGStr<T>& FGStr<T>::appendOwned(T* text) {
+FGStr<T>& FGStr<T>::appendOwned(T* text) noexcept {
     append(FStrToken<T>(text));
     delete[] text;
     return *this;
@@ -1565,7 +1565,7 @@ FMStr<T>::FMStr(FStrToken<T> token) {
 }
 
 template <typename T>
-FMStr<T>& FMStr<T>::operator=(FMStr const& other) {
+FMStr<T>& FMStr<T>::operator=(FMStr const& other) noexcept {
     if (this != &other) {
         assign(FStrToken<T>(other));
     }
@@ -1582,7 +1582,7 @@ FMStr<T>& FMStr<T>::operator=(FMStr&& other) noexcept {
 }
 
 template <typename T>
-FMStr<T>& FMStr<T>::assign(FStrToken<T> token) {
+FMStr<T>& FMStr<T>::assign(FStrToken<T> token) noexcept {
     if (aliases(token)) {
         FGStr<T> const copy(token);
         return assign(FStrToken<T>(copy, token.Length()));
@@ -1648,7 +1648,7 @@ T* FMStr<T>::getBuffer(long n) {
 }
 
 template <typename T>
-FMStr<T>& FMStr<T>::append(FStrToken<T> token) {
+FMStr<T>& FMStr<T>::append(FStrToken<T> token) noexcept {
     long const n = token.Length();
     if (n < 1) {
         return *this;
@@ -1668,7 +1668,7 @@ FMStr<T>& FMStr<T>::append(FStrToken<T> token) {
 }
 
 template <typename T>
-FMStr<T>& FMStr<T>::append(T const& c, long n) {
+FMStr<T>& FMStr<T>::append(T const& c, long n) noexcept {
     if (n < 1) {
         return *this;
     }
@@ -1681,80 +1681,80 @@ FMStr<T>& FMStr<T>::append(T const& c, long n) {
 }
 
 template <typename T>
-FMStr<T>& FMStr<T>::appendValueOf(signed char v, long width, bool emptyWhenZero) {
+FMStr<T>& FMStr<T>::appendValueOf(signed char v, long width, bool emptyWhenZero) noexcept {
     return appendOwned(FGStr<T>::valueOf(v, emptyWhenZero), width);
 }
 template <typename T>
-FMStr<T>& FMStr<T>::appendValueOf(short v, long width, bool emptyWhenZero) {
+FMStr<T>& FMStr<T>::appendValueOf(short v, long width, bool emptyWhenZero) noexcept {
     return appendOwned(FGStr<T>::valueOf(v, emptyWhenZero), width);
 }
 template <typename T>
-FMStr<T>& FMStr<T>::appendValueOf(int v, long width, bool emptyWhenZero) {
+FMStr<T>& FMStr<T>::appendValueOf(int v, long width, bool emptyWhenZero) noexcept {
     return appendOwned(FGStr<T>::valueOf(v, emptyWhenZero), width);
 }
 template <typename T>
-FMStr<T>& FMStr<T>::appendValueOf(long v, long width, bool emptyWhenZero) {
+FMStr<T>& FMStr<T>::appendValueOf(long v, long width, bool emptyWhenZero) noexcept {
     return appendOwned(FGStr<T>::valueOf(v, emptyWhenZero), width);
 }
 template <typename T>
-FMStr<T>& FMStr<T>::appendValueOf(long long v, long width, bool emptyWhenZero) {
+FMStr<T>& FMStr<T>::appendValueOf(long long v, long width, bool emptyWhenZero) noexcept {
     return appendOwned(FGStr<T>::valueOf(v, emptyWhenZero), width);
 }
 template <typename T>
-FMStr<T>& FMStr<T>::appendValueOf(unsigned char v, long width, bool emptyWhenZero) {
+FMStr<T>& FMStr<T>::appendValueOf(unsigned char v, long width, bool emptyWhenZero) noexcept {
     return appendOwned(FGStr<T>::valueOf(v, emptyWhenZero), width);
 }
 template <typename T>
-FMStr<T>& FMStr<T>::appendValueOf(unsigned short v, long width, bool emptyWhenZero) {
+FMStr<T>& FMStr<T>::appendValueOf(unsigned short v, long width, bool emptyWhenZero) noexcept {
     return appendOwned(FGStr<T>::valueOf(v, emptyWhenZero), width);
 }
 template <typename T>
-FMStr<T>& FMStr<T>::appendValueOf(unsigned int v, long width, bool emptyWhenZero) {
+FMStr<T>& FMStr<T>::appendValueOf(unsigned int v, long width, bool emptyWhenZero) noexcept {
     return appendOwned(FGStr<T>::valueOf(v, emptyWhenZero), width);
 }
 template <typename T>
-FMStr<T>& FMStr<T>::appendValueOf(unsigned long v, long width, bool emptyWhenZero) {
+FMStr<T>& FMStr<T>::appendValueOf(unsigned long v, long width, bool emptyWhenZero) noexcept {
     return appendOwned(FGStr<T>::valueOf(v, emptyWhenZero), width);
 }
 template <typename T>
-FMStr<T>& FMStr<T>::appendValueOf(unsigned long long v, long width, bool emptyWhenZero) {
+FMStr<T>& FMStr<T>::appendValueOf(unsigned long long v, long width, bool emptyWhenZero) noexcept {
     return appendOwned(FGStr<T>::valueOf(v, emptyWhenZero), width);
 }
 template <typename T>
-FMStr<T>& FMStr<T>::appendValueOf(bool b, bool emptyWhenZero) {
+FMStr<T>& FMStr<T>::appendValueOf(bool b, bool emptyWhenZero) noexcept {
     return appendOwned(FGStr<T>::valueOf(b, emptyWhenZero));
 }
 template <typename T>
-FMStr<T>& FMStr<T>::appendValueOf(float v, bool emptyWhenZero) {
+FMStr<T>& FMStr<T>::appendValueOf(float v, bool emptyWhenZero) noexcept {
     return appendOwned(FGStr<T>::valueOf(v, emptyWhenZero));
 }
 template <typename T>
-FMStr<T>& FMStr<T>::appendValueOf(double v, bool emptyWhenZero) {
+FMStr<T>& FMStr<T>::appendValueOf(double v, bool emptyWhenZero) noexcept {
     return appendOwned(FGStr<T>::valueOf(v, emptyWhenZero));
 }
 template <typename T>
-FMStr<T>& FMStr<T>::appendValueOf(char const* s) {
+FMStr<T>& FMStr<T>::appendValueOf(char const* s) noexcept {
     return appendOwned(FGStr<T>::valueOf(s));
 }
 template <typename T>
-FMStr<T>& FMStr<T>::appendValueOf(char const* s, long n) {
+FMStr<T>& FMStr<T>::appendValueOf(char const* s, long n) noexcept {
     return appendOwned(FGStr<T>::valueOf(s, n));
 }
 template <typename T>
-FMStr<T>& FMStr<T>::appendValueOf(wchar_t const* s) {
+FMStr<T>& FMStr<T>::appendValueOf(wchar_t const* s) noexcept {
     return appendOwned(FGStr<T>::valueOf(s));
 }
 template <typename T>
-FMStr<T>& FMStr<T>::appendValueOf(wchar_t const* s, long n) {
+FMStr<T>& FMStr<T>::appendValueOf(wchar_t const* s, long n) noexcept {
     return appendOwned(FGStr<T>::valueOf(s, n));
 }
 template <typename T>
-FMStr<T>& FMStr<T>::appendValueOf(unsigned char const* p) {
+FMStr<T>& FMStr<T>::appendValueOf(unsigned char const* p) noexcept {
     return appendOwned(FGStr<T>::valueOf(p));
 }
 
 template <typename T>
-FMStr<T>& FMStr<T>::appendHexOf(unsigned char v) {
+FMStr<T>& FMStr<T>::appendHexOf(unsigned char v) noexcept {
     grow(2);
     m_length += FGStr<T>::hexOf(m_pBuffer + m_length, v);
     m_pBuffer[m_length] = 0;
@@ -1762,7 +1762,7 @@ FMStr<T>& FMStr<T>::appendHexOf(unsigned char v) {
 }
 
 template <typename T>
-FMStr<T>& FMStr<T>::appendHexOf(unsigned short v) {
+FMStr<T>& FMStr<T>::appendHexOf(unsigned short v) noexcept {
     grow(4);
     m_length += FGStr<T>::hexOf(m_pBuffer + m_length, v);
     m_pBuffer[m_length] = 0;
@@ -1770,7 +1770,7 @@ FMStr<T>& FMStr<T>::appendHexOf(unsigned short v) {
 }
 
 template <typename T>
-FMStr<T>& FMStr<T>::appendHexOf(unsigned int v) {
+FMStr<T>& FMStr<T>::appendHexOf(unsigned int v) noexcept {
     if (m_length + 9 >= m_capacity) {
         alloc(m_capacity + m_capacity / 2 + 16); // capacity + capacity / 2 + 17
     }
@@ -1780,7 +1780,7 @@ FMStr<T>& FMStr<T>::appendHexOf(unsigned int v) {
 }
 
 template <typename T>
-FMStr<T>& FMStr<T>::appendHexOf(unsigned long long v) {
+FMStr<T>& FMStr<T>::appendHexOf(unsigned long long v) noexcept {
     grow(16);
     m_length += FGStr<T>::hexOf(m_pBuffer + m_length, v);
     m_pBuffer[m_length] = 0;
@@ -1788,7 +1788,7 @@ FMStr<T>& FMStr<T>::appendHexOf(unsigned long long v) {
 }
 
 template <typename T>
-FMStr<T>& FMStr<T>::appendHexOf(void const* p, long n) {
+FMStr<T>& FMStr<T>::appendHexOf(void const* p, long n) noexcept {
     if (p == nullptr || n < 1) {
         return *this;
     }
@@ -1799,7 +1799,7 @@ FMStr<T>& FMStr<T>::appendHexOf(void const* p, long n) {
 }
 
 template <typename T>
-FMStr<T>& FMStr<T>::insert(T const* text, long n, long pos) {
+FMStr<T>& FMStr<T>::insert(T const* text, long n, long pos) noexcept {
     if (text == nullptr || n < 1) {
         return *this;
     }
@@ -1823,7 +1823,7 @@ FMStr<T>& FMStr<T>::insert(T const* text, long n, long pos) {
 }
 
 template <typename T>
-long FMStr<T>::fill(T c, long newLength, long pos) {
+long FMStr<T>::fill(T c, long newLength, long pos) noexcept {
     if (newLength <= m_length) {
         return 0;
     }
@@ -1942,21 +1942,21 @@ long FMStr<T>::rTrim() noexcept {
 }
 
 template <typename T>
-typename FMStr<T>::Pieces FMStr<T>::split(T sep, long max) const {
+typename FMStr<T>::Pieces FMStr<T>::split(T sep, long max) const noexcept {
     Pieces pieces;
     splitInto(pieces, static_cast<T const*>(m_pBuffer), m_length, &sep, 1, max);
     return pieces;
 }
 
 template <typename T>
-typename FMStr<T>::Pieces FMStr<T>::split(T const* sep, long max) const {
+typename FMStr<T>::Pieces FMStr<T>::split(T const* sep, long max) const noexcept {
     Pieces pieces;
     splitInto(pieces, static_cast<T const*>(m_pBuffer), m_length, sep, FGStr<T>::length(sep), max);
     return pieces;
 }
 
 template <typename T>
-typename FMStr<T>::Pieces FMStr<T>::split(FMStr const& sep, long max) const {
+typename FMStr<T>::Pieces FMStr<T>::split(FMStr const& sep, long max) const noexcept {
     Pieces pieces;
     splitInto(pieces, static_cast<T const*>(m_pBuffer), m_length, static_cast<T const*>(sep.m_pBuffer),
               sep.m_length, max);
@@ -1964,7 +1964,7 @@ typename FMStr<T>::Pieces FMStr<T>::split(FMStr const& sep, long max) const {
 }
 
 template <typename T>
-FMStr<T>& FMStr<T>::join(FMStr const* items, long n) {
+FMStr<T>& FMStr<T>::join(FMStr const* items, long n) noexcept {
     for (long i = 0; items != nullptr && i < n; ++i) {
         append(FStrToken<T>(items[i]));
     }
@@ -1972,7 +1972,7 @@ FMStr<T>& FMStr<T>::join(FMStr const* items, long n) {
 }
 
 template <typename T>
-FMStr<T>& FMStr<T>::join(FMStr const* items) {
+FMStr<T>& FMStr<T>::join(FMStr const* items) noexcept {
     for (long i = 0; items != nullptr && items[i].m_pBuffer != nullptr; ++i) {
         append(FStrToken<T>(items[i]));
     }
@@ -1980,14 +1980,14 @@ FMStr<T>& FMStr<T>::join(FMStr const* items) {
 }
 
 template <typename T>
-FMStr<T> FMStr<T>::concat(FStrToken<T> token) const {
+FMStr<T> FMStr<T>::concat(FStrToken<T> token) const noexcept {
     FMStr result(*this);
     result.append(token);
     return result;
 }
 
 template <typename T>
-void FMStr<T>::alloc(long n) {
+void FMStr<T>::alloc(long n) noexcept {
     if (n < m_length) {
         n = m_length;
     }
@@ -2002,14 +2002,14 @@ void FMStr<T>::alloc(long n) {
 }
 
 template <typename T>
-void FMStr<T>::grow(long k) {
+void FMStr<T>::grow(long k) noexcept {
     if (m_length + k + 1 >= m_capacity) {
         alloc(m_capacity + k + m_capacity / 2);
     }
 }
 
 template <typename T>
-FMStr<T>& FMStr<T>::appendOwned(T* text, long width) {
+FMStr<T>& FMStr<T>::appendOwned(T* text, long width) noexcept {
     long const n = FGStr<T>::length(text);
     long const zeros = width > n ? width - n : 0;
     grow(zeros + n);

@@ -20,6 +20,8 @@
 //    elements keep their low 8 bits when narrowed.
 //  - Elements compare as signed values, so bytes 0x80-0xFF sort before ASCII.
 //  - Blanks, for trimming, are the elements 1 to 32 (controls and space).
+//  - Appending, rendering, inserting, padding, splitting and assigning are
+//    noexcept: running out of memory there ends the process.
 //
 // This header and FType.h include each other; the guard below is placed after
 // the include so that the core types are always complete first.
@@ -186,8 +188,8 @@ public:
     FGStr& operator=(FStrToken<T> token) { return assign(token); }
     FGStr& operator=(T const* s) { return assign(FStrToken<T>(s)); }
     /// Replaces the content by a fresh copy (made before the old one is freed).
-    FGStr& assign(FStrToken<T> token);
-    FGStr& assign(T const* s, long n) { return assign(FStrToken<T>(s, n)); }
+    FGStr& assign(FStrToken<T> token) noexcept;
+    FGStr& assign(T const* s, long n) noexcept { return assign(FStrToken<T>(s, n)); }
 
     void swap(FGStr& other) noexcept;
     FGStr clone() const { return FGStr(*this); }
@@ -209,77 +211,97 @@ public:
     T* getBuffer(long n);
 
     // Appending (each returns the string)
-    FGStr& append(FStrToken<T> token);
-    FGStr& append(T const& c) { return append(FStrToken<T>(&c, 1)); }
-    FGStr& operator+=(FStrToken<T> token) { return append(token); }
-    FGStr& operator<<(T const* s) { return append(FStrToken<T>(s)); }
-    FGStr& operator<<(FGStr const& s) { return append(FStrToken<T>(s)); }
-    FGStr& operator<<(FMStr<T> const& s) { return append(FStrToken<T>(s)); }
-    FGStr& operator<<(FStrToken<T> const& s) { return append(s); }
-    FGStr& operator<<(Other const* s) { return appendValueOf(s); }
+    FGStr& append(FStrToken<T> token) noexcept;
+    FGStr& append(T const& c) noexcept { return append(FStrToken<T>(&c, 1)); }
+    FGStr& operator+=(FStrToken<T> token) noexcept { return append(token); }
+    FGStr& operator<<(T const* s) noexcept { return append(FStrToken<T>(s)); }
+    FGStr& operator<<(FGStr const& s) noexcept { return append(FStrToken<T>(s)); }
+    FGStr& operator<<(FMStr<T> const& s) noexcept { return append(FStrToken<T>(s)); }
+    FGStr& operator<<(FStrToken<T> const& s) noexcept { return append(s); }
+    FGStr& operator<<(Other const* s) noexcept { return appendValueOf(s); }
     /// One character (without this, a character would be promoted and rendered
     /// as a number).
-    FGStr& operator<<(T const& c) { return append(c); }
-    FGStr& appendValueOf(char const* s) { return appendOwned(valueOf(s)); }
-    FGStr& appendValueOf(char const* s, long n) { return appendOwned(valueOf(s, n)); }
-    FGStr& appendValueOf(wchar_t const* s) { return appendOwned(valueOf(s)); }
-    FGStr& appendValueOf(wchar_t const* s, long n) { return appendOwned(valueOf(s, n)); }
-    FGStr& operator<<(bool const& b) { return appendValueOf(b, false); }
-    FGStr& appendValueOf(bool b, bool emptyWhenZero) { return appendOwned(valueOf(b, emptyWhenZero)); }
+    FGStr& operator<<(T const& c) noexcept { return append(c); }
+    FGStr& appendValueOf(char const* s) noexcept { return appendOwned(valueOf(s)); }
+    FGStr& appendValueOf(char const* s, long n) noexcept { return appendOwned(valueOf(s, n)); }
+    FGStr& appendValueOf(wchar_t const* s) noexcept { return appendOwned(valueOf(s)); }
+    FGStr& appendValueOf(wchar_t const* s, long n) noexcept { return appendOwned(valueOf(s, n)); }
+    FGStr& operator<<(bool const& b) noexcept { return appendValueOf(b, false); }
+    FGStr& appendValueOf(bool b, bool emptyWhenZero) noexcept {
+        return appendOwned(valueOf(b, emptyWhenZero));
+    }
 
-    FGStr& operator<<(signed char const& v) { return appendValueOf(v, false); }
-    FGStr& operator<<(short const& v) { return appendValueOf(v, false); }
-    FGStr& operator<<(int const& v) { return appendValueOf(v, false); }
-    FGStr& operator<<(long const& v) { return appendValueOf(v, false); }
-    FGStr& operator<<(long long const& v) { return appendValueOf(v, false); }
-    FGStr& operator<<(unsigned char const& v) { return appendValueOf(v, false); }
-    FGStr& operator<<(unsigned short const& v) { return appendValueOf(v, false); }
-    FGStr& operator<<(unsigned int const& v) { return appendValueOf(v, false); }
-    FGStr& operator<<(unsigned long const& v) { return appendValueOf(v, false); }
-    FGStr& operator<<(unsigned long long const& v) { return appendValueOf(v, false); }
-    FGStr& operator<<(float const& v) { return appendValueOf(v, false); }
-    FGStr& operator<<(double const& v) { return appendValueOf(v, false); }
-    FGStr& appendValueOf(signed char v, bool emptyWhenZero) { return appendOwned(valueOf(v, emptyWhenZero)); }
-    FGStr& appendValueOf(short v, bool emptyWhenZero) { return appendOwned(valueOf(v, emptyWhenZero)); }
-    FGStr& appendValueOf(int v, bool emptyWhenZero) { return appendOwned(valueOf(v, emptyWhenZero)); }
-    FGStr& appendValueOf(long v, bool emptyWhenZero) { return appendOwned(valueOf(v, emptyWhenZero)); }
-    FGStr& appendValueOf(long long v, bool emptyWhenZero) { return appendOwned(valueOf(v, emptyWhenZero)); }
-    FGStr& appendValueOf(unsigned char v, bool emptyWhenZero) {
+    FGStr& operator<<(signed char const& v) noexcept { return appendValueOf(v, false); }
+    FGStr& operator<<(short const& v) noexcept { return appendValueOf(v, false); }
+    FGStr& operator<<(int const& v) noexcept { return appendValueOf(v, false); }
+    FGStr& operator<<(long const& v) noexcept { return appendValueOf(v, false); }
+    FGStr& operator<<(long long const& v) noexcept { return appendValueOf(v, false); }
+    FGStr& operator<<(unsigned char const& v) noexcept { return appendValueOf(v, false); }
+    FGStr& operator<<(unsigned short const& v) noexcept { return appendValueOf(v, false); }
+    FGStr& operator<<(unsigned int const& v) noexcept { return appendValueOf(v, false); }
+    FGStr& operator<<(unsigned long const& v) noexcept { return appendValueOf(v, false); }
+    FGStr& operator<<(unsigned long long const& v) noexcept { return appendValueOf(v, false); }
+    FGStr& operator<<(float const& v) noexcept { return appendValueOf(v, false); }
+    FGStr& operator<<(double const& v) noexcept { return appendValueOf(v, false); }
+    FGStr& appendValueOf(signed char v, bool emptyWhenZero) noexcept {
         return appendOwned(valueOf(v, emptyWhenZero));
     }
-    FGStr& appendValueOf(unsigned short v, bool emptyWhenZero) {
+    FGStr& appendValueOf(short v, bool emptyWhenZero) noexcept {
         return appendOwned(valueOf(v, emptyWhenZero));
     }
-    FGStr& appendValueOf(unsigned int v, bool emptyWhenZero) {
+    FGStr& appendValueOf(int v, bool emptyWhenZero) noexcept {
         return appendOwned(valueOf(v, emptyWhenZero));
     }
-    FGStr& appendValueOf(unsigned long v, bool emptyWhenZero) {
+    FGStr& appendValueOf(long v, bool emptyWhenZero) noexcept {
         return appendOwned(valueOf(v, emptyWhenZero));
     }
-    FGStr& appendValueOf(unsigned long long v, bool emptyWhenZero) {
+    FGStr& appendValueOf(long long v, bool emptyWhenZero) noexcept {
         return appendOwned(valueOf(v, emptyWhenZero));
     }
-    FGStr& appendValueOf(float v, bool emptyWhenZero) { return appendOwned(valueOf(v, emptyWhenZero)); }
-    FGStr& appendValueOf(double v, bool emptyWhenZero) { return appendOwned(valueOf(v, emptyWhenZero)); }
+    FGStr& appendValueOf(unsigned char v, bool emptyWhenZero) noexcept {
+        return appendOwned(valueOf(v, emptyWhenZero));
+    }
+    FGStr& appendValueOf(unsigned short v, bool emptyWhenZero) noexcept {
+        return appendOwned(valueOf(v, emptyWhenZero));
+    }
+    FGStr& appendValueOf(unsigned int v, bool emptyWhenZero) noexcept {
+        return appendOwned(valueOf(v, emptyWhenZero));
+    }
+    FGStr& appendValueOf(unsigned long v, bool emptyWhenZero) noexcept {
+        return appendOwned(valueOf(v, emptyWhenZero));
+    }
+    FGStr& appendValueOf(unsigned long long v, bool emptyWhenZero) noexcept {
+        return appendOwned(valueOf(v, emptyWhenZero));
+    }
+    FGStr& appendValueOf(float v, bool emptyWhenZero) noexcept {
+        return appendOwned(valueOf(v, emptyWhenZero));
+    }
+    FGStr& appendValueOf(double v, bool emptyWhenZero) noexcept {
+        return appendOwned(valueOf(v, emptyWhenZero));
+    }
     /// The pointer value itself (not the bytes it points to), 16 hex digits.
-    FGStr& operator<<(unsigned char const* p) { return appendValueOf(p); }
-    FGStr& appendValueOf(unsigned char const* p) { return appendOwned(valueOf(p)); }
+    FGStr& operator<<(unsigned char const* p) noexcept { return appendValueOf(p); }
+    FGStr& appendValueOf(unsigned char const* p) noexcept { return appendOwned(valueOf(p)); }
 
-    FGStr& appendHexOf(signed char v) { return appendOwned(hexOf(static_cast<unsigned char>(v))); }
-    FGStr& appendHexOf(short v) { return appendOwned(hexOf(static_cast<unsigned short>(v))); }
-    FGStr& appendHexOf(int v) { return appendOwned(hexOf(static_cast<unsigned int>(v))); }
-    FGStr& appendHexOf(long v) { return appendOwned(hexOf(static_cast<unsigned long long>(v))); }
-    FGStr& appendHexOf(long long v) { return appendOwned(hexOf(static_cast<unsigned long long>(v))); }
-    FGStr& appendHexOf(unsigned char v) { return appendOwned(hexOf(v)); }
-    FGStr& appendHexOf(unsigned short v) { return appendOwned(hexOf(v)); }
-    FGStr& appendHexOf(unsigned int v) { return appendOwned(hexOf(v)); }
-    FGStr& appendHexOf(unsigned long v) { return appendOwned(hexOf(static_cast<unsigned long long>(v))); }
-    FGStr& appendHexOf(unsigned long long v) { return appendOwned(hexOf(v)); }
+    FGStr& appendHexOf(signed char v) noexcept { return appendOwned(hexOf(static_cast<unsigned char>(v))); }
+    FGStr& appendHexOf(short v) noexcept { return appendOwned(hexOf(static_cast<unsigned short>(v))); }
+    FGStr& appendHexOf(int v) noexcept { return appendOwned(hexOf(static_cast<unsigned int>(v))); }
+    FGStr& appendHexOf(long v) noexcept { return appendOwned(hexOf(static_cast<unsigned long long>(v))); }
+    FGStr& appendHexOf(long long v) noexcept {
+        return appendOwned(hexOf(static_cast<unsigned long long>(v)));
+    }
+    FGStr& appendHexOf(unsigned char v) noexcept { return appendOwned(hexOf(v)); }
+    FGStr& appendHexOf(unsigned short v) noexcept { return appendOwned(hexOf(v)); }
+    FGStr& appendHexOf(unsigned int v) noexcept { return appendOwned(hexOf(v)); }
+    FGStr& appendHexOf(unsigned long v) noexcept {
+        return appendOwned(hexOf(static_cast<unsigned long long>(v)));
+    }
+    FGStr& appendHexOf(unsigned long long v) noexcept { return appendOwned(hexOf(v)); }
     /// 2n digits for the n bytes at \p p, in memory order; n < 1 appends nothing.
-    FGStr& appendHexOf(void const* p, long n) { return appendOwned(hexOf(p, n)); }
+    FGStr& appendHexOf(void const* p, long n) noexcept { return appendOwned(hexOf(p, n)); }
 
-    FGStr operator+(FStrToken<T> token) const { return concat(token); }
-    FGStr concat(FStrToken<T> token) const;
+    FGStr operator+(FStrToken<T> token) const noexcept { return concat(token); }
+    FGStr concat(FStrToken<T> token) const noexcept;
 
     // Comparison and search
     long compare(FStrToken<T> other) const noexcept { return FStrToken<T>(*this).compare(other); }
@@ -352,12 +374,12 @@ public:
     long rTrim() noexcept;
     /// Pieces cut at each separator; with max >= 1 at most max pieces, the last
     /// holding the rest. Empty pieces are kept.
-    Pieces split(T sep, long max = 0) const;
-    Pieces split(FStrToken<T> sep, long max = 0) const;
+    Pieces split(T sep, long max = 0) const noexcept;
+    Pieces split(FStrToken<T> sep, long max = 0) const noexcept;
     /// Replaces the content by the concatenation of n texts (n < 1: null form).
-    FGStr& join(T const** parts, long n);
+    FGStr& join(T const** parts, long n) noexcept;
     /// The same for a null-terminated list of texts.
-    FGStr& join(T const** parts);
+    FGStr& join(T const** parts) noexcept;
 
     // Parsing
     signed char toInt8() const noexcept { return FStrToken<T>(*this).toInt8(); }
@@ -522,7 +544,7 @@ public:
 
 private:
     /// Appends a new array from a static function and frees it.
-    FGStr& appendOwned(T* text);
+    FGStr& appendOwned(T* text) noexcept;
     void take(T* text) noexcept;
 
     T* m_pText = nullptr;
@@ -558,13 +580,13 @@ public:
     FMStr(FStrToken<T> token);
     ~FMStr() { delete[] m_pBuffer; }
 
-    FMStr& operator=(FMStr const& other);
+    FMStr& operator=(FMStr const& other) noexcept;
     FMStr& operator=(FMStr&& other) noexcept;
-    FMStr& operator=(T const* s) { return assign(FStrToken<T>(s)); }
-    FMStr& operator=(FGStr<T> const& s) { return assign(FStrToken<T>(s)); }
-    FMStr& operator=(FStrToken<T> token) { return assign(token); }
-    FMStr& assign(FStrToken<T> token);
-    FMStr& assign(T const* s, long n) { return assign(FStrToken<T>(s, n)); }
+    FMStr& operator=(T const* s) noexcept { return assign(FStrToken<T>(s)); }
+    FMStr& operator=(FGStr<T> const& s) noexcept { return assign(FStrToken<T>(s)); }
+    FMStr& operator=(FStrToken<T> token) noexcept { return assign(token); }
+    FMStr& assign(FStrToken<T> token) noexcept;
+    FMStr& assign(T const* s, long n) noexcept { return assign(FStrToken<T>(s, n)); }
 
     void swap(FMStr& other) noexcept;
     void clear() noexcept;
@@ -584,75 +606,75 @@ public:
     T* getBuffer(long n);
 
     // Appending
-    FMStr& append(FStrToken<T> token);
-    FMStr& append(T const* s, long n) { return append(FStrToken<T>(s, n)); }
+    FMStr& append(FStrToken<T> token) noexcept;
+    FMStr& append(T const* s, long n) noexcept { return append(FStrToken<T>(s, n)); }
     /// n copies of \p c.
-    FMStr& append(T const& c, long n);
-    FMStr& operator+=(FStrToken<T> token) { return append(token); }
-    FMStr& operator<<(T const* s) { return append(FStrToken<T>(s)); }
-    FMStr& operator<<(FGStr<T> const& s) { return append(FStrToken<T>(s)); }
-    FMStr& operator<<(FMStr const& s) { return append(FStrToken<T>(s)); }
-    FMStr& operator<<(FStrToken<T> const& s) { return append(s); }
-    FMStr& operator<<(Other const* s) { return appendValueOf(s); }
+    FMStr& append(T const& c, long n) noexcept;
+    FMStr& operator+=(FStrToken<T> token) noexcept { return append(token); }
+    FMStr& operator<<(T const* s) noexcept { return append(FStrToken<T>(s)); }
+    FMStr& operator<<(FGStr<T> const& s) noexcept { return append(FStrToken<T>(s)); }
+    FMStr& operator<<(FMStr const& s) noexcept { return append(FStrToken<T>(s)); }
+    FMStr& operator<<(FStrToken<T> const& s) noexcept { return append(s); }
+    FMStr& operator<<(Other const* s) noexcept { return appendValueOf(s); }
     /// One character.
-    FMStr& operator<<(T const& c) { return append(c, 1); }
-    FMStr& operator<<(bool const& b) { return appendValueOf(b, false); }
-    FMStr& operator<<(signed char const& v) { return appendValueOf(v, 0, false); }
-    FMStr& operator<<(short const& v) { return appendValueOf(v, 0, false); }
-    FMStr& operator<<(int const& v) { return appendValueOf(v, 0, false); }
-    FMStr& operator<<(long const& v) { return appendValueOf(v, 0, false); }
-    FMStr& operator<<(long long const& v) { return appendValueOf(v, 0, false); }
-    FMStr& operator<<(unsigned char const& v) { return appendValueOf(v, 0, false); }
-    FMStr& operator<<(unsigned short const& v) { return appendValueOf(v, 0, false); }
-    FMStr& operator<<(unsigned int const& v) { return appendValueOf(v, 0, false); }
-    FMStr& operator<<(unsigned long const& v) { return appendValueOf(v, 0, false); }
-    FMStr& operator<<(unsigned long long const& v) { return appendValueOf(v, 0, false); }
-    FMStr& operator<<(float const& v) { return appendValueOf(v, false); }
-    FMStr& operator<<(double const& v) { return appendValueOf(v, false); }
-    FMStr& operator<<(unsigned char const* p) { return appendValueOf(p); }
+    FMStr& operator<<(T const& c) noexcept { return append(c, 1); }
+    FMStr& operator<<(bool const& b) noexcept { return appendValueOf(b, false); }
+    FMStr& operator<<(signed char const& v) noexcept { return appendValueOf(v, 0, false); }
+    FMStr& operator<<(short const& v) noexcept { return appendValueOf(v, 0, false); }
+    FMStr& operator<<(int const& v) noexcept { return appendValueOf(v, 0, false); }
+    FMStr& operator<<(long const& v) noexcept { return appendValueOf(v, 0, false); }
+    FMStr& operator<<(long long const& v) noexcept { return appendValueOf(v, 0, false); }
+    FMStr& operator<<(unsigned char const& v) noexcept { return appendValueOf(v, 0, false); }
+    FMStr& operator<<(unsigned short const& v) noexcept { return appendValueOf(v, 0, false); }
+    FMStr& operator<<(unsigned int const& v) noexcept { return appendValueOf(v, 0, false); }
+    FMStr& operator<<(unsigned long const& v) noexcept { return appendValueOf(v, 0, false); }
+    FMStr& operator<<(unsigned long long const& v) noexcept { return appendValueOf(v, 0, false); }
+    FMStr& operator<<(float const& v) noexcept { return appendValueOf(v, false); }
+    FMStr& operator<<(double const& v) noexcept { return appendValueOf(v, false); }
+    FMStr& operator<<(unsigned char const* p) noexcept { return appendValueOf(p); }
 
     /// Decimal text, with '0' characters in front of the whole text (a minus
     /// sign included) up to \p width characters.
-    FMStr& appendValueOf(signed char v, long width = 0, bool emptyWhenZero = false);
-    FMStr& appendValueOf(short v, long width = 0, bool emptyWhenZero = false);
-    FMStr& appendValueOf(int v, long width = 0, bool emptyWhenZero = false);
-    FMStr& appendValueOf(long v, long width = 0, bool emptyWhenZero = false);
-    FMStr& appendValueOf(long long v, long width = 0, bool emptyWhenZero = false);
-    FMStr& appendValueOf(unsigned char v, long width = 0, bool emptyWhenZero = false);
-    FMStr& appendValueOf(unsigned short v, long width = 0, bool emptyWhenZero = false);
-    FMStr& appendValueOf(unsigned int v, long width = 0, bool emptyWhenZero = false);
-    FMStr& appendValueOf(unsigned long v, long width = 0, bool emptyWhenZero = false);
-    FMStr& appendValueOf(unsigned long long v, long width = 0, bool emptyWhenZero = false);
-    FMStr& appendValueOf(bool b, bool emptyWhenZero);
-    FMStr& appendValueOf(float v, bool emptyWhenZero);
-    FMStr& appendValueOf(double v, bool emptyWhenZero);
-    FMStr& appendValueOf(char const* s);
-    FMStr& appendValueOf(char const* s, long n);
-    FMStr& appendValueOf(wchar_t const* s);
-    FMStr& appendValueOf(wchar_t const* s, long n);
-    FMStr& appendValueOf(unsigned char const* p);
-    FMStr& appendHexOf(signed char v) { return appendHexOf(static_cast<unsigned char>(v)); }
-    FMStr& appendHexOf(short v) { return appendHexOf(static_cast<unsigned short>(v)); }
-    FMStr& appendHexOf(int v) { return appendHexOf(static_cast<unsigned int>(v)); }
-    FMStr& appendHexOf(long v) { return appendHexOf(static_cast<unsigned long long>(v)); }
-    FMStr& appendHexOf(long long v) { return appendHexOf(static_cast<unsigned long long>(v)); }
-    FMStr& appendHexOf(unsigned char v);
-    FMStr& appendHexOf(unsigned short v);
-    FMStr& appendHexOf(unsigned int v);
-    FMStr& appendHexOf(unsigned long v) { return appendHexOf(static_cast<unsigned long long>(v)); }
-    FMStr& appendHexOf(unsigned long long v);
-    FMStr& appendHexOf(void const* p, long n);
+    FMStr& appendValueOf(signed char v, long width = 0, bool emptyWhenZero = false) noexcept;
+    FMStr& appendValueOf(short v, long width = 0, bool emptyWhenZero = false) noexcept;
+    FMStr& appendValueOf(int v, long width = 0, bool emptyWhenZero = false) noexcept;
+    FMStr& appendValueOf(long v, long width = 0, bool emptyWhenZero = false) noexcept;
+    FMStr& appendValueOf(long long v, long width = 0, bool emptyWhenZero = false) noexcept;
+    FMStr& appendValueOf(unsigned char v, long width = 0, bool emptyWhenZero = false) noexcept;
+    FMStr& appendValueOf(unsigned short v, long width = 0, bool emptyWhenZero = false) noexcept;
+    FMStr& appendValueOf(unsigned int v, long width = 0, bool emptyWhenZero = false) noexcept;
+    FMStr& appendValueOf(unsigned long v, long width = 0, bool emptyWhenZero = false) noexcept;
+    FMStr& appendValueOf(unsigned long long v, long width = 0, bool emptyWhenZero = false) noexcept;
+    FMStr& appendValueOf(bool b, bool emptyWhenZero) noexcept;
+    FMStr& appendValueOf(float v, bool emptyWhenZero) noexcept;
+    FMStr& appendValueOf(double v, bool emptyWhenZero) noexcept;
+    FMStr& appendValueOf(char const* s) noexcept;
+    FMStr& appendValueOf(char const* s, long n) noexcept;
+    FMStr& appendValueOf(wchar_t const* s) noexcept;
+    FMStr& appendValueOf(wchar_t const* s, long n) noexcept;
+    FMStr& appendValueOf(unsigned char const* p) noexcept;
+    FMStr& appendHexOf(signed char v) noexcept { return appendHexOf(static_cast<unsigned char>(v)); }
+    FMStr& appendHexOf(short v) noexcept { return appendHexOf(static_cast<unsigned short>(v)); }
+    FMStr& appendHexOf(int v) noexcept { return appendHexOf(static_cast<unsigned int>(v)); }
+    FMStr& appendHexOf(long v) noexcept { return appendHexOf(static_cast<unsigned long long>(v)); }
+    FMStr& appendHexOf(long long v) noexcept { return appendHexOf(static_cast<unsigned long long>(v)); }
+    FMStr& appendHexOf(unsigned char v) noexcept;
+    FMStr& appendHexOf(unsigned short v) noexcept;
+    FMStr& appendHexOf(unsigned int v) noexcept;
+    FMStr& appendHexOf(unsigned long v) noexcept { return appendHexOf(static_cast<unsigned long long>(v)); }
+    FMStr& appendHexOf(unsigned long long v) noexcept;
+    FMStr& appendHexOf(void const* p, long n) noexcept;
 
     // Editing
     /// Inserts n characters before \p pos (negative: from the end). A position
     /// of length - 1 (what -1 resolves to) appends at the end instead.
-    FMStr& insert(T const* text, long n, long pos);
-    FMStr& insert(FStrToken<T> token, long pos) { return insert(token, token.Length(), pos); }
+    FMStr& insert(T const* text, long n, long pos) noexcept;
+    FMStr& insert(FStrToken<T> token, long pos) noexcept { return insert(token, token.Length(), pos); }
     /// Grows to \p newLength by inserting copies of \p c at \p pos (negative:
     /// length + pos + 1; at or past the end: appended). Returns the number inserted.
-    long fill(T c, long newLength, long pos);
-    long lFill(T c, long width) { return fill(c, width, 0); }
-    long rFill(T c, long width) { return fill(c, width, m_length); }
+    long fill(T c, long newLength, long pos) noexcept;
+    long lFill(T c, long width) noexcept { return fill(c, width, 0); }
+    long rFill(T c, long width) noexcept { return fill(c, width, m_length); }
     FMStr& remove(long start, long count = -1);
     long replace(T from, T to) noexcept;
     long replace(FStrToken<T> from, FStrToken<T> to);
@@ -668,13 +690,13 @@ public:
         return FMStr(FStrToken<T>(*this).subString(start, count));
     }
     FMStr operator()(long start, long count) const { return subString(start, count); }
-    Pieces split(T sep, long max = 0) const;
-    Pieces split(T const* sep, long max = 0) const;
-    Pieces split(FMStr const& sep, long max = 0) const;
+    Pieces split(T sep, long max = 0) const noexcept;
+    Pieces split(T const* sep, long max = 0) const noexcept;
+    Pieces split(FMStr const& sep, long max = 0) const noexcept;
     /// Appends the n items with no separator.
-    FMStr& join(FMStr const* items, long n);
+    FMStr& join(FMStr const* items, long n) noexcept;
     /// Appends the items before the first one without a buffer.
-    FMStr& join(FMStr const* items);
+    FMStr& join(FMStr const* items) noexcept;
 
     // Comparison and search (over the stored length)
     long compare(FStrToken<T> other) const noexcept { return FStrToken<T>(*this).compare(other); }
@@ -734,18 +756,18 @@ public:
     float toSingle() const noexcept { return FStrToken<T>(*this).toSingle(); }
     double toDouble() const noexcept { return FStrToken<T>(*this).toDouble(); }
 
-    FMStr concat(FStrToken<T> token) const;
-    FMStr operator+(FStrToken<T> token) const { return concat(token); }
+    FMStr concat(FStrToken<T> token) const noexcept;
+    FMStr operator+(FStrToken<T> token) const noexcept { return concat(token); }
     FMStr clone() const { return FMStr(*this); }
 
 private:
     /// Reallocates to n + 2 elements (capacity n + 1), keeping the text.
-    void alloc(long n);
-    void allocInc(long n) { alloc(n + m_capacity + m_capacity / 2); }
+    void alloc(long n) noexcept;
+    void allocInc(long n) noexcept { alloc(n + m_capacity + m_capacity / 2); }
     /// Makes room for \p k more characters by the growth rule.
-    void grow(long k);
+    void grow(long k) noexcept;
     /// Appends an array made by a static function of FGStr and frees it.
-    FMStr& appendOwned(T* text, long width = 0);
+    FMStr& appendOwned(T* text, long width = 0) noexcept;
     /// True when \p p points into this string's buffer.
     bool aliases(T const* p) const noexcept;
 
