@@ -350,9 +350,8 @@ public:
         for (long i = count - 1; i >= 0; --i) {
             delete m_slots.data()[i];
         }
-        bool const had = count > 0 || m_slots.data() != nullptr;
         m_slots.clear();
-        return had;
+        return count > 0;
     }
 
     long Count() const noexcept { return m_slots.Count(); }

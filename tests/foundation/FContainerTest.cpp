@@ -159,6 +159,8 @@ TEST_F(ContainerTest, RemoveAllDeletesEveryElementAndReportsWhetherThereWasAny) 
     EXPECT_EQ(Tracked::live, 0);
     list.add(Tracked(3)); // usable again
     EXPECT_EQ(list.Capacity(), 1);
+    EXPECT_TRUE(list.il_removeAt(0));
+    EXPECT_FALSE(list.il_removeAll()) << "slots left, but no elements";
 }
 
 TEST_F(ContainerTest, ListCopiesCopyEveryElement) {
