@@ -177,7 +177,8 @@ TEST_F(ContainerTest, ListCopiesCopyEveryElement) {
         assigned = list;
         EXPECT_EQ(assigned.Count(), 2);
         EXPECT_EQ(assigned[1].value, 2);
-        assigned = assigned;
+        FList<Tracked>& alias = assigned;
+        assigned = alias;
         EXPECT_EQ(assigned.Count(), 2);
     }
     EXPECT_EQ(Tracked::live, 2);

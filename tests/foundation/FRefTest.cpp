@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <thread>
+
+#include <unistd.h>
 
 using namespace FSpace;
 
@@ -169,8 +172,6 @@ TEST(FRefTest, CopiesMadeAndDroppedOnManyThreadsKeepTheCount) {
     shared.release();
     EXPECT_EQ(destroyed.load(), 1);
 }
-
-using FRefDeathTest = ::testing::Test;
 
 TEST(FRefDeathTest, MemberAccessOnAnEmptyReferenceReportsAndAborts) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
