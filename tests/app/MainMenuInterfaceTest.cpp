@@ -5,6 +5,7 @@
 
 #include "agentlink/FOCVersion.h"
 #include "platform/qt/QtAlert.h"
+#include "platform/qt/QtMainPoster.h"
 #include "platform/qt/QtStringTable.h"
 #include "ui_MainMenu.h"
 
@@ -143,6 +144,35 @@ TEST(InterfaceDescription, CancelButtonEndsTheApplicationLoop) {
     safety.start(10000);
     QTimer::singleShot(0, [&] { QTest::mouseClick(ui.widgets().cancelButton, Qt::LeftButton); });
     EXPECT_EQ(QApplication::exec(), 0) << "the loop ran until the safety timer";
+}
+
+TEST(QtApplicationLoop, TerminationPostedFromAnotherThreadEndsTheLoopWithTheExitStatus) {
+    platform::qt::QtApplication app;
+    QTimer safety;
+    safety.setSingleShot(true);
+    QObject::connect(&safety, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    safety.start(10000);
+    std::thread worker([&] {
+        app.setExitStatus(3);
+        app.postTermination();
+    });
+    EXPECT_EQ(QApplication::exec(), 3);
+    worker.join();
+}
+
+TEST(QtApplicationLoop, MainQueueTasksRunOnTheLoopInPostingOrder) {
+    platform::qt::QtMainPoster poster;
+    std::vector<int> order;
+    std::thread worker([&] {
+        for (int i = 0; i < 50; ++i)
+            platform::dispatchMain([&order, i] { order.push_back(i); });
+        platform::dispatchMain([] { QCoreApplication::exit(0); });
+    });
+    EXPECT_EQ(QApplication::exec(), 0);
+    worker.join();
+    ASSERT_EQ(order.size(), 50u);
+    for (int i = 0; i < 50; ++i)
+        EXPECT_EQ(order[i], i);
 }
 
 TEST(QtControls, CallsFromAnotherThreadAreCarriedOutOnTheMainThread) {
