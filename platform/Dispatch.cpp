@@ -29,8 +29,9 @@ void setMainPoster(MainPoster* poster) {
 }
 
 MainLoop& MainLoop::shared() {
-    static MainLoop loop;
-    return loop;
+    // Never destroyed: detached workers may still post while the process exits.
+    static MainLoop* loop = new MainLoop;
+    return *loop;
 }
 
 void MainLoop::post(Task task) {
