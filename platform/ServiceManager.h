@@ -1,0 +1,73 @@
+// Privileged jobs: the stand-in for the system's service manager.
+//
+// Installing ("blessing") a helper for a label, as root:
+//   1. stop a running job of the label (systemd unit, or the pid in /var/run/<label>.pid);
+//   2. copy the helper to /usr/local/libexec/<label>, owned by root, mode 0755;
+//   3. record the job in /etc/privileged-helpers/<label>.plist (Label, ProgramArguments);
+//   4. start it: through systemd (/etc/systemd/system/<label>.service) when
+//      systemd runs, otherwise as a detached daemon with /var/run/<label>.pid;
+//   5. return once it accepts connections on /var/run/<label>.socket.
+// A caller without root rights runs these steps through pkexec, which asks
+// for an administrator's password once: `pkexec <helper> --bless-job <label>`;
+// the helper then calls installJobAsRoot on itself.
+#pragma once
+
+#include "platform/Authorization.h"
+#include "platform/PropertyList.h"
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+class ServiceManager {
+public:
+    /// What went wrong, for the caller's error object.
+    struct Failure {
+        std::string domain;
+        int code = 0;
+        std::string description;
+    };
+
+    static constexpr const char* kErrorDomain = "ServiceManagerErrorDomain";
+    /// How long a started job has to accept connections on its socket.
+    static constexpr std::chrono::milliseconds kStartTimeout{5000};
+
+    ServiceManager() = delete;
+
+    /// Installs the helper at \p helperPath as the privileged job \p label and
+    /// waits until it listens. Needs \p authorization to hold the bless right;
+    /// without it nothing changes. Returns the failure, or nothing on success.
+    static std::optional<Failure> blessJob(const std::string& label, const std::string& helperPath,
+                                           const Authorization* authorization);
+
+    /// The installed job's record (Label, ProgramArguments), or nothing when no
+    /// job of \p label is installed.
+    static std::optional<PropertyList> copyJobDictionary(const std::string& label);
+
+    /// The root side of blessJob. The caller must be root.
+    static std::optional<Failure> installJobAsRoot(const std::string& label, const std::string& helperPath);
+
+    /// Stops the job \p label if it runs, waiting for it to end (not when
+    /// \p selfPid is the job itself).
+    static void stopJobAsRoot(const std::string& label, pid_t selfPid = 0);
+
+    /// Removes the job record, the installed executable, the unit, the pid
+    /// file and the socket of \p label. False when something could not be removed.
+    static bool removeJobFilesAsRoot(const std::string& label);
+
+    static std::string installedExecutablePath(const std::string& label);
+    static std::string jobRecordPath(const std::string& label);
+    static std::string pidFilePath(const std::string& label);
+    static std::string socketPath(const std::string& label);
+    static std::string unitPath(const std::string& label);
+
+    /// True when systemd manages this system (/run/systemd/system exists).
+    static bool systemdRunning();
+
+    /// True once a connection to the Unix socket at \p path succeeds within \p timeout.
+    static bool waitForListener(const std::string& path, std::chrono::milliseconds timeout);
+};
+
+} // namespace platform
