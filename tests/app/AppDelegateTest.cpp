@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "MapStringTable.h"
 #include "RecordingUi.h"
 #include "TestSupport.h"
 #include "agentlink/FOCVersion.h"
@@ -11,18 +12,6 @@
 using testsupport::TemporaryFolder;
 
 namespace {
-
-class MapTable final : public platform::StringTable {
-public:
-    explicit MapTable(std::map<std::string, std::string> texts) : m_texts(std::move(texts)) {}
-    std::optional<std::string> lookup(const std::string& key) const override {
-        auto it = m_texts.find(key);
-        return it == m_texts.end() ? std::nullopt : std::optional<std::string>(it->second);
-    }
-
-private:
-    std::map<std::string, std::string> m_texts;
-};
 
 // "Install" and "Uninstall" are left out on purpose: missing keys show themselves.
 const std::map<std::string, std::string> kTexts = {
@@ -48,7 +37,7 @@ protected:
                                                       {"CFBundleVersion", "17"},
                                                       {"com.quorvantis.source.revision", "4711"}}));
         platform::Bundle bundle(m_folder.path() + "/" + bundleName + "/Contents/MacOS/QvtRSInstaller");
-        bundle.setStringTable(std::make_shared<MapTable>(kTexts));
+        bundle.setStringTable(std::make_shared<testsupport::MapStringTable>(kTexts));
         platform::Bundle::setMain(bundle);
 
         m_arguments = {"QvtRSInstaller"};

@@ -1,5 +1,6 @@
 #include "platform/Bundle.h"
 
+#include "MapStringTable.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -38,25 +39,11 @@ TEST(BundleInformation, ReadsInfoPlistAfreshOnEveryCall) {
     EXPECT_FALSE(bundle.infoValue("CFBundleVersion"));
 }
 
-namespace {
-class MapTable final : public platform::StringTable {
-public:
-    explicit MapTable(std::map<std::string, std::string> texts) : m_texts(std::move(texts)) {}
-    std::optional<std::string> lookup(const std::string& key) const override {
-        auto it = m_texts.find(key);
-        return it == m_texts.end() ? std::nullopt : std::optional<std::string>(it->second);
-    }
-
-private:
-    std::map<std::string, std::string> m_texts;
-};
-} // namespace
-
 TEST(BundleLocalization, MissingKeysYieldTheDefaultOrTheKeyItself) {
     Bundle bundle("/a/b");
     EXPECT_EQ(bundle.localizedString("Install"), "Install");
-    bundle.setStringTable(
-        std::make_shared<MapTable>(std::map<std::string, std::string>{{"Install", "Installieren"}}));
+    bundle.setStringTable(std::make_shared<testsupport::MapStringTable>(
+        std::map<std::string, std::string>{{"Install", "Installieren"}}));
     EXPECT_EQ(bundle.localizedString("Install"), "Installieren");
     EXPECT_EQ(bundle.localizedString("Cancel", ""), "Cancel");
     EXPECT_EQ(bundle.localizedString("Cancel", "Abort"), "Abort");
