@@ -1,0 +1,39 @@
+#include "agent/InstallResult.h"
+
+const char* InstallResult::statusName(Status status) {
+    switch (status) {
+    case Success:
+        return "Success";
+    case PackageMissing:
+        return "PackageMissing";
+    case PackageMalformed:
+        return "PackageMalformed";
+    case UnsafePayload:
+        return "UnsafePayload";
+    case DowngradeRefused:
+        return "DowngradeRefused";
+    case PreinstallFailed:
+        return "PreinstallFailed";
+    case PostinstallFailed:
+        return "PostinstallFailed";
+    case DiskFull:
+        return "DiskFull";
+    case PayloadUnreadable:
+        return "PayloadUnreadable";
+    case WriteFailed:
+        return "WriteFailed";
+    case DestinationConflict:
+        return "DestinationConflict";
+    case ReceiptInvalid:
+        return "ReceiptInvalid";
+    case NotInstalled:
+        return "NotInstalled";
+    case Busy:
+        return "Busy";
+    case RebootFailed:
+        return "RebootFailed";
+    case InternalError:
+        return "InternalError";
+    }
+    return "Unknown";
+}

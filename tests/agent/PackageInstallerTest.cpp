@@ -1,0 +1,525 @@
+// The package engine in a plain temporary folder: the install root and the data
+// folder are moved there, so real files, real scripts and real processes are
+// used without touching the system.
+#include "agent/PackageInstaller.h"
+#include "agent/PackageReceipt.h"
+
+#include "PackageBuilder.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <filesystem>
+#include <map>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using testsupport::TemporaryFolder;
+
+namespace {
+
+const std::string kId = "com.quorvantis.test.pkg";
+const std::string kLocation = "/opt/qvt-test";
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool exists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+/// Every entry below \p folder with its kind, permissions and content: two
+/// equal snapshots mean the same tree.
+std::map<std::string, std::string> snapshot(const std::string& folder) {
+    std::map<std::string, std::string> result;
+    if (!exists(folder))
+        return result;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        struct stat info {};
+        ::lstat(entry.path().c_str(), &info);
+        const std::string key = entry.path().lexically_relative(folder).string();
+        if (S_ISLNK(info.st_mode))
+            result[key] = "link:" + fs::read_symlink(entry.path()).string();
+        else if (S_ISDIR(info.st_mode))
+            result[key] = "folder:" + std::to_string(info.st_mode & 07777);
+        else
+            result[key] = "file:" + std::to_string(info.st_mode & 07777) + ":" + readFile(entry.path());
+    }
+    return result;
+}
+
+struct ProgressCall {
+    double percent;
+    std::string info;
+};
+
+class PackageInstallerTest : public ::testing::Test {
+protected:
+    void SetUp() override { fs::create_directories(root()); }
+
+    std::string root() const { return m_folder.path() + "/root"; }
+    std::string data() const { return m_folder.path() + "/data"; }
+    std::string installed(const std::string& relative) const { return root() + kLocation + "/" + relative; }
+    std::string receipt() const { return data() + "/receipts/" + kId + ".plist"; }
+    std::string packagePath(const std::string& name) const { return m_folder.path() + "/packages/" + name; }
+
+    PackageInstaller installer() {
+        PackageInstaller::Options options;
+        options.dataFolder = data();
+        options.installRoot = root();
+        options.scriptTimeLimit = std::chrono::seconds(3);
+        return PackageInstaller(options, [this](double percent, const std::string& info) {
+            m_progress.push_back({percent, info});
+        });
+    }
+
+    /// Version \p version of the test package: bin/tool, etc/tool.conf and doc/old.txt.
+    std::unique_ptr<PackageBuilder> version1(const std::string& name = "v1",
+                                             const std::string& version = "1.0") {
+        auto package = std::make_unique<PackageBuilder>(packagePath(name), kId, version, kLocation);
+        package->file("bin/tool", "#!/bin/sh\necho tool 1\n", 0755)
+            .file("etc/tool.conf", "setting=1\n", 0640)
+            .file("doc/old.txt", "only in version 1\n");
+        return package;
+    }
+    /// Version 2: a changed configuration, a new file, and doc/old.txt gone.
+    std::unique_ptr<PackageBuilder> version2(const std::string& name = "v2") {
+        auto package = std::make_unique<PackageBuilder>(packagePath(name), kId, "2.0", kLocation);
+        package->file("bin/tool", "#!/bin/sh\necho tool 2\n", 0755)
+            .file("etc/tool.conf", "setting=2\n", 0640)
+            .file("share/new.txt", "new in version 2\n");
+        return package;
+    }
+
+    /// The install root, the receipts and the backups, for before/after comparisons.
+    std::map<std::string, std::string> systemState() const {
+        auto state = snapshot(root());
+        for (const auto& [key, value] : snapshot(data() + "/receipts"))
+            state["receipts/" + key] = value;
+        for (const auto& [key, value] : snapshot(data() + "/backups"))
+            state["backups/" + key] = value;
+        return state;
+    }
+
+    TemporaryFolder m_folder;
+    std::vector<ProgressCall> m_progress;
+};
+
+TEST_F(PackageInstallerTest, InstallIntoAnEmptySystemCopiesThePayloadAndWritesTheReceipt) {
+    auto package = version1();
+    package->link("bin/tool-link", "tool").link("etc/abs-link", kLocation + "/etc/tool.conf");
+
+    const auto result = installer().install(package->path());
+
+    ASSERT_TRUE(result.ok()) << result.reason();
+    EXPECT_EQ(readFile(installed("bin/tool")), "#!/bin/sh\necho tool 1\n");
+    EXPECT_EQ(fs::status(installed("bin/tool")).permissions() & fs::perms::all, static_cast<fs::perms>(0755));
+    EXPECT_EQ(fs::status(installed("etc/tool.conf")).permissions() & fs::perms::all,
+              static_cast<fs::perms>(0640));
+    EXPECT_EQ(fs::read_symlink(installed("bin/tool-link")), "tool");
+    EXPECT_EQ(fs::read_symlink(installed("etc/abs-link")), kLocation + "/etc/tool.conf");
+
+    std::string error;
+    const auto written = PackageReceipt::read(receipt(), error);
+    ASSERT_TRUE(written) << error;
+    EXPECT_EQ(written->version, "1.0");
+    EXPECT_EQ(written->installLocation, kLocation);
+    EXPECT_EQ(written->files, (std::vector<std::string>{"bin/tool", "bin/tool-link", "doc/old.txt",
+                                                        "etc/abs-link", "etc/tool.conf"}));
+    EXPECT_EQ(written->folders, (std::vector<std::string>{"bin", "doc", "etc"}));
+    EXPECT_EQ(written->createdLocations, (std::vector<std::string>{"/opt", "/opt/qvt-test"}));
+    EXPECT_FALSE(exists(data() + "/backups")) << "nothing was replaced, so nothing is backed up";
+    // No temporary files left beside the installed ones.
+    for (const auto& [path, kind] : snapshot(root()))
+        EXPECT_EQ(path.find(".qvt-"), std::string::npos) << path;
+}
+
+TEST_F(PackageInstallerTest, UpdateReplacesFilesKeepsBackupsAndRewritesTheReceipt) {
+    ASSERT_TRUE(installer().install(version1()->path()).ok());
+    const auto result = installer().update(version2()->path());
+
+    ASSERT_TRUE(result.ok()) << result.reason();
+    EXPECT_EQ(readFile(installed("etc/tool.conf")), "setting=2\n");
+    EXPECT_EQ(readFile(installed("share/new.txt")), "new in version 2\n");
+    EXPECT_FALSE(exists(installed("doc/old.txt"))) << "a file version 2 no longer has is removed";
+
+    std::string error;
+    const auto written = PackageReceipt::read(receipt(), error);
+    ASSERT_TRUE(written) << error;
+    EXPECT_EQ(written->version, "2.0");
+    EXPECT_EQ(written->files, (std::vector<std::string>{"bin/tool", "etc/tool.conf", "share/new.txt"}));
+    // The folder version 1 made stays listed, so the uninstall still removes it.
+    EXPECT_NE(std::find(written->folders.begin(), written->folders.end(), "doc"), written->folders.end());
+
+    ASSERT_FALSE(written->backup.empty());
+    const std::string set = data() + "/backups/" + kId + "/" + written->backup;
+    EXPECT_NE(written->backup.find("-1.0"), std::string::npos)
+        << "the set is named after the version it saved";
+    EXPECT_EQ(readFile(set + "/etc/tool.conf"), "setting=1\n");
+    EXPECT_EQ(fs::status(set + "/etc/tool.conf").permissions() & fs::perms::all,
+              static_cast<fs::perms>(0640));
+    EXPECT_EQ(readFile(set + "/bin/tool"), "#!/bin/sh\necho tool 1\n");
+    EXPECT_EQ(readFile(set + "/doc/old.txt"), "only in version 1\n");
+}
+
+TEST_F(PackageInstallerTest, UpdateRefusesAnOlderVersionButInstallAcceptsIt) {
+    ASSERT_TRUE(installer().install(version2()->path()).ok());
+    const auto before = systemState();
+    auto older = version1("older", "1.9.9");
+
+    const auto refused = installer().update(older->path());
+    EXPECT_EQ(refused.status(), InstallResult::DowngradeRefused);
+    EXPECT_NE(refused.reason().find("2.0"), std::string::npos) << refused.reason();
+    EXPECT_EQ(systemState(), before);
+
+    const auto reinstalled = installer().install(older->path());
+    ASSERT_TRUE(reinstalled.ok()) << reinstalled.reason();
+    EXPECT_EQ(readFile(installed("etc/tool.conf")), "setting=1\n");
+}
+
+TEST_F(PackageInstallerTest, UpdateOfNothingInstalledInstalls) {
+    const auto result = installer().update(version1()->path());
+    ASSERT_TRUE(result.ok()) << result.reason();
+    EXPECT_TRUE(exists(receipt()));
+}
+
+struct FailingStep {
+    const char* name;
+    const char* script;
+    const char* body;
+    InstallResult::Status status;
+    const char* reasonPart;
+};
+
+class FailingScriptTest : public PackageInstallerTest, public ::testing::WithParamInterface<FailingStep> {};
+
+TEST_P(FailingScriptTest, RestoresThePreviousInstallationExactly) {
+    ASSERT_TRUE(installer().install(version1()->path()).ok());
+    const auto before = systemState();
+    const std::string receiptBefore = readFile(receipt());
+
+    auto package = version2();
+    package->script(GetParam().script, GetParam().body);
+    const auto result = installer().update(package->path());
+
+    EXPECT_EQ(result.status(), GetParam().status);
+    EXPECT_NE(result.reason().find(GetParam().reasonPart), std::string::npos) << result.reason();
+    EXPECT_EQ(systemState(), before) << "files, links, folders, receipt and backups as they were";
+    EXPECT_EQ(readFile(receipt()), receiptBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scripts, FailingScriptTest,
+    ::testing::Values(FailingStep{"PreinstallExitStatus", "preinstall", "exit 3",
+                                  InstallResult::PreinstallFailed, "exited with status 3"},
+                      FailingStep{"PostinstallExitStatus", "postinstall", "echo broken >&2; exit 4",
+                                  InstallResult::PostinstallFailed, "exited with status 4"},
+                      FailingStep{"PostinstallKilled", "postinstall", "kill -9 $$",
+                                  InstallResult::PostinstallFailed, "signal 9"},
+                      FailingStep{"PostinstallTimeLimit", "postinstall", "sleep 60",
+                                  InstallResult::PostinstallFailed, "time limit"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PackageInstallerTest, ScriptsGetACleanEnvironmentTheirArgumentsAndLogTheirOutput) {
+    auto package = version1();
+    const std::string envFile = m_folder.path() + "/env.txt";
+    package->script("preinstall",
+                    "echo preinstall-output-line\nenv > " + envFile + "\necho \"$1|$2|$3\" >> " + envFile);
+    ::setenv("QVT_INHERITED_SECRET", "leak", 1);
+    std::string log;
+    InstallResult result;
+    log = testsupport::captureStandardError([&] { result = installer().install(package->path()); });
+    ::unsetenv("QVT_INHERITED_SECRET");
+
+    ASSERT_TRUE(result.ok()) << result.reason();
+    const std::string env = readFile(envFile);
+    EXPECT_EQ(env.find("QVT_INHERITED_SECRET"), std::string::npos);
+    EXPECT_NE(env.find("PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin\n"),
+              std::string::npos);
+    EXPECT_NE(env.find("QVT_PACKAGE_VERSION=1.0\n"), std::string::npos);
+    EXPECT_NE(env.find("QVT_INSTALL_ACTION=install\n"), std::string::npos);
+    EXPECT_NE(env.find(package->path() + "|" + root() + kLocation + "|" + root()), std::string::npos) << env;
+    EXPECT_NE(log.find("preinstall: preinstall-output-line"), std::string::npos) << log;
+}
+
+struct BrokenPackage {
+    const char* name;
+    std::function<void(PackageBuilder&)> spoil;
+    InstallResult::Status status;
+};
+
+class BrokenPackageTest : public PackageInstallerTest, public ::testing::WithParamInterface<BrokenPackage> {};
+
+TEST_P(BrokenPackageTest, IsRefusedWithoutTouchingTheSystem) {
+    ASSERT_TRUE(installer().install(version1()->path()).ok());
+    const auto before = systemState();
+    auto package = version2("broken");
+    GetParam().spoil(*package);
+
+    const auto result = installer().install(package->path());
+
+    EXPECT_EQ(result.status(), GetParam().status) << result.reason();
+    EXPECT_EQ(systemState(), before);
+}
+
+std::string plistInfo(const std::string& body) {
+    return "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>" + body + "</dict></plist>";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Packages, BrokenPackageTest,
+    ::testing::Values(
+        BrokenPackage{"NoPackageFolder", [](PackageBuilder& p) { fs::remove_all(p.path()); },
+                      InstallResult::PackageMissing},
+        BrokenPackage{"NoPackageInfo", [](PackageBuilder& p) { fs::remove(p.path() + "/PackageInfo"); },
+                      InstallResult::PackageMissing},
+        BrokenPackage{"PackageInfoNotAPlist",
+                      [](PackageBuilder& p) { p.raw("PackageInfo", "identifier=x\n"); },
+                      InstallResult::PackageMalformed},
+        BrokenPackage{"PackageInfoTruncated",
+                      [](PackageBuilder& p) { p.raw("PackageInfo", plistInfo("<key>identifier</key><str")); },
+                      InstallResult::PackageMalformed},
+        BrokenPackage{"NoIdentifier",
+                      [](PackageBuilder& p) {
+                          p.raw("PackageInfo", plistInfo("<key>version</key><string>2.0</string>"));
+                      },
+                      InstallResult::PackageMalformed},
+        BrokenPackage{"IdentifierClimbsOut",
+                      [](PackageBuilder& p) {
+                          p.raw("PackageInfo", plistInfo("<key>identifier</key><string>../../etc/x</string>"
+                                                         "<key>version</key><string>2.0</string>"));
+                      },
+                      InstallResult::PackageMalformed},
+        BrokenPackage{"VersionNotText",
+                      [](PackageBuilder& p) {
+                          p.raw("PackageInfo", plistInfo("<key>identifier</key><string>a.b</string>"
+                                                         "<key>version</key><integer>2</integer>"));
+                      },
+                      InstallResult::PackageMalformed},
+        BrokenPackage{"VersionWithComma",
+                      [](PackageBuilder& p) {
+                          p.raw("PackageInfo", plistInfo("<key>identifier</key><string>a.b</string>"
+                                                         "<key>version</key><string>2,0</string>"));
+                      },
+                      InstallResult::PackageMalformed},
+        BrokenPackage{"RelativeInstallLocation",
+                      [](PackageBuilder& p) {
+                          p.raw("PackageInfo",
+                                plistInfo("<key>identifier</key><string>a.b</string><key>version</key>"
+                                          "<string>2</string><key>install-location</key><string>opt/x"
+                                          "</string>"));
+                      },
+                      InstallResult::PackageMalformed},
+        BrokenPackage{"InstallLocationWithDotDot",
+                      [](PackageBuilder& p) {
+                          p.raw("PackageInfo",
+                                plistInfo("<key>identifier</key><string>a.b</string><key>version</key>"
+                                          "<string>2</string><key>install-location</key>"
+                                          "<string>/opt/../etc</string>"));
+                      },
+                      InstallResult::PackageMalformed},
+        BrokenPackage{"NoPayload", [](PackageBuilder& p) { fs::remove_all(p.path() + "/Payload"); },
+                      InstallResult::PackageMalformed},
+        BrokenPackage{"FifoInPayload",
+                      [](PackageBuilder& p) { ::mkfifo((p.path() + "/Payload/etc/pipe").c_str(), 0644); },
+                      InstallResult::PackageMalformed},
+        BrokenPackage{"ScriptNotExecutable",
+                      [](PackageBuilder& p) { p.raw("Scripts/postinstall", "#!/bin/sh\n", 0644); },
+                      InstallResult::PackageMalformed},
+        BrokenPackage{"RelativeLinkClimbsOut",
+                      [](PackageBuilder& p) { p.link("bin/passwd", "../../../etc/passwd"); },
+                      InstallResult::UnsafePayload},
+        BrokenPackage{"DotDotAfterAName", [](PackageBuilder& p) { p.link("bin/x", "tool/../../../../etc"); },
+                      InstallResult::UnsafePayload},
+        BrokenPackage{"AbsoluteLinkOutside", [](PackageBuilder& p) { p.link("etc/shadow", "/etc/shadow"); },
+                      InstallResult::UnsafePayload},
+        BrokenPackage{"FolderLinkOutside", [](PackageBuilder& p) { p.link("lib", "/usr/lib"); },
+                      InstallResult::UnsafePayload}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PackageInstallerTest, AnInstalledFolderLinkLeadingOutsideIsNotFollowed) {
+    const std::string outside = m_folder.path() + "/outside";
+    fs::create_directories(outside);
+    fs::create_directories(root() + kLocation);
+    fs::create_directory_symlink(outside, root() + kLocation + "/etc");
+
+    const auto result = installer().install(version1()->path());
+
+    EXPECT_EQ(result.status(), InstallResult::DestinationConflict) << result.reason();
+    EXPECT_TRUE(fs::is_empty(outside)) << "nothing written through the link";
+    EXPECT_FALSE(exists(installed("bin/tool"))) << "files copied before the conflict are removed again";
+    EXPECT_FALSE(exists(receipt()));
+}
+
+TEST_F(PackageInstallerTest, AFolderWhereThePackageHasAFileIsAConflict) {
+    fs::create_directories(installed("etc/tool.conf/keep"));
+    const auto before = systemState();
+
+    const auto result = installer().install(version1()->path());
+
+    EXPECT_EQ(result.status(), InstallResult::DestinationConflict) << result.reason();
+    EXPECT_EQ(systemState(), before);
+}
+
+TEST_F(PackageInstallerTest, AnUnreadablePayloadFileRestoresThePreviousState) {
+    ASSERT_TRUE(installer().install(version1()->path()).ok());
+    auto package = version2();
+    ::chmod((package->path() + "/Payload/share/new.txt").c_str(), 0);
+    if (geteuid() != 0) {
+        const auto before = systemState();
+        const auto result = installer().update(package->path());
+        EXPECT_EQ(result.status(), InstallResult::PayloadUnreadable) << result.reason();
+        EXPECT_EQ(systemState(), before);
+        return;
+    }
+    // Root reads every file: the update runs as an unprivileged user that owns
+    // the test folders, so the file it cannot read is really unreadable.
+    const uid_t nobody = 65534;
+    for (const auto& entry : fs::recursive_directory_iterator(m_folder.path()))
+        if (entry.path().filename() != "new.txt")
+            ::lchown(entry.path().c_str(), nobody, nobody);
+    ::chown(m_folder.path().c_str(), nobody, nobody);
+    const auto before = systemState();
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgid(nobody) != 0 || setuid(nobody) != 0)
+            _exit(100);
+        _exit(installer().update(package->path()).code());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), InstallResult::PayloadUnreadable);
+    EXPECT_EQ(systemState(), before);
+}
+
+class UninstallTest : public PackageInstallerTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UninstallTest, RemovesTheInstalledFilesFoldersAndReceipt) {
+    const bool removeBackups = GetParam();
+    ASSERT_TRUE(installer().install(version1()->path()).ok());
+    ASSERT_TRUE(installer().update(version2()->path()).ok());
+    // A file the package never installed, in a folder it made, and one beside the install location.
+    std::ofstream(installed("etc/local.conf")) << "mine\n";
+    fs::create_directories(root() + "/opt/other");
+
+    const auto result = installer().uninstall(removeBackups);
+
+    ASSERT_TRUE(result.ok()) << result.reason();
+    EXPECT_FALSE(exists(installed("bin/tool")));
+    EXPECT_FALSE(exists(installed("share/new.txt")));
+    EXPECT_FALSE(exists(installed("bin"))) << "an emptied folder the install made goes";
+    EXPECT_FALSE(exists(installed("doc"))) << "also one made by an earlier version";
+    EXPECT_EQ(readFile(installed("etc/local.conf")), "mine\n") << "what the package did not install stays";
+    EXPECT_TRUE(exists(root() + "/opt/other"));
+    EXPECT_FALSE(exists(receipt()));
+    EXPECT_EQ(exists(data() + "/backups/" + kId), !removeBackups);
+    EXPECT_EQ(m_progress.back().percent, 100);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backups, UninstallTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "RemovingBackups" : "KeepingBackups"; });
+
+TEST_F(PackageInstallerTest, UninstallRemovesTheInstallLocationItMadeWhenEmpty) {
+    ASSERT_TRUE(installer().install(version1()->path()).ok());
+    ASSERT_TRUE(installer().uninstall(false).ok());
+    EXPECT_FALSE(exists(root() + "/opt"));
+    EXPECT_TRUE(exists(root()));
+}
+
+TEST_F(PackageInstallerTest, UninstallWithNothingInstalledSaysSo) {
+    const auto result = installer().uninstall(true);
+    EXPECT_EQ(result.status(), InstallResult::NotInstalled);
+    ASSERT_FALSE(m_progress.empty());
+    EXPECT_EQ(m_progress.back().percent, 100);
+    EXPECT_EQ(m_progress.back().info, "Nothing to uninstall");
+}
+
+TEST_F(PackageInstallerTest, UninstallWithOnlyBackupsLeftRemovesThemWhenAsked) {
+    ASSERT_TRUE(installer().install(version1()->path()).ok());
+    ASSERT_TRUE(installer().update(version2()->path()).ok());
+    ASSERT_TRUE(installer().uninstall(false).ok());
+    ASSERT_TRUE(exists(data() + "/backups"));
+
+    EXPECT_EQ(installer().uninstall(false).status(), InstallResult::NotInstalled);
+    EXPECT_TRUE(exists(data() + "/backups"));
+    EXPECT_TRUE(installer().uninstall(true).ok());
+    EXPECT_FALSE(exists(data() + "/backups"));
+}
+
+TEST_F(PackageInstallerTest, AReceiptListingUnsafePathsIsKeptAndNothingOutsideIsRemoved) {
+    const std::string victim = root() + "/victim.txt";
+    std::ofstream(victim) << "keep\n";
+    fs::create_directories(data() + "/receipts");
+    PackageReceipt forged;
+    forged.identifier = kId;
+    forged.version = "1.0";
+    forged.installLocation = kLocation;
+    forged.files = {"../../victim.txt"};
+    ASSERT_TRUE(forged.write(receipt()));
+
+    const auto result = installer().uninstall(true);
+
+    EXPECT_EQ(result.status(), InstallResult::ReceiptInvalid) << result.reason();
+    EXPECT_EQ(readFile(victim), "keep\n");
+    EXPECT_TRUE(exists(receipt()));
+}
+
+TEST_F(PackageInstallerTest, ProgressRisesToOneHundredInFewCallsWithoutCommas) {
+    auto package = version1();
+    package->file("share/big.bin", std::string(20 << 20, 'x'));
+    package->script("postinstall", "true");
+
+    ASSERT_TRUE(installer().install(package->path()).ok());
+
+    ASSERT_FALSE(m_progress.empty());
+    EXPECT_EQ(m_progress.front().percent, 0);
+    EXPECT_EQ(m_progress.back().percent, 100);
+    EXPECT_EQ(m_progress.back().info, "Installation complete");
+    for (size_t i = 1; i < m_progress.size(); ++i)
+        EXPECT_GE(m_progress[i].percent, m_progress[i - 1].percent) << "call " << i;
+    bool sawCopy = false;
+    bool sawScript = false;
+    for (const auto& call : m_progress) {
+        EXPECT_EQ(call.info.find(','), std::string::npos) << call.info;
+        EXPECT_FALSE(call.info.empty());
+        sawCopy |= call.info == "Copying files" && call.percent > 0 && call.percent < 100;
+        sawScript |= call.info == "Running postinstall script";
+    }
+    EXPECT_TRUE(sawCopy) << "copying a big file reports values between 0 and 100";
+    EXPECT_TRUE(sawScript);
+    EXPECT_LE(m_progress.size(), 110u) << "about one call per percent, not per chunk or byte";
+}
+
+TEST_F(PackageInstallerTest, ASecondOperationWhileOneRunsIsRefusedAsBusy) {
+    fs::create_directories(data());
+    const int fd = ::open((data() + "/.lock").c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+
+    EXPECT_EQ(installer().install(version1()->path()).status(), InstallResult::Busy);
+    EXPECT_EQ(installer().uninstall(false).status(), InstallResult::Busy);
+    EXPECT_FALSE(exists(root() + "/opt"));
+
+    ::close(fd);
+    EXPECT_TRUE(installer().install(version1()->path()).ok());
+}
+
+TEST_F(PackageInstallerTest, TheDemoPackageInstallsARunnableService) {
+    const auto result = installer().install(QVT_DEMO_PACKAGE);
+    ASSERT_TRUE(result.ok()) << result.reason();
+    const std::string service = root() + "/opt/quorvantis-remote/bin/qvt-remote-service";
+    const auto status = testsupport::runProcess({service, "--status"});
+    EXPECT_EQ(status.exitStatus, 0) << status.errors;
+    EXPECT_NE(status.output.find("127.0.0.1:5938"), std::string::npos) << status.output;
+    EXPECT_TRUE(exists(root() + "/opt/quorvantis-remote/README.txt"));
+    EXPECT_TRUE(exists(data() + "/receipts/com.quorvantis.remote.service.plist"));
+}
+
+} // namespace
