@@ -60,9 +60,9 @@ bool PHAgentClient::dispatchAgentEvent(const std::optional<AgentMessage>& messag
 }
 
 void PHAgentClient::eventThreadTerminatedWithError(PHEventThread& thread, const ErrorRef& error) {
-    std::shared_ptr<PHEventThread> current = m_eventThread.load();
+    const std::shared_ptr<PHEventThread> current = m_eventThread.load();
     if (current.get() == &thread)
-        m_eventThread.compare_exchange_strong(current, nullptr);
+        m_eventThread.compareExchange(current, nullptr);
     // Taking the handler out first makes the report happen once, even if two
     // threads notice the end at the same time.
     if (auto handler = m_myEventHandler.exchange(nullptr))

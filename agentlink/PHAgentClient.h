@@ -10,6 +10,7 @@
 // verifying) builds on the fields here.
 #pragma once
 
+#include "agentlink/AtomicRef.h"
 #include "agentlink/PHAgentEventHandler.h"
 #include "agentlink/PHClientProtocolHandler.h"
 #include "agentlink/PHEventThread.h"
@@ -82,9 +83,9 @@ public:
     void setAgentName(std::string value);
 
 private:
-    std::atomic<std::shared_ptr<PHAgentEventHandler>> m_myEventHandler;
+    AtomicRef<std::shared_ptr<PHAgentEventHandler>> m_myEventHandler;
     const std::shared_ptr<PHClientProtocolHandler> m_protocolHandler;
-    std::atomic<std::shared_ptr<PHEventThread>> m_eventThread;
+    AtomicRef<std::shared_ptr<PHEventThread>> m_eventThread;
     bool m_tryToConnect = true;
     int m_installErrorCount = 0;
     mutable std::mutex m_textLock;

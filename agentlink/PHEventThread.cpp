@@ -78,28 +78,31 @@ void PHEventThread::releaseDelegateOf(PHProtocolHandler& handler) {
 }
 
 bool PHEventThread::takeConnection(PHProtocolHandler& handler) {
-    std::weak_ptr<PHClientProtocolHandler> current = m_con.load();
+    const std::weak_ptr<PHClientProtocolHandler> current = m_con.load();
     if (current.lock().get() != &handler)
         return false;
-    return m_con.compare_exchange_strong(current, {});
+    return m_con.compareExchange(current, {});
 }
 
-void PHEventThread::streamEnded(PHProtocolHandler& handler, const ErrorRef& error) {
+void PHEventThread::streamEnded(PHProtocolHandler& handler, const ErrorRef& error, bool closed) {
+    // The client is taken before the connection: once con is empty the body may
+    // end and clear the client, and the end must still be reported.
+    const std::shared_ptr<PHAgentClient> owner = client();
+    if (!takeConnection(handler))
+        return;
+    if (closed)
+        OCNSLog("PrivilegedAgent event connection closed by peer");
+    else
+        OCNSLog("PH connection failed, reason: %@", error ? error->reason() : std::string());
     releaseDelegateOf(handler);
-    if (auto owner = client())
+    if (owner)
         owner->eventThreadTerminatedWithError(*this, error);
 }
 
 void PHEventThread::connctionFailedWithError(PHProtocolHandler& handler, const ErrorRef& error) {
-    if (!takeConnection(handler))
-        return;
-    OCNSLog("PH connection failed, reason: %@", error ? error->reason() : std::string());
-    streamEnded(handler, error);
+    streamEnded(handler, error, false);
 }
 
 void PHEventThread::connectionClosed(PHProtocolHandler& handler) {
-    if (!takeConnection(handler))
-        return;
-    OCNSLog("PrivilegedAgent event connection closed by peer");
-    streamEnded(handler, nullptr);
+    streamEnded(handler, nullptr, true);
 }

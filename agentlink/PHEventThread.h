@@ -9,6 +9,7 @@
 // running thread holds a reference to this object until its body returns.
 #pragma once
 
+#include "agentlink/AtomicRef.h"
 #include "agentlink/PHClientProtocolHandler.h"
 #include "agentlink/PHConnectionDelegate.h"
 
@@ -60,10 +61,11 @@ private:
     bool takeConnection(PHProtocolHandler& handler);
     void releaseDelegateOf(PHProtocolHandler& handler);
     void clearReferences();
-    void streamEnded(PHProtocolHandler& handler, const ErrorRef& error);
+    /// Reports the end of the stream once, if \p handler is the connection read.
+    void streamEnded(PHProtocolHandler& handler, const ErrorRef& error, bool closed);
 
-    std::atomic<std::weak_ptr<PHAgentClient>> m_client;
-    std::atomic<std::weak_ptr<PHClientProtocolHandler>> m_con;
+    AtomicRef<std::weak_ptr<PHAgentClient>> m_client;
+    AtomicRef<std::weak_ptr<PHClientProtocolHandler>> m_con;
     std::atomic<bool> m_stopped{false};
     std::atomic<State> m_state{State::Created};
 };

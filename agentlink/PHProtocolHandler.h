@@ -7,6 +7,7 @@
 #pragma once
 
 #include "agentlink/AgentMessage.h"
+#include "agentlink/AtomicRef.h"
 #include "agentlink/PHConnectionDelegate.h"
 #include "agentlink/PHException.h"
 
@@ -82,8 +83,8 @@ private:
     void deliverFailure(const ErrorRef& error);
 
     std::atomic<bool> m_traceOn;
-    std::atomic<std::shared_ptr<Descriptor>> m_descriptor;
-    std::atomic<std::weak_ptr<PHConnectionDelegate>> m_delegate;
+    AtomicRef<std::shared_ptr<Descriptor>> m_descriptor;
+    AtomicRef<std::weak_ptr<PHConnectionDelegate>> m_delegate;
     std::mutex m_sendLock;
 };
 

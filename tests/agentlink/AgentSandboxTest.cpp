@@ -263,9 +263,12 @@ protected:
     }
 
     void TearDown() override {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
+        if (m_pid > 0)
+            stopAgent();
+        if (!m_log.empty()) {
+            // A sanitizer build of the agent reports into its log.
+            EXPECT_EQ(agentLog().find("Sanitizer"), std::string::npos) << agentLog();
+            ::unlink(m_log.c_str());
         }
     }
 

@@ -37,11 +37,11 @@ protected:
         platform::MainLoop::shared().runUntil([] { return false; }, std::chrono::milliseconds(200));
     }
 
-    /// Starts the event thread and keeps a handle on it that does not hold it alive.
+    /// Starts the event thread and keeps a handle on it that does not hold it
+    /// alive (empty when the thread has already ended on input written before).
     void start() {
         client->startEventThread();
         thread = client->eventThread();
-        ASSERT_FALSE(thread.expired());
     }
 
     bool threadEnded() {
