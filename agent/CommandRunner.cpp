@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <mutex>
 #include <poll.h>
 #include <sys/stat.h>
@@ -179,6 +180,9 @@ CommandRunner::Outcome CommandRunner::run(const std::vector<std::string>& argv,
             ::dup2(devNull, STDIN_FILENO);
         ::dup2(pipeFds[1], STDOUT_FILENO);
         ::dup2(pipeFds[1], STDERR_FILENO);
+        // Nothing the agent holds open (client connections, the log file)
+        // reaches the program; the start pipe stays open until exec.
+        ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
         ::umask(022);
         if (::chdir(folder.c_str()) != 0 && ::chdir("/") != 0) {
         }

@@ -1,7 +1,8 @@
 // Runs a program for the installer agent: directly (no shell), with a clean
 // environment (a fixed PATH plus the variables given, nothing inherited),
 // standard input from /dev/null, standard output and error captured line by
-// line into the agent's log, in a process group of its own, and with a time
+// line into the agent's log, no other descriptor of the agent inherited, in a
+// process group of its own, and with a time
 // limit after which the whole group is killed.
 #pragma once
 

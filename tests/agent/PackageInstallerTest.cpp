@@ -230,17 +230,22 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(PackageInstallerTest, ScriptsGetACleanEnvironmentTheirArgumentsAndLogTheirOutput) {
     auto package = version1();
     const std::string envFile = m_folder.path() + "/env.txt";
-    package->script("preinstall",
-                    "echo preinstall-output-line\nenv > " + envFile + "\necho \"$1|$2|$3\" >> " + envFile);
+    const int agentFd = ::open("/dev/null", O_RDONLY); // like a client connection without close-on-exec
+    package->script("preinstall", "echo preinstall-output-line\nenv > " + envFile +
+                                      "\necho \"$1|$2|$3\" >> " + envFile + "\n[ -e /proc/$$/fd/" +
+                                      std::to_string(agentFd) + " ] && echo inherited-descriptor >> " +
+                                      envFile + "\nexit 0");
     ::setenv("QVT_INHERITED_SECRET", "leak", 1);
     std::string log;
     InstallResult result;
     log = testsupport::captureStandardError([&] { result = installer().install(package->path()); });
     ::unsetenv("QVT_INHERITED_SECRET");
+    ::close(agentFd);
 
     ASSERT_TRUE(result.ok()) << result.reason();
     const std::string env = readFile(envFile);
     EXPECT_EQ(env.find("QVT_INHERITED_SECRET"), std::string::npos);
+    EXPECT_EQ(env.find("inherited-descriptor"), std::string::npos);
     EXPECT_NE(env.find("PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin\n"),
               std::string::npos);
     EXPECT_NE(env.find("QVT_PACKAGE_VERSION=1.0\n"), std::string::npos);
