@@ -51,24 +51,41 @@ size_t spaceBefore(std::string_view s, size_t end) {
 }
 
 size_t skipSpace(std::string_view s, size_t at) {
-    while (size_t n = spaceAt(s, at, false))
+    // Printable ASCII is never white space: the common case needs no table.
+    while (at < s.size()) {
+        const auto c = static_cast<unsigned char>(s[at]);
+        if (c > ' ' && c < 0x80)
+            break;
+        const size_t n = spaceAt(s, at, false);
+        if (n == 0)
+            break;
         at += n;
+    }
     return at;
 }
 
 std::string_view trimSpace(std::string_view s) {
     s.remove_prefix(skipSpace(s, 0));
-    while (size_t n = spaceBefore(s, s.size()))
+    while (!s.empty()) {
+        const auto c = static_cast<unsigned char>(s.back());
+        if (c > ' ' && c < 0x80)
+            break;
+        const size_t n = spaceBefore(s, s.size());
+        if (n == 0)
+            break;
         s.remove_suffix(n);
+    }
     return s;
 }
 
-std::string_view trimChars(std::string_view s, std::string_view chars) {
-    const size_t first = s.find_first_not_of(chars);
-    if (first == std::string_view::npos)
-        return {};
-    const size_t last = s.find_last_not_of(chars);
-    return s.substr(first, last - first + 1);
+// \p s without any leading or trailing \p a or \p b characters.
+std::string_view trimChars(std::string_view s, char a, char b) {
+    size_t first = 0, last = s.size();
+    while (first < last && (s[first] == a || s[first] == b))
+        ++first;
+    while (last > first && (s[last - 1] == a || s[last - 1] == b))
+        --last;
+    return s.substr(first, last - first);
 }
 
 bool isDigit(char c) {
@@ -130,11 +147,19 @@ double readReal(std::string_view text) {
             i = j;
         }
     }
-    // strtod_l with the C locale: the decimal point is "." whatever locale the
-    // process has chosen. The text is decimal only, checked above.
+    // from_chars ignores the process locale (the decimal point is always ".")
+    // but takes no "+" sign.
+    std::string_view number = text.substr(start, i - start);
+    if (number.front() == '+')
+        number.remove_prefix(1);
+    double value = 0.0;
+    const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (result.ec == std::errc())
+        return value;
+    // Out of range: strtod_l (C locale) gives infinity or zero with the sign.
     static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-    const std::string number(text.substr(start, i - start));
-    return strtod_l(number.c_str(), nullptr, cLocale);
+    const std::string copy(number);
+    return strtod_l(copy.c_str(), nullptr, cLocale);
 }
 
 // Reads one piece of the body. False when the whole message must be rejected.
@@ -151,13 +176,37 @@ bool readPiece(std::string_view piece, std::string_view wholeText, AgentMessage&
     const std::string_view valueText = piece.substr(keyEnd + 1);
     AgentValue value;
     if (valueText.front() == '"')
-        value = std::string(trimChars(valueText, "\""));
+        value = std::string(trimChars(valueText, '"', '"'));
     else if (valueText.find('.') != std::string_view::npos)
         value = readReal(valueText);
     else
         value = readInteger(valueText);
-    message.set(std::string(trimChars(piece.substr(keyStart, keyEnd - keyStart), "\"")), std::move(value));
+    message.set(std::string(trimChars(piece.substr(keyStart, keyEnd - keyStart), '"', '"')),
+                std::move(value));
     return true;
+}
+
+} // namespace
+
+namespace {
+
+// "F71" and the length in upper-case hexadecimal, at least five digits.
+size_t formatFrameHeader(char (&header)[24], size_t length) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    char digits[16];
+    size_t count = 0;
+    do {
+        digits[count++] = kDigits[length & 0xF];
+        length >>= 4;
+    } while (length != 0);
+    while (count < 5)
+        digits[count++] = '0';
+    header[0] = 'F';
+    header[1] = '7';
+    header[2] = '1';
+    for (size_t i = 0; i < count; ++i)
+        header[3 + i] = digits[count - 1 - i];
+    return 3 + count;
 }
 
 } // namespace
@@ -173,9 +222,9 @@ void appendNumberText(std::string& out, const AgentValue& value) {
         out.append(buffer, result.ptr);
 }
 
-std::string serialize(const AgentMessage& message) {
-    std::string body;
-    body.reserve(256);
+namespace {
+
+void serializeInto(std::string& body, const AgentMessage& message) {
     body += '{';
     bool first = true;
     for (const auto& [key, value] : message) {
@@ -203,11 +252,31 @@ std::string serialize(const AgentMessage& message) {
         }
     }
     body += '}';
+}
+
+} // namespace
+
+std::string serialize(const AgentMessage& message) {
+    std::string body;
+    body.reserve(256);
+    serializeInto(body, message);
     return body;
 }
 
+std::string serializeFrame(const AgentMessage& message) {
+    std::string frame;
+    frame.reserve(256);
+    frame.append(kFrameHeaderSize, '0');
+    serializeInto(frame, message);
+    char header[24];
+    const size_t n = formatFrameHeader(header, frame.size() - kFrameHeaderSize);
+    // Bodies beyond 0xFFFFF bytes take more than five digits.
+    frame.replace(0, kFrameHeaderSize, header, n);
+    return frame;
+}
+
 std::optional<AgentMessage> deserialize(std::string_view text) {
-    const std::string_view inner = trimChars(trimSpace(text), "{}");
+    const std::string_view inner = trimChars(trimSpace(text), '{', '}');
     AgentMessage message;
     message.reserve(6);
     size_t start = 0;
@@ -225,11 +294,11 @@ std::optional<AgentMessage> deserialize(std::string_view text) {
 }
 
 std::string writeFrame(std::string_view body) {
-    char header[32];
-    const int n = std::snprintf(header, sizeof header, "F71%05zX", body.size());
+    char header[24];
+    const size_t n = formatFrameHeader(header, body.size());
     std::string frame;
-    frame.reserve(static_cast<size_t>(n) + body.size());
-    frame.append(header, static_cast<size_t>(n));
+    frame.reserve(n + body.size());
+    frame.append(header, n);
     frame.append(body);
     return frame;
 }

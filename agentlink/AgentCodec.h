@@ -31,6 +31,8 @@ std::optional<AgentMessage> deserialize(std::string_view text);
 
 /// "F71" + "%05X" of the body's byte length + the body.
 std::string writeFrame(std::string_view body);
+/// writeFrame(serialize(message)) in one buffer, as the protocol handler sends.
+std::string serializeFrame(const AgentMessage& message);
 
 /// What a frame header announces.
 struct FrameHeader {

@@ -67,14 +67,14 @@ bool PHProtocolHandler::sendMessage(const AgentMessage& message) {
         reportIOError("Can't send message, not connected", PHErrorNotConnected);
         return false;
     }
-    const std::string body = serialize(message);
+    const std::string frame = serializeFrame(message);
+    const std::string_view body = std::string_view(frame).substr(kFrameHeaderSize);
     if (body.size() > kMaxFrameBodySize) {
         // The peer rejects such a frame and drops the connection; refuse it here
         // instead, before anything is written, and say why.
         reportIOError(formatSize(static_cast<uint32_t>(body.size())), PHErrorInvalidMessage);
         return false;
     }
-    const std::string frame = writeFrame(body);
     if (traceOn())
         OCNSLog("Sending Message: %s", body);
 

@@ -25,6 +25,7 @@ TEST_P(WorkedFrames, WriteByteExactAndReadBack) {
     const std::string body = serialize(c.message);
     const std::string frame = writeFrame(body);
     EXPECT_EQ(frame, c.frame);
+    EXPECT_EQ(serializeFrame(c.message), c.frame);
 
     const FrameHeader header = readFrameHeader(frame);
     EXPECT_EQ(header.bodyLength, body.size());
@@ -83,6 +84,9 @@ TEST(AgentCodec, FrameLengthCountsUtf8Bytes) {
 
 TEST(AgentCodec, FrameWriterPrintsMoreDigitsBeyondFiveHexDigits) {
     EXPECT_EQ(writeFrame(std::string(0x100000, 'x')).substr(0, 9), "F71100000");
+    const std::string huge = serializeFrame({{"t", std::string(0x100000, 'x')}});
+    EXPECT_EQ(huge.substr(0, 9), "F71100008");
+    EXPECT_EQ(huge.size(), 9 + 0x100008u);
 }
 
 struct ReadCase {
