@@ -171,8 +171,12 @@ int InstallerPackage::compareVersions(const std::string& a, const std::string& b
         return parts;
     };
     auto numeric = [](const std::string& s) {
-        return !s.empty() && s.size() <= 18 &&
-               std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+        return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    // Numbers of any length: without leading zeros, the longer one is larger.
+    auto digits = [](const std::string& s) {
+        const size_t first = s.find_first_not_of('0');
+        return first == std::string::npos ? std::string() : s.substr(first);
     };
     const auto left = split(a);
     const auto right = split(b);
@@ -180,8 +184,10 @@ int InstallerPackage::compareVersions(const std::string& a, const std::string& b
         const std::string l = i < left.size() ? left[i] : "0";
         const std::string r = i < right.size() ? right[i] : "0";
         if (numeric(l) && numeric(r)) {
-            const long long x = std::stoll(l);
-            const long long y = std::stoll(r);
+            const std::string x = digits(l);
+            const std::string y = digits(r);
+            if (x.size() != y.size())
+                return x.size() < y.size() ? -1 : 1;
             if (x != y)
                 return x < y ? -1 : 1;
         } else if (l != r) {
