@@ -356,6 +356,8 @@ InstallResult PackageInstaller::installPackage(const std::string& packagePath, M
             result = installLocked(packagePath, mode);
     } catch (const std::exception& e) {
         result = internalError(e.what());
+    } catch (...) {
+        result = internalError("an unknown exception");
     }
     if (result.ok())
         OCNSLog("PackageInstaller: %@ completed", action);
@@ -444,7 +446,10 @@ InstallResult PackageInstaller::installLocked(const std::string& packagePath, Mo
     receipt.installDate = utcStamp("%Y-%m-%dT%H:%M:%SZ");
 
     // Everything from here on is undone on failure.
+    std::string pendingTemporary; // a file being written beside its destination
     auto failed = [&](InstallResult result) {
+        if (!pendingTemporary.empty())
+            ::unlink(pendingTemporary.c_str());
         report(m_lastPercent, "Restoring previous state");
         OCNSLog("PackageInstaller: %@; restoring the previous state", result.reason());
         if (journal.undo()) {
@@ -492,209 +497,223 @@ InstallResult PackageInstaller::installLocked(const std::string& packagePath, Mo
         return InstallResult::success();
     };
 
-    // The install location, with the folders made for it.
-    const std::string base = rooted(package->installLocation());
-    std::vector<std::string> madeLocations;
-    if (const int e = makeFolders(base, 0755, &madeLocations)) {
-        for (auto it = madeLocations.rbegin(); it != madeLocations.rend(); ++it)
-            ::rmdir(it->c_str());
-        return e == ENOTDIR ? InstallResult{InstallResult::DestinationConflict,
-                                            "the install location " + base + " is not a folder"}
-                            : writeFailure(e, "cannot make the install location " + base);
-    }
-    const size_t rootLength = rooted("/") == "/" ? 0 : m_options.installRoot.size();
-    for (const auto& made : madeLocations) {
-        journal.add(Journal::Kind::Location, made);
-        receipt.createdLocations.push_back(made.substr(rootLength)); // as seen from the install root
-    }
-    if (previous && previous->installLocation == package->installLocation())
-        for (const auto& location : previous->createdLocations)
-            if (std::find(receipt.createdLocations.begin(), receipt.createdLocations.end(), location) ==
-                receipt.createdLocations.end())
-                receipt.createdLocations.push_back(location);
-    const std::string realBase = realPath(base);
-    if (realBase.empty())
-        return failed(writeFailure(errno, "cannot resolve the install location " + base));
+    // Whatever throws from here on (no memory, a progress handler) is undone as well.
+    auto body = [&]() -> InstallResult {
+        // The install location, with the folders made for it.
+        const std::string base = rooted(package->installLocation());
+        std::vector<std::string> madeLocations;
+        if (const int e = makeFolders(base, 0755, &madeLocations)) {
+            for (auto it = madeLocations.rbegin(); it != madeLocations.rend(); ++it)
+                ::rmdir(it->c_str());
+            return e == ENOTDIR ? InstallResult{InstallResult::DestinationConflict,
+                                                "the install location " + base + " is not a folder"}
+                                : writeFailure(e, "cannot make the install location " + base);
+        }
+        const size_t rootLength = rooted("/") == "/" ? 0 : m_options.installRoot.size();
+        for (const auto& made : madeLocations) {
+            journal.add(Journal::Kind::Location, made);
+            receipt.createdLocations.push_back(made.substr(rootLength)); // as seen from the install root
+        }
+        if (previous && previous->installLocation == package->installLocation())
+            for (const auto& location : previous->createdLocations)
+                if (std::find(receipt.createdLocations.begin(), receipt.createdLocations.end(), location) ==
+                    receipt.createdLocations.end())
+                    receipt.createdLocations.push_back(location);
+        const std::string realBase = realPath(base);
+        if (realBase.empty())
+            return failed(writeFailure(errno, "cannot resolve the install location " + base));
 
-    // The payload.
-    const uint64_t total = package->totalBytes();
-    const size_t entryCount = package->entries().size();
-    uint64_t bytesDone = 0;
-    size_t entriesDone = 0;
-    auto percentDone = [&](uint64_t extra) {
-        if (total > 0)
-            return 100.0 * static_cast<double>(bytesDone + extra) / static_cast<double>(total);
-        return entryCount ? 100.0 * static_cast<double>(entriesDone) / static_cast<double>(entryCount)
-                          : 100.0;
-    };
-    report(0, "Copying files");
-    std::map<std::string, std::string> folders{{"", realBase}}; // payload folder -> real installed folder
-    std::set<std::string> installedPaths;
-    for (const auto& entry : package->entries()) {
-        const size_t slash = entry.path.rfind('/');
-        const std::string parent = slash == std::string::npos ? "" : entry.path.substr(0, slash);
-        const auto parentFolder = folders.find(parent);
-        if (parentFolder == folders.end())
-            return failed({InstallResult::InternalError, "no folder for " + entry.path});
-        const std::string destination = parentFolder->second + "/" + nameOf(entry.path);
-        const std::string source = PackagePaths::join(package->payloadPath(), entry.path);
-        struct stat existing {};
-        const bool exists = ::lstat(destination.c_str(), &existing) == 0;
-        if (!exists && errno != ENOENT)
-            return failed(writeFailure(errno, "cannot examine " + destination));
+        // The payload.
+        const uint64_t total = package->totalBytes();
+        const size_t entryCount = package->entries().size();
+        uint64_t bytesDone = 0;
+        size_t entriesDone = 0;
+        auto percentDone = [&](uint64_t extra) {
+            if (total > 0)
+                return 100.0 * static_cast<double>(bytesDone + extra) / static_cast<double>(total);
+            return entryCount ? 100.0 * static_cast<double>(entriesDone) / static_cast<double>(entryCount)
+                              : 100.0;
+        };
+        report(0, "Copying files");
+        std::map<std::string, std::string> folders{{"", realBase}}; // payload folder -> real installed folder
+        std::set<std::string> installedPaths;
+        for (const auto& entry : package->entries()) {
+            const size_t slash = entry.path.rfind('/');
+            const std::string parent = slash == std::string::npos ? "" : entry.path.substr(0, slash);
+            const auto parentFolder = folders.find(parent);
+            if (parentFolder == folders.end())
+                return failed({InstallResult::InternalError, "no folder for " + entry.path});
+            const std::string destination = parentFolder->second + "/" + nameOf(entry.path);
+            const std::string source = PackagePaths::join(package->payloadPath(), entry.path);
+            struct stat existing {};
+            const bool exists = ::lstat(destination.c_str(), &existing) == 0;
+            if (!exists && errno != ENOENT)
+                return failed(writeFailure(errno, "cannot examine " + destination));
 
-        if (entry.kind == InstallerPackage::Entry::Kind::Folder) {
-            if (!exists) {
-                if (::mkdir(destination.c_str(), 0700) != 0)
-                    return failed(writeFailure(errno, "cannot make the folder " + destination));
-                journal.add(Journal::Kind::Folder, destination);
-                ::chmod(destination.c_str(), entry.mode);
-                receipt.folders.push_back(entry.path);
-                folders[entry.path] = destination;
-            } else if (S_ISDIR(existing.st_mode)) {
-                folders[entry.path] = destination;
-            } else if (S_ISLNK(existing.st_mode)) {
-                // A link to a folder inside the install location is followed
-                // (the usual /bin -> usr/bin); anything else is not.
-                const std::string target = realPath(destination);
-                struct stat targetInfo {};
-                if (target.empty() || ::stat(target.c_str(), &targetInfo) != 0 ||
-                    !S_ISDIR(targetInfo.st_mode) || !PackagePaths::isWithin(target, realBase))
-                    return failed({InstallResult::DestinationConflict,
-                                   destination + " is a link that does not lead to a folder inside " + base});
-                folders[entry.path] = target;
-            } else {
-                return failed(
-                    {InstallResult::DestinationConflict,
-                     destination + " exists and is not a folder, but the package has a folder there"});
+            if (entry.kind == InstallerPackage::Entry::Kind::Folder) {
+                if (!exists) {
+                    if (::mkdir(destination.c_str(), 0700) != 0)
+                        return failed(writeFailure(errno, "cannot make the folder " + destination));
+                    journal.add(Journal::Kind::Folder, destination);
+                    ::chmod(destination.c_str(), entry.mode);
+                    receipt.folders.push_back(entry.path);
+                    folders[entry.path] = destination;
+                } else if (S_ISDIR(existing.st_mode)) {
+                    folders[entry.path] = destination;
+                } else if (S_ISLNK(existing.st_mode)) {
+                    // A link to a folder inside the install location is followed
+                    // (the usual /bin -> usr/bin); anything else is not.
+                    const std::string target = realPath(destination);
+                    struct stat targetInfo {};
+                    if (target.empty() || ::stat(target.c_str(), &targetInfo) != 0 ||
+                        !S_ISDIR(targetInfo.st_mode) || !PackagePaths::isWithin(target, realBase))
+                        return failed(
+                            {InstallResult::DestinationConflict,
+                             destination + " is a link that does not lead to a folder inside " + base});
+                    folders[entry.path] = target;
+                } else {
+                    return failed(
+                        {InstallResult::DestinationConflict,
+                         destination + " exists and is not a folder, but the package has a folder there"});
+                }
+                ++entriesDone;
+                report(percentDone(0), "Copying files");
+                continue;
             }
+
+            if (exists && S_ISDIR(existing.st_mode))
+                return failed({InstallResult::DestinationConflict,
+                               destination + " is a folder, but the package has a file there"});
+            if (exists && !S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode))
+                return failed(
+                    {InstallResult::DestinationConflict, destination + " exists and is not a regular file"});
+
+            const std::string temporary = parentFolder->second + "/." + nameOf(entry.path) + ".qvt-new";
+            ::unlink(temporary.c_str());
+            pendingTemporary = temporary;
+            if (entry.kind == InstallerPackage::Entry::Kind::Link) {
+                if (::symlink(entry.linkTarget.c_str(), temporary.c_str()) != 0)
+                    return failed(writeFailure(errno, "cannot make the link " + destination));
+            } else {
+                Fd in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+                if (in.get() < 0)
+                    return failed(
+                        {InstallResult::PayloadUnreadable,
+                         "cannot open the payload file " + entry.path + ": " + std::strerror(errno)});
+                struct stat sourceInfo {};
+                if (::fstat(in.get(), &sourceInfo) != 0 || !S_ISREG(sourceInfo.st_mode) ||
+                    static_cast<uint64_t>(sourceInfo.st_size) != entry.size)
+                    return failed(
+                        {InstallResult::PayloadUnreadable,
+                         "the payload file " + entry.path + " changed while the package was installed"});
+                Fd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+                if (out.get() < 0)
+                    return failed(writeFailure(errno, "cannot write " + destination));
+                const auto copyError = copyData(in.get(), out.get(), entry.size, [&](uint64_t done) {
+                    report(percentDone(done), "Copying files");
+                });
+                int closeError = 0;
+                if (!copyError) {
+                    const timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
+                    ::futimens(out.get(), times);
+                    if (::fchmod(out.get(), entry.mode) != 0 || out.close() != 0)
+                        closeError = errno;
+                }
+                if (copyError || closeError) {
+                    ::unlink(temporary.c_str());
+                    if (copyError.side == CopyError::Side::Read)
+                        return failed({InstallResult::PayloadUnreadable, "cannot read the payload file " +
+                                                                             entry.path + ": " +
+                                                                             std::strerror(copyError.error)});
+                    return failed(writeFailure(copyError ? copyError.error : closeError,
+                                               "cannot write " + destination));
+                }
+                bytesDone += entry.size;
+            }
+
+            std::string copy;
+            if (exists) {
+                if (auto result = backUp(destination, entry.path, copy); !result.ok()) {
+                    ::unlink(temporary.c_str());
+                    return failed(result);
+                }
+            }
+            if (::rename(temporary.c_str(), destination.c_str()) != 0) {
+                const int e = errno;
+                ::unlink(temporary.c_str());
+                return failed(writeFailure(e, "cannot put " + destination + " in place"));
+            }
+            pendingTemporary.clear();
+            journal.add(exists ? Journal::Kind::Replaced : Journal::Kind::Added, destination, copy);
+            receipt.files.push_back(entry.path);
+            installedPaths.insert(PackagePaths::join(realBase, entry.path));
             ++entriesDone;
             report(percentDone(0), "Copying files");
-            continue;
         }
 
-        if (exists && S_ISDIR(existing.st_mode))
-            return failed({InstallResult::DestinationConflict,
-                           destination + " is a folder, but the package has a file there"});
-        if (exists && !S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode))
-            return failed(
-                {InstallResult::DestinationConflict, destination + " exists and is not a regular file"});
-
-        const std::string temporary = parentFolder->second + "/." + nameOf(entry.path) + ".qvt-new";
-        ::unlink(temporary.c_str());
-        if (entry.kind == InstallerPackage::Entry::Kind::Link) {
-            if (::symlink(entry.linkTarget.c_str(), temporary.c_str()) != 0)
-                return failed(writeFailure(errno, "cannot make the link " + destination));
-        } else {
-            Fd in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-            if (in.get() < 0)
-                return failed({InstallResult::PayloadUnreadable,
-                               "cannot open the payload file " + entry.path + ": " + std::strerror(errno)});
-            struct stat sourceInfo {};
-            if (::fstat(in.get(), &sourceInfo) != 0 || !S_ISREG(sourceInfo.st_mode) ||
-                static_cast<uint64_t>(sourceInfo.st_size) != entry.size)
-                return failed(
-                    {InstallResult::PayloadUnreadable,
-                     "the payload file " + entry.path + " changed while the package was installed"});
-            Fd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-            if (out.get() < 0)
-                return failed(writeFailure(errno, "cannot write " + destination));
-            const auto copyError = copyData(in.get(), out.get(), entry.size, [&](uint64_t done) {
-                report(percentDone(done), "Copying files");
-            });
-            int closeError = 0;
-            if (!copyError) {
-                const timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
-                ::futimens(out.get(), times);
-                if (::fchmod(out.get(), entry.mode) != 0 || out.close() != 0)
-                    closeError = errno;
+        // Files of the installed version that this one no longer has.
+        if (previous) {
+            const std::string oldBase = realPath(rooted(previous->installLocation));
+            for (const auto& file : previous->files) {
+                if (oldBase.empty())
+                    break;
+                const std::string path = PackagePaths::join(oldBase, file);
+                if (installedPaths.count(path))
+                    continue;
+                const std::string parent = realPath(parentOf(path));
+                struct stat info {};
+                if (parent.empty() || !PackagePaths::isWithin(parent, oldBase) ||
+                    ::lstat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode))
+                    continue;
+                const std::string real = parent + "/" + nameOf(path);
+                report(m_lastPercent, "Removing old files");
+                std::string copy;
+                if (auto result = backUp(real, file, copy); !result.ok())
+                    return failed(result);
+                if (::unlink(real.c_str()) != 0)
+                    return failed(writeFailure(errno, "cannot remove the old file " + real));
+                journal.add(Journal::Kind::Removed, real, copy);
             }
-            if (copyError || closeError) {
-                ::unlink(temporary.c_str());
-                if (copyError.side == CopyError::Side::Read)
-                    return failed({InstallResult::PayloadUnreadable, "cannot read the payload file " +
-                                                                         entry.path + ": " +
-                                                                         std::strerror(copyError.error)});
-                return failed(
-                    writeFailure(copyError ? copyError.error : closeError, "cannot write " + destination));
-            }
-            bytesDone += entry.size;
+            if (previous->installLocation == package->installLocation())
+                for (const auto& folder : previous->folders)
+                    if (std::find(receipt.folders.begin(), receipt.folders.end(), folder) ==
+                        receipt.folders.end())
+                        receipt.folders.push_back(folder);
         }
 
-        std::string copy;
-        if (exists) {
-            if (auto result = backUp(destination, entry.path, copy); !result.ok()) {
-                ::unlink(temporary.c_str());
-                return failed(result);
-            }
+        if (auto result = runScript(*package, package->postinstallScript(), "postinstall", mode,
+                                    previous ? &*previous : nullptr);
+            !result.ok())
+            return failed(result);
+
+        report(100, "Writing receipt");
+        receipt.backup = backupMade ? backupSet : (previous ? previous->backup : std::string());
+        if (const int e = makeFolders(receiptsFolder(), 0755, nullptr))
+            return failed(writeFailure(e, "cannot make the receipts folder " + receiptsFolder()));
+        errno = 0;
+        if (!receipt.write(receiptFile))
+            return failed(writeFailure(errno ? errno : EIO, "cannot write the receipt " + receiptFile));
+
+        // Folders an earlier version made at a location this one no longer uses.
+        if (previous && previous->installLocation != package->installLocation()) {
+            const std::string oldBase = rooted(previous->installLocation);
+            auto oldFolders = previous->folders;
+            std::sort(oldFolders.rbegin(), oldFolders.rend());
+            for (const auto& folder : oldFolders)
+                ::rmdir(PackagePaths::join(oldBase, folder).c_str());
+            for (auto it = previous->createdLocations.rbegin(); it != previous->createdLocations.rend(); ++it)
+                ::rmdir(rooted(*it).c_str());
         }
-        if (::rename(temporary.c_str(), destination.c_str()) != 0) {
-            const int e = errno;
-            ::unlink(temporary.c_str());
-            return failed(writeFailure(e, "cannot put " + destination + " in place"));
-        }
-        journal.add(exists ? Journal::Kind::Replaced : Journal::Kind::Added, destination, copy);
-        receipt.files.push_back(entry.path);
-        installedPaths.insert(PackagePaths::join(realBase, entry.path));
-        ++entriesDone;
-        report(percentDone(0), "Copying files");
+        report(100, mode == Mode::Install ? "Installation complete" : "Update complete");
+        return InstallResult::success();
+    };
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        return failed(internalError(e.what()));
+    } catch (...) {
+        return failed(internalError("an unknown exception"));
     }
-
-    // Files of the installed version that this one no longer has.
-    if (previous) {
-        const std::string oldBase = realPath(rooted(previous->installLocation));
-        for (const auto& file : previous->files) {
-            if (oldBase.empty())
-                break;
-            const std::string path = PackagePaths::join(oldBase, file);
-            if (installedPaths.count(path))
-                continue;
-            const std::string parent = realPath(parentOf(path));
-            struct stat info {};
-            if (parent.empty() || !PackagePaths::isWithin(parent, oldBase) ||
-                ::lstat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode))
-                continue;
-            const std::string real = parent + "/" + nameOf(path);
-            report(m_lastPercent, "Removing old files");
-            std::string copy;
-            if (auto result = backUp(real, file, copy); !result.ok())
-                return failed(result);
-            if (::unlink(real.c_str()) != 0)
-                return failed(writeFailure(errno, "cannot remove the old file " + real));
-            journal.add(Journal::Kind::Removed, real, copy);
-        }
-        if (previous->installLocation == package->installLocation())
-            for (const auto& folder : previous->folders)
-                if (std::find(receipt.folders.begin(), receipt.folders.end(), folder) ==
-                    receipt.folders.end())
-                    receipt.folders.push_back(folder);
-    }
-
-    if (auto result = runScript(*package, package->postinstallScript(), "postinstall", mode,
-                                previous ? &*previous : nullptr);
-        !result.ok())
-        return failed(result);
-
-    report(100, "Writing receipt");
-    receipt.backup = backupMade ? backupSet : (previous ? previous->backup : std::string());
-    if (const int e = makeFolders(receiptsFolder(), 0755, nullptr))
-        return failed(writeFailure(e, "cannot make the receipts folder " + receiptsFolder()));
-    errno = 0;
-    if (!receipt.write(receiptFile))
-        return failed(writeFailure(errno ? errno : EIO, "cannot write the receipt " + receiptFile));
-
-    // Folders an earlier version made at a location this one no longer uses.
-    if (previous && previous->installLocation != package->installLocation()) {
-        const std::string oldBase = rooted(previous->installLocation);
-        auto oldFolders = previous->folders;
-        std::sort(oldFolders.rbegin(), oldFolders.rend());
-        for (const auto& folder : oldFolders)
-            ::rmdir(PackagePaths::join(oldBase, folder).c_str());
-        for (auto it = previous->createdLocations.rbegin(); it != previous->createdLocations.rend(); ++it)
-            ::rmdir(rooted(*it).c_str());
-    }
-    report(100, mode == Mode::Install ? "Installation complete" : "Update complete");
-    return InstallResult::success();
 }
 
 InstallResult PackageInstaller::uninstall(bool removeBackups) {
@@ -712,6 +731,8 @@ InstallResult PackageInstaller::uninstall(bool removeBackups) {
             result = uninstallLocked(removeBackups);
     } catch (const std::exception& e) {
         result = internalError(e.what());
+    } catch (...) {
+        result = internalError("an unknown exception");
     }
     if (result.ok())
         OCNSLog("PackageInstaller: Uninstall completed");

@@ -503,6 +503,26 @@ TEST_F(PackageInstallerTest, ProgressRisesToOneHundredInFewCallsWithoutCommas) {
     EXPECT_LE(m_progress.size(), 110u) << "about one call per percent, not per chunk or byte";
 }
 
+TEST_F(PackageInstallerTest, AProgressHandlerThatThrowsMidwayLeavesThePreviousState) {
+    ASSERT_TRUE(installer().install(version1()->path()).ok());
+    const auto before = systemState();
+    auto package = version2();
+    package->file("share/big.bin", std::string(8 << 20, 'b'));
+    PackageInstaller::Options options;
+    options.dataFolder = data();
+    options.installRoot = root();
+    PackageInstaller throwing(options, [](double percent, const std::string& info) {
+        if (info == "Copying files" && percent >= 50)
+            throw std::runtime_error("the client went away");
+    });
+
+    const auto result = throwing.update(package->path());
+
+    EXPECT_EQ(result.status(), InstallResult::InternalError);
+    EXPECT_NE(result.reason().find("the client went away"), std::string::npos) << result.reason();
+    EXPECT_EQ(systemState(), before);
+}
+
 TEST_F(PackageInstallerTest, ASecondOperationWhileOneRunsIsRefusedAsBusy) {
     fs::create_directories(data());
     const int fd = ::open((data() + "/.lock").c_str(), O_RDWR | O_CREAT, 0600);
