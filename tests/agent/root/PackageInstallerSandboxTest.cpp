@@ -114,6 +114,26 @@ TEST_F(PackageInstallerSandboxTest, AFullDiskRestoresThePreviousInstallation) {
     EXPECT_EQ(status.exitStatus, 0) << status.errors;
 }
 
+TEST_F(PackageInstallerSandboxTest, NoRoomForTheBackupsRestoresThePreviousInstallation) {
+    const std::string data = PackageInstaller::kDataFolder;
+    fs::create_directories(data);
+    ASSERT_EQ(::mount("qvt-full", data.c_str(), "tmpfs", 0, "size=128k,mode=0755"), 0) << strerror(errno);
+    PackageBuilder first(m_folder.path() + "/first", "com.quorvantis.remote.service", "1.0", kLocation);
+    first.file("share/data.bin", std::string(512 << 10, '1')).file("etc/service.conf", "one\n");
+    PackageInstaller installer;
+    ASSERT_TRUE(installer.install(first.path()).ok());
+    const std::string receiptBefore = readFile(kReceipt);
+
+    PackageBuilder second(m_folder.path() + "/second", "com.quorvantis.remote.service", "2.0", kLocation);
+    second.file("share/data.bin", std::string(512 << 10, '2')).file("etc/service.conf", "two\n");
+    const auto result = installer.update(second.path());
+    ::umount2(data.c_str(), MNT_DETACH);
+
+    EXPECT_EQ(result.status(), InstallResult::DiskFull) << result.reason();
+    EXPECT_EQ(readFile(kLocation + "/share/data.bin"), std::string(512 << 10, '1'));
+    EXPECT_EQ(readFile(kLocation + "/etc/service.conf"), "one\n");
+}
+
 TEST_F(PackageInstallerSandboxTest, RebootRunsTheCommandConfiguredInTheAgentSettings) {
     const std::string stamp = "/run/qvt-reboot-stamp";
     fs::create_directories("/etc/com.quorvantis.remote");
