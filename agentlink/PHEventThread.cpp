@@ -32,10 +32,13 @@ void PHEventThread::main() {
             if (!connection)
                 break;
             std::optional<AgentMessage> message = connection->readMessage();
-            // A failed read has been reported to this thread as the delegate,
-            // which ended the stream; nothing is posted for it.
+            // A failed read has closed the connection and has been reported to
+            // its delegate (normally this thread, which ended the stream then);
+            // nothing is posted for it, and nothing more can be read. Ending
+            // here also covers a thread whose connection was handed to a newer
+            // thread: it must not spin on a closed connection.
             if (!message)
-                continue;
+                break;
             const std::shared_ptr<PHAgentClient> owner = client();
             if (!owner)
                 continue;

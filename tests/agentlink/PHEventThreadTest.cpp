@@ -228,6 +228,18 @@ TEST_F(PHEventThreadTest, FailedSendOnAnotherThreadAndTheReaderReportTheEndOnce)
     EXPECT_EQ(client->eventThread(), nullptr);
 }
 
+TEST_F(PHEventThreadTest, AThreadReplacedWithoutStopEndsWithTheConnection) {
+    start();
+    const std::weak_ptr<PHEventThread> first = thread;
+    client->startEventThread(); // replaces the first thread object, which keeps reading
+    thread = client->eventThread();
+    LogCapture quiet;
+    pair.closePeer();
+    EXPECT_TRUE(waitFor([&] { return first.expired(); })) << "the replaced thread did not end";
+    ASSERT_TRUE(threadEnded());
+    EXPECT_EQ(recorder->ends().size(), 1u);
+}
+
 TEST_F(PHEventThreadTest, TerminatingSaysByeStopsTheThreadAndCloses) {
     start();
     client->terminatePrivilegedAgent();
