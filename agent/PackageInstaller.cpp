@@ -514,10 +514,13 @@ InstallResult PackageInstaller::installLocked(const std::string& packagePath, Mo
             journal.add(Journal::Kind::Location, made);
             receipt.createdLocations.push_back(made.substr(rootLength)); // as seen from the install root
         }
-        if (previous && previous->installLocation == package->installLocation())
+        // Folders an earlier version made for its location stay listed while
+        // they hold this version's location too.
+        if (previous)
             for (const auto& location : previous->createdLocations)
-                if (std::find(receipt.createdLocations.begin(), receipt.createdLocations.end(), location) ==
-                    receipt.createdLocations.end())
+                if (PackagePaths::isWithin(package->installLocation(), location) &&
+                    std::find(receipt.createdLocations.begin(), receipt.createdLocations.end(), location) ==
+                        receipt.createdLocations.end())
                     receipt.createdLocations.push_back(location);
         const std::string realBase = realPath(base);
         if (realBase.empty())

@@ -169,6 +169,20 @@ TEST_F(PackageInstallerTest, UpdateReplacesFilesKeepsBackupsAndRewritesTheReceip
     EXPECT_EQ(readFile(set + "/doc/old.txt"), "only in version 1\n");
 }
 
+TEST_F(PackageInstallerTest, AnUpdateToANewInstallLocationCleansUpTheOldOne) {
+    ASSERT_TRUE(installer().install(version1()->path()).ok());
+    PackageBuilder moved(packagePath("moved"), kId, "3.0", "/opt/qvt-moved");
+    moved.file("bin/tool", "#!/bin/sh\necho tool 3\n", 0755);
+
+    const auto result = installer().update(moved.path());
+
+    ASSERT_TRUE(result.ok()) << result.reason();
+    EXPECT_EQ(readFile(root() + "/opt/qvt-moved/bin/tool"), "#!/bin/sh\necho tool 3\n");
+    EXPECT_FALSE(exists(root() + kLocation)) << "the old files and the folders they needed are gone";
+    ASSERT_TRUE(installer().uninstall(false).ok());
+    EXPECT_FALSE(exists(root() + "/opt")) << "nothing left behind by either version";
+}
+
 TEST_F(PackageInstallerTest, UpdateRefusesAnOlderVersionButInstallAcceptsIt) {
     ASSERT_TRUE(installer().install(version2()->path()).ok());
     const auto before = systemState();
