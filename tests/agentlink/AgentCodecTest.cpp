@@ -97,7 +97,7 @@ struct ReadCase {
 
 class ReadingEdgeCases : public testing::TestWithParam<ReadCase> {};
 
-TEST_P(ReadingEdgeCases, ReadsAsSpecified) {
+TEST_P(ReadingEdgeCases, ReadAsTheTextFormDefines) {
     LogCapture log; // rejected texts log a line; keep the test output clean
     EXPECT_EQ(deserialize(GetParam().text), GetParam().expected);
 }
