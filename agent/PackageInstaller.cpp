@@ -100,6 +100,29 @@ int makeFolders(const std::string& path, mode_t mode, std::vector<std::string>* 
     return 0;
 }
 
+/// Opens the file \p relative below the folder \p folder for reading, one
+/// component at a time, following no symbolic link. -1 with errno on failure.
+int openBelow(int folder, const std::string& relative) {
+    int current = folder;
+    size_t start = 0;
+    for (;;) {
+        const size_t slash = relative.find('/', start);
+        const bool last = slash == std::string::npos;
+        const std::string part = relative.substr(start, last ? std::string::npos : slash - start);
+        const int flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | (last ? 0 : O_DIRECTORY);
+        const int next = ::openat(current, part.c_str(), flags);
+        const int error = errno;
+        if (current != folder)
+            ::close(current);
+        if (next < 0 || last) {
+            errno = error;
+            return next;
+        }
+        current = next;
+        start = slash + 1;
+    }
+}
+
 /// Which side of a copy failed.
 struct CopyError {
     enum class Side { None, Read, Write } side = Side::None;
@@ -538,6 +561,12 @@ InstallResult PackageInstaller::installLocked(const std::string& packagePath, Mo
                               : 100.0;
         };
         report(0, "Copying files");
+        // The payload is read through its folder, never following a link on
+        // the way: the package may be changed by its owner while it installs.
+        Fd payload(::open(package->payloadPath().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (payload.get() < 0)
+            return failed({InstallResult::PayloadUnreadable,
+                           "cannot open the Payload folder: " + std::string(std::strerror(errno))});
         std::map<std::string, std::string> folders{{"", realBase}}; // payload folder -> real installed folder
         std::set<std::string> installedPaths;
         for (const auto& entry : package->entries()) {
@@ -547,7 +576,6 @@ InstallResult PackageInstaller::installLocked(const std::string& packagePath, Mo
             if (parentFolder == folders.end())
                 return failed({InstallResult::InternalError, "no folder for " + entry.path});
             const std::string destination = parentFolder->second + "/" + nameOf(entry.path);
-            const std::string source = PackagePaths::join(package->payloadPath(), entry.path);
             struct stat existing {};
             const bool exists = ::lstat(destination.c_str(), &existing) == 0;
             if (!exists && errno != ENOENT)
@@ -598,7 +626,7 @@ InstallResult PackageInstaller::installLocked(const std::string& packagePath, Mo
                 if (::symlink(entry.linkTarget.c_str(), temporary.c_str()) != 0)
                     return failed(writeFailure(errno, "cannot make the link " + destination));
             } else {
-                Fd in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+                Fd in(openBelow(payload.get(), entry.path));
                 if (in.get() < 0)
                     return failed(
                         {InstallResult::PayloadUnreadable,

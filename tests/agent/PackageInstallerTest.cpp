@@ -363,6 +363,22 @@ INSTANTIATE_TEST_SUITE_P(
                       InstallResult::UnsafePayload}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(PackageInstallerTest, APayloadFolderSwappedForALinkAfterTheCheckIsNotFollowed) {
+    // The package's owner replaces Payload/etc by a link to a private folder
+    // after the package was checked (here: from the preinstall script).
+    const std::string secret = m_folder.path() + "/private";
+    fs::create_directories(secret);
+    std::ofstream(secret + "/tool.conf") << "secret=11\n"; // as long as the checked file
+    auto package = version1();
+    package->script("preinstall", "rm -rf \"$1/Payload/etc\" && ln -s '" + secret + "' \"$1/Payload/etc\"");
+
+    const auto result = installer().install(package->path());
+
+    EXPECT_EQ(result.status(), InstallResult::PayloadUnreadable) << result.reason();
+    EXPECT_FALSE(exists(installed("etc/tool.conf")));
+    EXPECT_FALSE(exists(receipt()));
+}
+
 TEST_F(PackageInstallerTest, AnInstalledFolderLinkLeadingOutsideIsNotFollowed) {
     const std::string outside = m_folder.path() + "/outside";
     fs::create_directories(outside);
