@@ -25,9 +25,19 @@
 // removeBackups also every backup. With no receipt at all it reports
 // NotInstalled (nothing was removed), unless it removed leftover backups.
 //
+// Scripts run as the agent (root) with arguments <package folder>
+// <install location> <install root>, a clean environment (fixed PATH, HOME,
+// LANG and QVT_INSTALL_ACTION, QVT_INSTALL_LOCATION, QVT_INSTALL_ROOT,
+// QVT_PACKAGE_IDENTIFIER, QVT_PACKAGE_PATH, QVT_PACKAGE_VERSION,
+// QVT_PREVIOUS_VERSION), their output logged line by line, and a time limit.
+//
+// Installed files get the payload's permission bits without setuid, setgid and
+// sticky bits, and belong to the agent's user. Links are copied as links.
+//
 // Only one operation runs at a time per data folder (an flock on
-// <data folder>/.lock); a second one gets Busy at once. Calls block; progress
-// is reported on the calling thread.
+// <data folder>/.lock); a second one gets Busy at once, from this process or
+// another. Calls block; progress is reported on the calling thread. An
+// instance is used by one thread at a time.
 #pragma once
 
 #include "agent/InstallResult.h"
