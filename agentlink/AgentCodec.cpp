@@ -174,15 +174,14 @@ bool readPiece(std::string_view piece, std::string_view wholeText, AgentMessage&
         return false;
     }
     const std::string_view valueText = piece.substr(keyEnd + 1);
-    AgentValue value;
+    // A later pair with the same key replaces the value in place.
+    AgentValue& value = message.slot(trimChars(piece.substr(keyStart, keyEnd - keyStart), '"', '"'));
     if (valueText.front() == '"')
-        value = std::string(trimChars(valueText, '"', '"'));
+        value.setText(trimChars(valueText, '"', '"'));
     else if (valueText.find('.') != std::string_view::npos)
-        value = readReal(valueText);
+        value.setReal(readReal(valueText));
     else
-        value = readInteger(valueText);
-    message.set(std::string(trimChars(piece.substr(keyStart, keyEnd - keyStart), '"', '"')),
-                std::move(value));
+        value.setInteger(readInteger(valueText));
     return true;
 }
 

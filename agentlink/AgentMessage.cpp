@@ -18,6 +18,13 @@ void AgentMessage::set(std::string key, AgentValue value) {
     m_entries.emplace_back(std::move(key), std::move(value));
 }
 
+AgentValue& AgentMessage::slot(std::string_view key) {
+    for (auto& entry : m_entries)
+        if (entry.first == key)
+            return entry.second;
+    return m_entries.emplace_back(std::string(key), AgentValue()).second;
+}
+
 bool AgentMessage::remove(std::string_view key) {
     for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
         if (it->first == key) {

@@ -28,6 +28,9 @@ public:
 
     /// Stores \p value under \p key, replacing an earlier value in place.
     void set(std::string key, AgentValue value);
+    /// The value under \p key, added as a value that holds nothing when the
+    /// key is new; the reference stays valid until the next change of keys.
+    AgentValue& slot(std::string_view key);
     bool remove(std::string_view key);
     void reserve(size_t count) { m_entries.reserve(count); }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 class AgentValue {
@@ -28,6 +29,11 @@ public:
     AgentValue(AgentValue&&) noexcept = default;
     AgentValue& operator=(AgentValue&&) noexcept = default;
     ~AgentValue() = default;
+
+    /// Replace the value in place, without a temporary.
+    void setText(std::string_view text) { m_value.emplace<std::string>(text); }
+    void setInteger(int64_t number) { m_value = number; }
+    void setReal(double number) { m_value = number; }
 
     Kind kind() const { return static_cast<Kind>(m_value.index()); }
     bool isText() const { return kind() == Kind::Text; }
