@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 AgentServer::AgentServer(std::string bundleIdentifier, std::string version)
-    : m_version(std::move(version)), m_socketPath(socketPath(bundleIdentifier)) {
+    : m_label(bundleIdentifier), m_version(std::move(version)), m_socketPath(socketPath(bundleIdentifier)) {
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) == 0) {
         m_wakeRead = pipeFds[0];
@@ -108,7 +108,7 @@ void AgentServer::run() {
             continue;
         }
         m_connections->fetch_add(1);
-        AgentSession::start(fd, number, m_version, [count = m_connections] { count->fetch_sub(1); });
+        AgentSession::start(fd, number, m_label, m_version, [count = m_connections] { count->fetch_sub(1); });
     }
 }
 

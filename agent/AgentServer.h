@@ -34,6 +34,7 @@ public:
 private:
     void closeListener();
 
+    const std::string m_label;
     const std::string m_version;
     const std::string m_socketPath;
     int m_listenFd = -1;

@@ -15,9 +15,11 @@ class AgentSession final : public PHConnectionDelegate, public std::enable_share
 public:
     /// Serves the connected socket \p fd (owned from now on) on a new thread.
     /// \p onEnd runs on that thread when the connection is over.
-    static void start(int fd, int number, std::string version, std::function<void()> onEnd);
+    /// \p label is the agent's job label, \p version the version it reports.
+    static void start(int fd, int number, std::string label, std::string version,
+                      std::function<void()> onEnd);
 
-    AgentSession(Token, int fd, int number, std::string version);
+    AgentSession(Token, int fd, int number, std::string label, std::string version);
     ~AgentSession() override = default;
 
     AgentSession(const AgentSession&) = delete;
@@ -34,8 +36,12 @@ public:
 
 private:
     void handle(const AgentMessage& request);
+    /// Removes this agent's job (record, executable, socket), answers with
+    /// "status" (0 when everything was removed) and ends the process.
+    void uninstallSelf();
 
     PHProtocolHandler m_link;
     const int m_number;
+    const std::string m_label;
     const std::string m_version;
 };

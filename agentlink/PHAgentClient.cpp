@@ -2,6 +2,12 @@
 
 #include "platform/Bundle.h"
 #include "platform/ExecutableInfo.h"
+#include "platform/ServiceManager.h"
+
+#include <algorithm>
+#include <climits>
+#include <thread>
+#include <vector>
 
 PHAgentClient::PHAgentClient(int fd, const std::string& agentPath, bool trace)
     : m_protocolHandler(std::make_shared<PHClientProtocolHandler>(fd, trace)), m_agentName(agentPath) {
@@ -113,4 +119,188 @@ std::string PHAgentClient::agentName() const {
 void PHAgentClient::setAgentName(std::string value) {
     std::lock_guard lock(m_textLock);
     m_agentName = std::move(value);
+}
+
+// ---------------------------------------------------------------------------
+// Installation and version policy
+
+namespace {
+
+// Component values of a dot-separated version: the leading decimal digits of
+// each, 0 when there are none.
+std::vector<int64_t> versionComponents(const std::string& version) {
+    std::vector<int64_t> components;
+    size_t start = 0;
+    for (;;) {
+        size_t end = version.find('.', start);
+        if (end == std::string::npos)
+            end = version.size();
+        int64_t value = 0;
+        for (size_t i = start; i < end && version[i] >= '0' && version[i] <= '9'; ++i)
+            value = std::min<int64_t>(value * 10 + (version[i] - '0'), INT64_MAX / 10);
+        components.push_back(value);
+        if (end == version.size())
+            break;
+        start = end + 1;
+    }
+    return components;
+}
+
+OCArg optionalArg(const std::optional<std::string>& text) {
+    return text ? OCArg(*text) : OCArg();
+}
+
+} // namespace
+
+int PHAgentClient::compareVersions(const std::string& left, const std::string& right) {
+    const auto a = versionComponents(left);
+    const auto b = versionComponents(right);
+    for (size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+        const int64_t x = i < a.size() ? a[i] : 0;
+        const int64_t y = i < b.size() ? b[i] : 0;
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    return 0;
+}
+
+std::shared_ptr<platform::Authorization>
+PHAgentClient::createAuthorizationForUser(const std::optional<std::string>& user,
+                                          const std::optional<std::string>& password,
+                                          const std::optional<std::string>& prompt) {
+    using platform::Authorization;
+    const std::string userName = user.value_or(std::string());
+    std::shared_ptr<Authorization> reference;
+    Authorization::Environment environment;
+    uint32_t rightsFlags = 0;
+    int32_t status = 0;
+    if (!userName.empty()) {
+        environment.push_back({"username", userName, 0});
+        environment.push_back({"password", password.value_or(std::string()), 0});
+        status = Authorization::create(&environment, 0, reference);
+        rightsFlags = Authorization::FlagExtendRights | Authorization::FlagPreAuthorize;
+    } else {
+        if (prompt && !prompt->empty())
+            environment.push_back({"prompt", *prompt + "\n\n", 0});
+        const uint32_t flags = Authorization::FlagInteractionAllowed | Authorization::FlagExtendRights |
+                               Authorization::FlagPreAuthorize;
+        OCNSLog("AuthorizationCreate: flags: %d", flags);
+        status = Authorization::create(environment.empty() ? nullptr : &environment, flags, reference);
+        rightsFlags = flags;
+    }
+
+    if (status != Authorization::Success) {
+        OCNSLog("PHProtocolHandler failed to create Authorization: %d", status);
+    } else {
+        const uintptr_t handle = reference ? reference->handle() : 0;
+        // Only the first item is ever logged: the user name or the prompt,
+        // never the password.
+        if (!environment.empty())
+            OCNSLog("AuthorizationCopyRights: %lx, flags: %d, env items: %d, %ld, %s", handle, rightsFlags,
+                    static_cast<int>(environment.size()), static_cast<long>(environment.front().value.size()),
+                    environment.front().value);
+        else
+            OCNSLog("AuthorizationCopyRights: %lx, flags: %d, env items: 0", handle, rightsFlags);
+        status = reference->copyRights(Authorization::kBlessHelperRight,
+                                       environment.empty() ? nullptr : &environment, rightsFlags);
+        if (status != Authorization::Success)
+            OCNSLog("PHProtocolHandler AuthorizationCopyRights failed with error: %d", status);
+    }
+    for (auto& item : environment)
+        std::fill(item.value.begin(), item.value.end(), '\0');
+    return reference;
+}
+
+bool PHAgentClient::downgradeRequiredForAgent(const std::string& label) {
+    const auto job = platform::ServiceManager::copyJobDictionary(label);
+    if (!job) {
+        OCNSDbgLog("Helper tool not yet installed: %@", label);
+        return false;
+    }
+    const auto arguments = job->stringArray("ProgramArguments");
+    const auto info = platform::ExecutableInfo::read(arguments->front());
+    const auto installed = info ? info->text("CFBundleVersion") : std::nullopt;
+    const std::string shipped = embeddedToolVersion();
+    OCNSDbgLog("%@, installed version: %@, new version: %@", label, optionalArg(installed), shipped);
+    if (compareVersions(shipped, installed.value_or(std::string())) < 0) {
+        OCNSLog("Must downgrade %@ from version: %@ to version:%@", label, optionalArg(installed), shipped);
+        return true;
+    }
+    return false;
+}
+
+bool PHAgentClient::installPrivilegedAgent(const std::string& label, const std::optional<std::string>& user,
+                                           const std::optional<std::string>& password,
+                                           const std::optional<std::string>& prompt) {
+    setAgentName(label);
+    if (m_installErrorCount >= kMaxInstallErrors) {
+        if (m_installErrorCount == kMaxInstallErrors)
+            OCNSLog("Too many install errors of privileged agent: %@, skipping installation in this session",
+                    agentName());
+        return false;
+    }
+    if (m_protocolHandler->isConnected())
+        terminatePrivilegedAgent();
+
+    std::shared_ptr<platform::Authorization> authorization =
+        createAuthorizationForUser(user, password, prompt);
+
+    if (downgradeRequiredForAgent(label)) {
+        const auto version = m_protocolHandler->connectPrivilegedAgent(agentBundleId());
+        const auto status =
+            m_protocolHandler->isConnected() ? m_protocolHandler->uninstallAgent() : std::nullopt;
+        stopEventThread();
+        m_protocolHandler->closeConnection();
+        std::this_thread::sleep_for(kPauseAfterUninstall);
+        OCNSLog("Privileged helper tool version: %@, uninstalled: %@", optionalArg(version),
+                status ? OCArg(*status) : OCArg());
+    }
+
+    ErrorRef error;
+    const std::string helper = agentExecutablePath("Library/LaunchServices/" + label);
+    const auto failed = platform::ServiceManager::blessJob(label, helper, authorization.get());
+    // The reference has done its work: nothing else needs the right.
+    authorization.reset();
+    if (failed) {
+        error = Error::withLocalizedDescription(failed->domain, failed->code, failed->description);
+    } else {
+        m_tryToConnect = true;
+        const auto version = m_protocolHandler->connectPrivilegedAgent(agentBundleId());
+        if (!version) {
+            OCNSLog("Failed to get version of privileged helper tool: %@", agentName());
+        } else {
+            setInstalledToolVersion(version);
+            if (*version == embeddedToolVersion()) {
+                OCNSLog("Privileged helper %@ is up-to-date, version: %@", agentName(), *version);
+                return true;
+            }
+            OCNSLog("Failed to update privileged helper tool: %@", agentName());
+        }
+    }
+
+    m_tryToConnect = false;
+    ++m_installErrorCount;
+    OCNSLog("Failed to install privileged helper tool: %@: error:%@", agentName(), error);
+    return false;
+}
+
+bool PHAgentClient::verifyAgentConnection() {
+    if (m_protocolHandler->isConnected())
+        return true;
+    if (m_tryToConnect) {
+        if (const auto version = m_protocolHandler->connectPrivilegedAgent(agentBundleId())) {
+            setInstalledToolVersion(version);
+            const std::string shipped = embeddedToolVersion();
+            if (*version == shipped) {
+                m_tryToConnect = true;
+                return true;
+            }
+            OCNSLog("Privileged helper:%@ must be updated, installed version: %@, current: %@\n", agentName(),
+                    *version, shipped);
+            m_tryToConnect = false;
+            return false;
+        }
+    }
+    m_tryToConnect = false;
+    return false;
 }

@@ -15,7 +15,10 @@
 #include "agentlink/PHClientProtocolHandler.h"
 #include "agentlink/PHEventThread.h"
 
+#include "platform/Authorization.h"
+
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -65,6 +68,38 @@ public:
     std::shared_ptr<PHAgentEventHandler> myEventHandler() const { return m_myEventHandler.load(); }
     const std::shared_ptr<PHClientProtocolHandler>& protocolHandler() const { return m_protocolHandler; }
     std::shared_ptr<PHEventThread> eventThread() const { return m_eventThread.load(); }
+
+    // Installation and version policy. These run on one worker thread and
+    // block it: the authorization may wait for the user, the version request
+    // for 2 seconds, and replacing a newer agent pauses for 4 seconds.
+
+    /// The most failed installations per client; further calls are skipped.
+    static constexpr int kMaxInstallErrors = 5;
+    /// The pause after asking a newer installed agent to uninstall itself.
+    static constexpr std::chrono::milliseconds kPauseAfterUninstall{4000};
+
+    /// An authorization reference holding the right to install a privileged
+    /// helper, or as far as it got (possibly empty). With a user name, its
+    /// password is checked; without, the user may be asked, with \p prompt.
+    std::shared_ptr<platform::Authorization>
+    createAuthorizationForUser(const std::optional<std::string>& user,
+                               const std::optional<std::string>& password,
+                               const std::optional<std::string>& prompt);
+    /// True when the installed job \p label runs an agent newer than the
+    /// shipped one, which must then be removed before installing.
+    bool downgradeRequiredForAgent(const std::string& label);
+    /// Installs the shipped agent as the privileged job \p label and connects
+    /// to it. True when it runs and reports exactly the shipped version; the
+    /// connection then stays open. Counts failures; after five it skips.
+    bool installPrivilegedAgent(const std::string& label, const std::optional<std::string>& user,
+                                const std::optional<std::string>& password,
+                                const std::optional<std::string>& prompt);
+    /// True when connected, or when a new connection reaches an agent that
+    /// reports the shipped version.
+    bool verifyAgentConnection();
+    /// Compares dot-separated versions component by component (leading digits
+    /// of each, 0 when none or missing): negative, 0 or positive.
+    static int compareVersions(const std::string& left, const std::string& right);
 
     // Used by the installation policy on one worker thread.
     bool tryToConnect() const { return m_tryToConnect; }

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <signal.h>
@@ -273,12 +274,19 @@ protected:
     }
 
     void startAgent() {
+        // The agent refuses to run from a place others than root can change,
+        // which a build tree may be; it runs from a root-only copy.
+        const std::string agent = "/usr/local/libexec/qvt-test-agent/RInstallerAgent";
+        std::filesystem::create_directories("/usr/local/libexec/qvt-test-agent");
+        ::chmod("/usr/local/libexec/qvt-test-agent", 0755);
+        std::filesystem::copy_file(QVT_AGENT_PATH, agent, std::filesystem::copy_options::overwrite_existing);
+        ::chmod(agent.c_str(), 0755);
         m_log = "/tmp/agent-" + std::to_string(::getpid()) + ".log";
         m_pid = ::fork();
         if (m_pid == 0) {
             const int log = ::open(m_log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             ::dup2(log, STDERR_FILENO);
-            ::execl(QVT_AGENT_PATH, QVT_AGENT_PATH, static_cast<char*>(nullptr));
+            ::execl(agent.c_str(), agent.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
         ASSERT_GT(m_pid, 0);

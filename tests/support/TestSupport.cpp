@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -106,6 +108,20 @@ ProcessResult runProcess(const std::vector<std::string>& argv,
     waitpid(child, &status, 0);
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
+}
+
+int runAsUser(const std::string& user, const std::function<int()>& body) {
+    const pid_t child = fork();
+    if (child == 0) {
+        const passwd* entry = getpwnam(user.c_str());
+        if (!entry || initgroups(entry->pw_name, entry->pw_gid) != 0 || setgid(entry->pw_gid) != 0 ||
+            setuid(entry->pw_uid) != 0)
+            _exit(99);
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
 }
 
 std::string plistWithStrings(const std::map<std::string, std::string>& values) {

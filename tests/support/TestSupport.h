@@ -46,6 +46,11 @@ struct ProcessResult {
 ProcessResult runProcess(const std::vector<std::string>& argv,
                          const std::map<std::string, std::string>& environment = {}, int timeoutSeconds = 30);
 
+/// Runs \p body in a forked child with the identity (uid, gid, groups) of
+/// \p user; its result is the child's exit status (99 when the identity could
+/// not be taken, 100 when the child died).
+int runAsUser(const std::string& user, const std::function<int()>& body);
+
 /// A plist file with the given text values.
 std::string plistWithStrings(const std::map<std::string, std::string>& values);
 

@@ -1,12 +1,14 @@
 // A stand-in privileged helper for the service-manager tests: it listens on
 // /var/run/<its own file name>.socket, as an installed agent does, and accepts
 // and closes connections until it is stopped. It is a real daemon, started by
-// the real service manager.
+// the real service manager. Built with QVT_HELPER_KEEPS_CONNECTIONS it keeps
+// every connection open and never answers: an agent that hangs.
 #include <cstring>
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <vector>
 
 int main(int, char** argv) {
     std::string name = argv[0];
@@ -20,9 +22,15 @@ int main(int, char** argv) {
     if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(fd, 8) != 0)
         return 1;
+    std::vector<int> open;
     for (;;) {
         const int client = ::accept(fd, nullptr, nullptr);
+#ifdef QVT_HELPER_KEEPS_CONNECTIONS
+        if (client >= 0)
+            open.push_back(client);
+#else
         if (client >= 0)
             ::close(client);
+#endif
     }
 }

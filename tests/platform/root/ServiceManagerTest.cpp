@@ -10,7 +10,6 @@
 
 #include <csignal>
 #include <fstream>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,20 +45,6 @@ bool running(pid_t pid) {
 
 bool exists(const std::string& path) {
     return ::access(path.c_str(), F_OK) == 0;
-}
-
-/// Runs \p body in a child process with the identity of \p user; its exit status.
-int runAs(const std::string& user, const std::function<int()>& body) {
-    const pid_t child = fork();
-    if (child == 0) {
-        const passwd* entry = getpwnam(user.c_str());
-        if (!entry || setgid(entry->pw_gid) != 0 || setuid(entry->pw_uid) != 0)
-            _exit(99);
-        _exit(body());
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
 }
 
 class ServiceManagerTest : public ::testing::Test {
@@ -189,29 +174,30 @@ protected:
 TEST_F(AuthorizationUsersTest, PamChecksThePasswordAndTheAdministratorGroup) {
     // pam_unix lets a user check only their own password without root, so each
     // check runs as the user it names, as the installer would.
-    EXPECT_EQ(runAs("qvtadmin",
-                    [] { return Authorization::verifyAdministrator("qvtadmin", "Adm1n-pass") == 0 ? 0 : 1; }),
+    EXPECT_EQ(testsupport::runAsUser(
+                  "qvtadmin",
+                  [] { return Authorization::verifyAdministrator("qvtadmin", "Adm1n-pass") == 0 ? 0 : 1; }),
               0);
-    EXPECT_EQ(runAs("qvtadmin",
-                    [] {
-                        return Authorization::verifyAdministrator("qvtadmin", "wrong") ==
-                                       Authorization::Denied
-                                   ? 0
-                                   : 1;
-                    }),
+    EXPECT_EQ(testsupport::runAsUser("qvtadmin",
+                                     [] {
+                                         return Authorization::verifyAdministrator("qvtadmin", "wrong") ==
+                                                        Authorization::Denied
+                                                    ? 0
+                                                    : 1;
+                                     }),
               0);
-    EXPECT_EQ(runAs("qvtuser",
-                    [] {
-                        return Authorization::verifyAdministrator("qvtuser", "Us3r-pass") ==
-                                       Authorization::Denied
-                                   ? 0
-                                   : 1;
-                    }),
+    EXPECT_EQ(testsupport::runAsUser("qvtuser",
+                                     [] {
+                                         return Authorization::verifyAdministrator("qvtuser", "Us3r-pass") ==
+                                                        Authorization::Denied
+                                                    ? 0
+                                                    : 1;
+                                     }),
               0);
 }
 
 TEST_F(AuthorizationUsersTest, AnUnprivilegedRunWithoutPkexecCannotInstallAndChangesNothing) {
-    const int status = runAs("qvtuser", [] {
+    const int status = testsupport::runAsUser("qvtuser", [] {
         setenv("PATH", "/nonexistent", 1);
         std::shared_ptr<Authorization> authorization;
         Authorization::create(nullptr, 19, authorization);
@@ -234,7 +220,7 @@ TEST_F(AuthorizationUsersTest, ARefusingPkexecIsReportedAsCanceled) {
     ::chmod(folder.path().c_str(), 0755);
     ::chmod((folder.path() + "/bin").c_str(), 0777);
     const std::string bin = folder.path() + "/bin";
-    const int status = runAs("qvtuser", [&] {
+    const int status = testsupport::runAsUser("qvtuser", [&] {
         setenv("PATH", bin.c_str(), 1);
         std::shared_ptr<Authorization> authorization;
         Authorization::create(nullptr, 19, authorization);

@@ -1,0 +1,389 @@
+// The privileged installation and version policy, for real: test builds of the
+// installer agent with other versions are shipped in a bundle made for the
+// test, installed by the real service manager and asked for their versions
+// over their sockets, as root inside the test sandbox.
+#include "agentlink/PHAgentClient.h"
+
+#include "CNSLog.h"
+#include "TestSupport.h"
+#include "platform/Bundle.h"
+#include "platform/ExecutableInfo.h"
+#include "platform/ServiceManager.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using platform::ServiceManager;
+
+namespace {
+
+const std::string kLabel = QVT_AGENT_LABEL;
+const std::string kAgentPath = "Library/LaunchServices/" + kLabel;
+const std::string kPrompt = "Allow the installer helper";
+
+std::string testAgent(const std::string& name) {
+    return std::string(QVT_TEST_AGENT_DIR) + "/" + name;
+}
+
+size_t count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+std::optional<std::string> installedVersion() {
+    auto info = platform::ExecutableInfo::read(ServiceManager::installedExecutablePath(kLabel));
+    return info ? info->text("CFBundleVersion") : std::nullopt;
+}
+
+pid_t runningJob() {
+    std::ifstream in(ServiceManager::pidFilePath(kLabel));
+    pid_t pid = 0;
+    in >> pid;
+    return pid > 0 && ::kill(pid, 0) == 0 ? pid : 0;
+}
+
+class AgentInstallation : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (geteuid() != 0 || !getenv("QVT_SANDBOX"))
+            GTEST_SKIP() << "installs privileged jobs: runs only as root inside tests/sandbox";
+        platform::Bundle::setMain(
+            platform::Bundle(m_bundle.path() + "/Installer.app/Contents/MacOS/QvtRSInstaller"));
+    }
+
+    void TearDown() override {
+        if (IsSkipped())
+            return;
+        m_clients.clear();
+        ServiceManager::stopJobAsRoot(kLabel);
+        ServiceManager::removeJobFilesAsRoot(kLabel);
+    }
+
+    /// Puts \p agent into the bundle as the shipped agent (nothing: none shipped).
+    void ship(const std::optional<std::string>& agent) {
+        const std::string shipped = PHAgentClient::agentExecutablePath(kAgentPath);
+        std::filesystem::create_directories(std::filesystem::path(shipped).parent_path());
+        std::filesystem::remove(shipped);
+        if (agent) {
+            std::filesystem::copy_file(*agent, shipped);
+            ::chmod(shipped.c_str(), 0755);
+        }
+    }
+
+    /// A new client, as each flow of the application makes one.
+    std::shared_ptr<PHAgentClient> client() {
+        m_clients.push_back(std::make_shared<PHAgentClient>(nullptr, kAgentPath, false));
+        return m_clients.back();
+    }
+
+    /// Installs with \p installer; its result, and the log in m_log.
+    bool install(PHAgentClient& installer, const std::optional<std::string>& user = std::nullopt,
+                 const std::optional<std::string>& password = std::nullopt) {
+        bool result = false;
+        m_log = testsupport::captureStandardError(
+            [&] { result = installer.installPrivilegedAgent(kLabel, user, password, kPrompt); });
+        return result;
+    }
+
+    /// Installs \p agent as the running job, as an earlier run would have.
+    void preinstall(const std::string& agent) {
+        ship(testAgent(agent));
+        ASSERT_TRUE(install(*client())) << m_log;
+    }
+
+    bool logHas(const std::string& line) const { return m_log.find("] " + line + "\n") != std::string::npos; }
+
+    testsupport::TemporaryFolder m_bundle;
+    std::vector<std::shared_ptr<PHAgentClient>> m_clients;
+    std::string m_log;
+};
+
+} // namespace
+
+TEST(VersionComparison, ComparesComponentByComponentWithMissingOnesAsZero) {
+    struct Case {
+        const char* left;
+        const char* right;
+        int expected;
+    };
+    const Case cases[] = {
+        {"2.10", "2.9", 1},   {"2.9", "2.10", -1},   {"3.1", "3.1.0", 0},  {"3.1.1", "3.1", 1},
+        {"3.1", "3.1.1", -1}, {"1.2.3", "1.2.3", 0}, {"", "0", 0},         {"1a.2", "1.2", 0},
+        {"x.5", "0.5", 0},    {"10", "9.99", 1},     {"1..2", "1.0.2", 0}, {"99999999999999999999", "1", 1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PHAgentClient::compareVersions(c.left, c.right), c.expected) << c.left << " vs " << c.right;
+}
+
+TEST_F(AgentInstallation, NotInstalledInstallsTheShippedAgentAndStaysConnected) {
+    ship(testAgent("test_agent_3_1"));
+    auto installer = client();
+    EXPECT_EQ(installer->embeddedToolVersion(), "3.1");
+    ASSERT_TRUE(install(*installer)) << m_log;
+    EXPECT_TRUE(logHas("Helper tool not yet installed: " + kLabel)) << m_log;
+    EXPECT_TRUE(logHas("Privileged helper " + kLabel + " is up-to-date, version: 3.1")) << m_log;
+    EXPECT_EQ(installer->installedToolVersion(), "3.1");
+    EXPECT_TRUE(installer->protocolHandler()->isConnected());
+    EXPECT_EQ(installer->installErrorCount(), 0);
+
+    EXPECT_EQ(installedVersion(), "3.1");
+    auto job = ServiceManager::copyJobDictionary(kLabel);
+    ASSERT_TRUE(job);
+    EXPECT_EQ(job->stringArray("ProgramArguments")->front(), ServiceManager::installedExecutablePath(kLabel));
+    EXPECT_GT(runningJob(), 0);
+}
+
+TEST_F(AgentInstallation, OlderInstalledAgentIsReplacedWithoutUninstalling) {
+    preinstall("test_agent_2_9");
+    ship(testAgent("test_agent_2_10"));
+    ASSERT_TRUE(install(*client())) << m_log;
+    EXPECT_TRUE(logHas(kLabel + ", installed version: 2.9, new version: 2.10")) << m_log;
+    EXPECT_EQ(m_log.find("Must downgrade"), std::string::npos) << m_log;
+    EXPECT_EQ(installedVersion(), "2.10");
+    EXPECT_GT(runningJob(), 0);
+}
+
+TEST_F(AgentInstallation, EqualInstalledAgentIsInstalledAgain) {
+    preinstall("test_agent_3_1");
+    const pid_t before = runningJob();
+    ASSERT_TRUE(install(*client())) << m_log;
+    EXPECT_TRUE(logHas(kLabel + ", installed version: 3.1, new version: 3.1")) << m_log;
+    EXPECT_TRUE(logHas("Privileged helper " + kLabel + " is up-to-date, version: 3.1")) << m_log;
+    const pid_t after = runningJob();
+    EXPECT_GT(after, 0);
+    EXPECT_NE(before, after);
+}
+
+TEST_F(AgentInstallation, NewerInstalledAgentIsAskedToUninstallBeforeTheShippedOneIsInstalled) {
+    preinstall("test_agent_2_10");
+    const pid_t newer = runningJob();
+    ship(testAgent("test_agent_2_9"));
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(install(*client())) << m_log;
+    EXPECT_GE(std::chrono::steady_clock::now() - started, PHAgentClient::kPauseAfterUninstall);
+    EXPECT_TRUE(logHas("Must downgrade " + kLabel + " from version: 2.10 to version:2.9")) << m_log;
+    EXPECT_TRUE(logHas("Privileged helper tool version: 2.10, uninstalled: 0")) << m_log;
+    EXPECT_TRUE(logHas("Privileged helper " + kLabel + " is up-to-date, version: 2.9")) << m_log;
+    EXPECT_LT(m_log.find("Must downgrade"), m_log.find("Privileged helper tool version"));
+    EXPECT_NE(runningJob(), newer);
+    EXPECT_EQ(installedVersion(), "2.9");
+}
+
+TEST_F(AgentInstallation, MissingComponentsCountAsZeroWhenDecidingOnADowngrade) {
+    preinstall("test_agent_3_1");
+    ship(testAgent("test_agent_3_1_0"));
+    ASSERT_TRUE(install(*client())) << m_log;
+    EXPECT_EQ(m_log.find("Must downgrade"), std::string::npos) << m_log;
+
+    ship(testAgent("test_agent_3_1_1"));
+    ASSERT_TRUE(install(*client())) << m_log;
+    ship(testAgent("test_agent_3_1"));
+    ASSERT_TRUE(install(*client())) << m_log;
+    EXPECT_TRUE(logHas("Must downgrade " + kLabel + " from version: 3.1.1 to version:3.1")) << m_log;
+    EXPECT_EQ(installedVersion(), "3.1");
+}
+
+TEST_F(AgentInstallation, AReportedVersionOtherThanTheShippedOneFailsTheInstallation) {
+    // Equal component by component, but not the same text.
+    ship(testAgent("test_agent_3_1_reports_3_1_0"));
+    auto installer = client();
+    EXPECT_FALSE(install(*installer));
+    EXPECT_TRUE(logHas("Failed to update privileged helper tool: " + kLabel)) << m_log;
+    EXPECT_TRUE(logHas("Failed to install privileged helper tool: " + kLabel + ": error:(null)")) << m_log;
+    EXPECT_EQ(installer->installErrorCount(), 1);
+    EXPECT_FALSE(installer->tryToConnect());
+    EXPECT_EQ(installer->installedToolVersion(), "3.1.0");
+    // The job was installed and runs; the connection stays open.
+    EXPECT_TRUE(installer->protocolHandler()->isConnected());
+    EXPECT_EQ(installedVersion(), "3.1");
+    EXPECT_GT(runningJob(), 0);
+}
+
+TEST_F(AgentInstallation, AnAgentThatNeverAnswersFailsTheInstallation) {
+    ship(testAgent("test_silent_agent"));
+    auto installer = client();
+    EXPECT_FALSE(install(*installer));
+    EXPECT_TRUE(logHas("Failed to get version of privileged helper tool: " + kLabel)) << m_log;
+    EXPECT_TRUE(logHas("Failed to install privileged helper tool: " + kLabel + ": error:(null)")) << m_log;
+    EXPECT_EQ(installer->installErrorCount(), 1);
+    EXPECT_FALSE(installer->protocolHandler()->isConnected());
+}
+
+TEST_F(AgentInstallation, AFailingInstallationCountsAndStopsAfterFive) {
+    ship(std::nullopt); // nothing to install: the service manager fails
+    auto installer = client();
+    for (int attempt = 1; attempt <= 5; ++attempt) {
+        EXPECT_FALSE(install(*installer));
+        EXPECT_EQ(installer->installErrorCount(), attempt);
+        EXPECT_EQ(count(m_log, "AuthorizationCreate: flags: 19"), 1u) << m_log;
+        const std::regex failure(
+            "Failed to install privileged helper tool: " + kLabel +
+            ": error:Error Domain=ServiceManagerErrorDomain Code=2 \"Cannot use the helper .*\" "
+            "UserInfo=\\{NSLocalizedDescription=.*\\}\n");
+        EXPECT_TRUE(std::regex_search(m_log, failure)) << m_log;
+    }
+    EXPECT_FALSE(ServiceManager::copyJobDictionary(kLabel));
+
+    EXPECT_FALSE(install(*installer));
+    EXPECT_TRUE(logHas("Too many install errors of privileged agent: " + kLabel +
+                       ", skipping installation in this session"))
+        << m_log;
+    EXPECT_EQ(m_log.find("Authorization"), std::string::npos) << "no authorization is asked for: " << m_log;
+    EXPECT_EQ(installer->installErrorCount(), 5);
+
+    // The count stays at five, so every later call skips the same way.
+    EXPECT_FALSE(install(*installer));
+    EXPECT_EQ(count(m_log, "Too many install errors of privileged agent"), 1u) << m_log;
+    EXPECT_EQ(m_log.find("Authorization"), std::string::npos) << m_log;
+    EXPECT_EQ(installer->installErrorCount(), 5);
+}
+
+TEST_F(AgentInstallation, AuthorizationLinesShowThePromptButNeverThePassword) {
+    ship(testAgent("test_agent_3_1"));
+    ASSERT_TRUE(install(*client())) << m_log;
+    EXPECT_EQ(count(m_log, "AuthorizationCreate: flags: 19\n"), 1u) << m_log;
+    const std::regex promptLine("AuthorizationCopyRights: [0-9a-f]+, flags: 19, env items: 1, " +
+                                std::to_string(kPrompt.size() + 2) + ", " + kPrompt + "\n\n");
+    EXPECT_TRUE(std::regex_search(m_log, promptLine)) << m_log;
+
+    const std::string password = "S3cret-Passw0rd-xyzzy";
+    ASSERT_TRUE(install(*client(), std::string("qvtadmin"), password)) << m_log;
+    EXPECT_EQ(m_log.find("AuthorizationCreate"), std::string::npos) << m_log;
+    const std::regex userLine("AuthorizationCopyRights: [0-9a-f]+, flags: 18, env items: 2, 8, qvtadmin\n");
+    EXPECT_TRUE(std::regex_search(m_log, userLine)) << m_log;
+    EXPECT_EQ(m_log.find(password), std::string::npos);
+
+    // Nor in any process's arguments.
+    DIR* processes = ::opendir("/proc");
+    ASSERT_NE(processes, nullptr);
+    while (dirent* entry = ::readdir(processes)) {
+        std::ifstream cmdline(std::string("/proc/") + entry->d_name + "/cmdline", std::ios::binary);
+        const std::string arguments((std::istreambuf_iterator<char>(cmdline)), {});
+        EXPECT_EQ(arguments.find(password), std::string::npos) << entry->d_name;
+    }
+    ::closedir(processes);
+}
+
+TEST_F(AgentInstallation, VerifyingAConnectionFollowsItsThreeSteps) {
+    ship(testAgent("test_agent_3_1"));
+    auto installer = client();
+    ASSERT_TRUE(install(*installer)) << m_log;
+    // 1: connected.
+    EXPECT_TRUE(installer->verifyAgentConnection());
+
+    // 2: not connected, and an attempt is allowed: a new connection to an agent
+    // at the shipped version.
+    auto other = client();
+    EXPECT_TRUE(other->tryToConnect());
+    EXPECT_TRUE(other->verifyAgentConnection());
+    EXPECT_TRUE(other->protocolHandler()->isConnected());
+    EXPECT_EQ(other->installedToolVersion(), "3.1");
+
+    // 2 again with a shipped version the running agent does not report.
+    ship(testAgent("test_agent_3_1_1"));
+    auto newer = client();
+    newer->setAgentName(kLabel);
+    std::string log =
+        testsupport::captureStandardError([&] { EXPECT_FALSE(newer->verifyAgentConnection()); });
+    EXPECT_NE(log.find("Privileged helper:" + kLabel +
+                       " must be updated, installed version: 3.1, current: 3.1.1\n"),
+              std::string::npos)
+        << log;
+    EXPECT_FALSE(newer->tryToConnect());
+    EXPECT_TRUE(newer->protocolHandler()->isConnected()) << "the connection made stays open";
+
+    // 3: no attempt allowed.
+    auto refused = client();
+    refused->setTryToConnect(false);
+    EXPECT_FALSE(refused->verifyAgentConnection());
+    EXPECT_FALSE(refused->protocolHandler()->isConnected());
+}
+
+TEST_F(AgentInstallation, TerminatingEndsTheLinkButLeavesTheAgentRunning) {
+    ship(testAgent("test_agent_3_1"));
+    auto installer = client();
+    ASSERT_TRUE(install(*installer)) << m_log;
+    const pid_t agent = runningJob();
+    installer->startEventThread();
+    installer->terminatePrivilegedAgent();
+    EXPECT_FALSE(installer->protocolHandler()->isConnected());
+    EXPECT_EQ(installer->eventThread(), nullptr);
+    EXPECT_EQ(runningJob(), agent);
+    // And a later installation from the same client connects anew.
+    ASSERT_TRUE(install(*installer)) << m_log;
+    EXPECT_TRUE(installer->protocolHandler()->isConnected());
+}
+
+TEST_F(AgentInstallation, TheAgentUninstallsItselfOnRequest) {
+    ship(testAgent("test_agent_3_1"));
+    auto installer = client();
+    ASSERT_TRUE(install(*installer)) << m_log;
+    const pid_t agent = runningJob();
+    const auto status = installer->protocolHandler()->uninstallAgent();
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->integer(), 0);
+    for (int i = 0; i < 100 && ::kill(agent, 0) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_NE(::kill(agent, 0), 0) << "the agent ends after uninstalling itself";
+    EXPECT_FALSE(ServiceManager::copyJobDictionary(kLabel));
+    for (const auto& path : {ServiceManager::installedExecutablePath(kLabel),
+                             ServiceManager::socketPath(kLabel), ServiceManager::jobRecordPath(kLabel)})
+        EXPECT_NE(::access(path.c_str(), F_OK), 0) << path;
+}
+
+TEST_F(AgentInstallation, AnUnprivilegedInstallerElevatesThroughPkexecOncePerInstallation) {
+    ASSERT_EQ(std::system("getent passwd qvtuser >/dev/null || useradd -M qvtuser"), 0);
+    // The user must be able to read the bundle, as a user's own download is.
+    ::chmod(m_bundle.path().c_str(), 0755);
+    ship(testAgent("test_agent_3_1"));
+    const std::string standIn = "/usr/local/lib/qvt-pkexec/pkexec";
+    std::filesystem::create_directories("/usr/local/lib/qvt-pkexec");
+    std::filesystem::copy_file(QVT_PKEXEC_STANDIN, standIn,
+                               std::filesystem::copy_options::overwrite_existing);
+    ASSERT_EQ(::chown(standIn.c_str(), 0, 0), 0);
+    ASSERT_EQ(::chmod(standIn.c_str(), 04755), 0);
+    ::unlink("/run/qvt-pkexec-calls");
+
+    const int status = testsupport::runAsUser("qvtuser", [] {
+        setenv("PATH", "/usr/local/lib/qvt-pkexec", 1);
+        PHAgentClient installer(nullptr, kAgentPath, false);
+        return installer.installPrivilegedAgent(kLabel, std::nullopt, std::nullopt, kPrompt) ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
+    std::ifstream calls("/run/qvt-pkexec-calls");
+    const std::string asked((std::istreambuf_iterator<char>(calls)), {});
+    EXPECT_EQ(asked, PHAgentClient::agentExecutablePath(kAgentPath) + " --bless-job " + kLabel + "\n");
+    EXPECT_EQ(installedVersion(), "3.1");
+    EXPECT_GT(runningJob(), 0);
+}
+
+TEST_F(AgentInstallation, TheAgentRefusesToRunFromAPlaceOthersCanChange) {
+    std::filesystem::create_directories("/opt/shared-bin");
+    ::chmod("/opt/shared-bin", 0777);
+    std::filesystem::copy_file(testAgent("test_agent_3_1"), "/opt/shared-bin/agent",
+                               std::filesystem::copy_options::overwrite_existing);
+    ::chmod("/opt/shared-bin/agent", 0755);
+    const auto result = testsupport::runProcess({"/opt/shared-bin/agent"}, {}, 10);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(
+        result.errors.find("refusing to run from /opt/shared-bin/agent: /opt/shared-bin can be changed by "
+                           "others than root"),
+        std::string::npos)
+        << result.errors;
+    EXPECT_NE(::access(ServiceManager::socketPath(kLabel).c_str(), F_OK), 0) << "it never listened";
+}
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    // The debug lines of the version policy are part of what is checked.
+    CNSInitLog(CNSLogFlagDebug, 0, "AgentInstallTest", nullptr);
+    return RUN_ALL_TESTS();
+}
