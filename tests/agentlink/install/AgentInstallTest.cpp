@@ -365,6 +365,30 @@ TEST_F(AgentInstallation, AnUnprivilegedInstallerElevatesThroughPkexecOncePerIns
     EXPECT_GT(runningJob(), 0);
 }
 
+TEST_F(AgentInstallation, AnUnprivilegedInstallerWithoutPkexecFailsCleanly) {
+    ASSERT_EQ(std::system("getent passwd qvtuser >/dev/null || useradd -M qvtuser"), 0);
+    ::chmod(m_bundle.path().c_str(), 0755);
+    ship(testAgent("test_agent_3_1"));
+    const int status = testsupport::runAsUser("qvtuser", [] {
+        setenv("PATH", "/nonexistent", 1);
+        PHAgentClient installer(nullptr, kAgentPath, false);
+        bool installed = true;
+        const std::string log = testsupport::captureStandardError([&] {
+            installed = installer.installPrivilegedAgent(kLabel, std::nullopt, std::nullopt, kPrompt);
+        });
+        const bool reported =
+            log.find("PHProtocolHandler AuthorizationCopyRights failed with error: -60007\n") !=
+                std::string::npos &&
+            log.find("Failed to install privileged helper tool: " + kLabel +
+                     ": error:Error Domain=ServiceManagerErrorDomain Code=-60005") != std::string::npos;
+        return !installed && reported && installer.installErrorCount() == 1 ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_FALSE(ServiceManager::copyJobDictionary(kLabel));
+    EXPECT_NE(::access(ServiceManager::installedExecutablePath(kLabel).c_str(), F_OK), 0);
+    EXPECT_EQ(runningJob(), 0);
+}
+
 TEST_F(AgentInstallation, TheAgentRefusesToRunFromAPlaceOthersCanChange) {
     std::filesystem::create_directories("/opt/shared-bin");
     ::chmod("/opt/shared-bin", 0777);
