@@ -2,6 +2,10 @@
 
 #include "CNSLog.h"
 #include "agentlink/FOCVersion.h"
+#include "platform/Dispatch.h"
+#include "platform/ProcessInfo.h"
+
+#include <cstdlib>
 
 #include <unistd.h>
 
@@ -133,21 +137,212 @@ void AppDelegate::cancelButtonClicked() {
     m_application.terminateDeferred();
 }
 
-// The flows arrive with the agent's command set; until then the buttons do
-// nothing and a headless run ends at once without claiming success.
 void AppDelegate::installAgentForUser(int userId) {
-    OCNSLog("Install for user %d is not available in this build", userId);
+    startFlow(Flow::Install, userId, false);
 }
 
 void AppDelegate::uninstallPackageForUser(int userId, bool includingBackups) {
-    OCNSLog("Uninstall for user %d (remove backups: %d) is not available in this build", userId,
-            includingBackups ? 1 : 0);
+    startFlow(Flow::Uninstall, userId, includingBackups);
 }
 
 void AppDelegate::installAgentAutoUpdate() {
-    OCNSLog("Automatic update is not available in this build");
-    m_application.setExitStatus(1);
-    m_application.postTermination();
+    startFlow(Flow::Update, 0, false);
+}
+
+void AppDelegate::startFlow(Flow flow, int userId, bool includingBackups) {
+    platform::ui::Button* startButton = flow == Flow::Uninstall ? m_uninstallButton : m_installButton;
+    if (startButton)
+        startButton->setEnabled(false);
+    if (m_cancelButton)
+        m_cancelButton->setEnabled(false);
+    m_cmdState.store(CmdRunning);
+    setAgentClient(RIAgentClient::create(eventHandler()));
+    platform::dispatchGlobal([self = shared_from_this(), flow, userId, includingBackups] {
+        self->runFlow(flow, userId, includingBackups);
+    });
+}
+
+void AppDelegate::runFlow(Flow flow, int userId, bool includingBackups) {
+    if (agentClient()->installAgent()) {
+        const std::shared_ptr<RIAgentClient> client = agentClient();
+        switch (flow) {
+        case Flow::Install:
+            client->sendInstallCommandForUser(userId);
+            break;
+        case Flow::Uninstall:
+            client->sendUninstallCommandForUser(userId, includingBackups);
+            break;
+        case Flow::Update:
+            client->sendUpdateAutoUpdateCommand();
+            break;
+        }
+        return;
+    }
+    if (flow == Flow::Update)
+        m_cmdState.store(CmdFailed);
+    reportError(createCustomErrorWithCode(-1, localized("PrivilegedAgentNotInstalled")));
+}
+
+ErrorRef AppDelegate::createCustomErrorWithCode(int64_t code, const std::string& description) {
+    return Error::withLocalizedDescription(kErrorDomain, code, description);
+}
+
+void AppDelegate::reportError(const ErrorRef& error) {
+    OCNSLog("Installation failed with error: %@", error);
+    m_cmdState.store(CmdFailed);
+    if (m_progressInfolabel)
+        m_progressInfolabel->setText(error ? error->localizedDescription() : std::string());
+    if (m_cancelButton)
+        m_cancelButton->setEnabled(true);
+    // A headless run has nobody to press the cancel button: it ends here, and
+    // its exit status tells a script or a management tool that it failed.
+    if (!m_runWithGUI) {
+        m_application.setExitStatus(1);
+        m_application.postTermination();
+    }
+}
+
+namespace {
+
+// "percentCompleted": a number, or a numeric text read the same way; 0 when missing.
+double percentOf(const AgentMessage& event) {
+    const AgentValue* value = event.find("percentCompleted");
+    if (!value)
+        return 0.0;
+    if (auto real = value->real())
+        return *real;
+    if (auto integer = value->integer())
+        return static_cast<double>(*integer);
+    if (const std::string* text = value->text())
+        return std::strtod(text->c_str(), nullptr);
+    return 0.0;
+}
+
+// "status": an integer, or a numeric text; 0 (success) when missing.
+int64_t statusOf(const AgentMessage& event) {
+    const AgentValue* value = event.find("status");
+    if (!value)
+        return 0;
+    if (auto integer = value->integer())
+        return *integer;
+    if (auto real = value->real())
+        return static_cast<int64_t>(*real);
+    if (const std::string* text = value->text())
+        return std::strtoll(text->c_str(), nullptr, 10);
+    return 0;
+}
+
+} // namespace
+
+bool AppDelegate::processAgentEvent(const std::optional<AgentMessage>& event) {
+    if (!event)
+        return true;
+    const std::optional<std::string> name = event->text("Event");
+    if (name == "Progress") {
+        if (m_progressIndicator)
+            m_progressIndicator->setDoubleValue(percentOf(*event));
+        if (m_progressInfolabel)
+            m_progressInfolabel->setText(event->text("info").value_or(std::string()));
+        return true;
+    }
+    if (name != "CommandCompleted")
+        return true;
+
+    if (m_cancelButton) {
+        m_cancelButton->setTitle(localized("Close"));
+        m_cancelButton->setEnabled(true);
+    }
+    const bool succeeded = statusOf(*event) == 0;
+    if (!succeeded) {
+        m_cmdState.store(CmdFailed);
+        reportError(createCustomErrorWithCode(-1, agentFailedText()));
+    } else {
+        m_cmdState.store(CmdSucceeded);
+        if (m_progressIndicator)
+            m_progressIndicator->setDoubleValue(100);
+        if (m_progressInfolabel)
+            m_progressInfolabel->setText(kSuccessText);
+        platform::dispatchMain([self = shared_from_this()] {
+            if (self->checkForReboot())
+                self->m_application.postTermination();
+        });
+    }
+    platform::dispatchGlobal([self = shared_from_this(), succeeded] { self->finishCommand(succeeded); });
+    return false;
+}
+
+void AppDelegate::finishCommand(bool succeeded) {
+    if (!succeeded)
+        if (auto client = agentClient())
+            client->terminatePrivilegedAgent();
+    if (!m_runWithGUI) {
+        m_application.setExitStatus(succeeded ? 0 : 1);
+        m_application.postTermination();
+    }
+}
+
+void AppDelegate::processErrorEvent(const ErrorRef& error) {
+    OCNSLog("Received error event: %@", error);
+    if (error) {
+        reportError(error);
+    } else if (m_cmdState.load() == CmdRunning) {
+        // The agent closed the connection before completing the command.
+        reportError(createCustomErrorWithCode(-2, agentFailedText()));
+    }
+}
+
+bool AppDelegate::checkForReboot() {
+    const platform::OperatingSystemVersion version = platform::ProcessInfo::operatingSystemVersion();
+    if (version.major > 10)
+        return false;
+    if (version.minor > 9)
+        return false;
+    std::unique_ptr<platform::ui::Alert> alert = m_application.makeAlert();
+    if (!alert)
+        return false;
+    alert->addButton(localized("YES"));
+    alert->addButton(localized("RebootLaterButton"));
+    alert->setMessageText(localized("MustRebootInfo"));
+    alert->setInformativeText(kRebootQuestion);
+    alert->setInformationalStyle();
+    if (alert->runModal() != platform::ui::Alert::FirstButtonReturn)
+        return false;
+    if (auto client = agentClient())
+        client->sendRebootCommand();
+    return true;
+}
+
+namespace {
+
+// Hands the agent's events to the controller while it exists. The client owns
+// the forwarder, the forwarder does not own the controller.
+class EventForwarder final : public PHAgentEventHandler {
+public:
+    explicit EventForwarder(std::weak_ptr<AppDelegate> controller) : m_controller(std::move(controller)) {}
+
+    bool processAgentEvent(const std::optional<AgentMessage>& message) override {
+        auto controller = m_controller.lock();
+        return controller ? controller->processAgentEvent(message) : true;
+    }
+    void processErrorEvent(const ErrorRef& error) override {
+        if (auto controller = m_controller.lock())
+            controller->processErrorEvent(error);
+    }
+
+private:
+    std::weak_ptr<AppDelegate> m_controller;
+};
+
+} // namespace
+
+std::shared_ptr<PHAgentEventHandler> AppDelegate::eventHandler() {
+    return std::make_shared<EventForwarder>(weak_from_this());
+}
+
+std::string AppDelegate::agentFailedText() const {
+    std::string text = localized("PrivilegedAgentFailed");
+    replaceAll(text, "{LOG_DIR}", kLogDirectory);
+    return text;
 }
 
 std::string AppDelegate::localized(const std::string& key) const {

@@ -4,7 +4,16 @@
 // The window's controls are created by the interface description and handed
 // in through the setters before applicationWillFinishLaunching; the controller
 // neither creates nor releases them.
+//
+// The controller is shared (std::shared_ptr): a flow's work items keep it alive
+// until they have run. Its agent client reaches it through a forwarder that
+// does not own it, so controller and client never keep each other alive.
 #pragma once
+
+#include "agentlink/AtomicRef.h"
+#include "agentlink/Error.h"
+#include "agentlink/PHAgentEventHandler.h"
+#include "app/RIAgentClient.h"
 
 #include "platform/Bundle.h"
 #include "platform/UserDefaults.h"
@@ -20,10 +29,18 @@
 #include <optional>
 #include <string>
 
-class AppDelegate final : public platform::ui::ApplicationDelegate {
+class AppDelegate final : public platform::ui::ApplicationDelegate,
+                          public std::enable_shared_from_this<AppDelegate> {
 public:
     /// Values of cmdState.
     enum : int { CmdIdle = 0, CmdRunning = 1, CmdSucceeded = 2, CmdFailed = 3 };
+
+    /// The domain of the controller's own errors.
+    static constexpr const char* kErrorDomain = "MyInstallerErrorDomain";
+    /// The log directory named in the failure text.
+    static constexpr const char* kLogDirectory = "/var/log/com.quorvantis.remote";
+    static constexpr const char* kSuccessText = "Installation successfully completed";
+    static constexpr const char* kRebootQuestion = "Do you want to reboot now?";
 
     /// \p application, \p bundle and \p defaults must outlive the controller.
     AppDelegate(platform::ui::Application& application, const platform::Bundle& bundle,
@@ -61,8 +78,30 @@ public:
     void uninstallPackageForUser(int userId, bool includingBackups);
     void installAgentAutoUpdate();
 
+    // Errors.
+    /// A new error of the controller's domain whose localised description is \p description.
+    static ErrorRef createCustomErrorWithCode(int64_t code, const std::string& description);
+    /// Logs \p error, marks the command failed, shows the error's text and
+    /// enables the cancel button. Any thread.
+    void reportError(const ErrorRef& error);
+
+    // Agent events.
+    /// One agent message, on the main thread; false after a completion.
+    bool processAgentEvent(const std::optional<AgentMessage>& event);
+    /// The end of the event stream, on the thread that noticed it.
+    void processErrorEvent(const ErrorRef& error);
+    /// On system versions up to 10.9, asks whether to reboot now; true when
+    /// the user agreed and "Reboot" was sent. Main thread.
+    bool checkForReboot();
+
+    /// The event handler to give an agent client: it forwards to this
+    /// controller while the controller exists, without owning it.
+    std::shared_ptr<PHAgentEventHandler> eventHandler();
+
     // Properties.
     bool runWithGUI() const { return m_runWithGUI; }
+    std::shared_ptr<RIAgentClient> agentClient() const { return m_agentClient.load(); }
+    void setAgentClient(std::shared_ptr<RIAgentClient> client) { m_agentClient.store(std::move(client)); }
     int cmdState() const { return m_cmdState.load(); }
     void setCmdState(int state) { m_cmdState.store(state); }
     platform::ui::Window* window() const { return m_window; }
@@ -85,8 +124,20 @@ public:
     void setRemoveBackupsButton(platform::ui::Button* button) { m_removeBackupsButton = button; }
 
 private:
+    enum class Flow { Install, Uninstall, Update };
+
     /// The localised text for \p key; the key itself when the table lacks it.
     std::string localized(const std::string& key) const;
+    /// The localised "PrivilegedAgentFailed" text with the log directory in it.
+    std::string agentFailedText() const;
+    /// Disables the buttons, marks the command running, makes a new client and
+    /// hands the rest to a worker thread.
+    void startFlow(Flow flow, int userId, bool includingBackups);
+    /// The worker thread's part of a flow.
+    void runFlow(Flow flow, int userId, bool includingBackups);
+    /// The work after a completion: releases the agent after a failure and
+    /// ends a headless run. Worker thread.
+    void finishCommand(bool succeeded);
 
     platform::ui::Application& m_application;
     const platform::Bundle& m_bundle;
@@ -103,4 +154,5 @@ private:
     platform::ui::TextLabel* m_packageTitle = nullptr;
     platform::ui::TextLabel* m_packageInfo = nullptr;
     platform::ui::Button* m_removeBackupsButton = nullptr;
+    AtomicRef<std::shared_ptr<RIAgentClient>> m_agentClient;
 };

@@ -20,7 +20,7 @@ MainMenuInterface::MainMenuInterface(platform::qt::QtApplication& application, c
     m_cancelButton = std::make_unique<platform::qt::QtButton>(m_widgets->cancelButton);
     m_removeBackupsButton = std::make_unique<platform::qt::QtButton>(m_widgets->removeBackupsButton);
 
-    m_controller = std::make_unique<AppDelegate>(application, bundle, defaults);
+    m_controller = std::make_shared<AppDelegate>(application, bundle, defaults);
     m_controller->setWindow(m_windowControl.get());
     m_controller->setProgressIndicator(m_progressIndicator.get());
     m_controller->setProgressInfolabel(m_progressInfolabel.get());

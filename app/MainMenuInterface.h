@@ -51,5 +51,5 @@ private:
     std::unique_ptr<platform::qt::QtButton> m_uninstallButton;
     std::unique_ptr<platform::qt::QtButton> m_cancelButton;
     std::unique_ptr<platform::qt::QtButton> m_removeBackupsButton;
-    std::unique_ptr<AppDelegate> m_controller;
+    std::shared_ptr<AppDelegate> m_controller;
 };

@@ -4,12 +4,25 @@
 #include "RecordingUi.h"
 #include "TestSupport.h"
 #include "agentlink/FOCVersion.h"
+#include "platform/Dispatch.h"
+#include "platform/ProcessInfo.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
+#include <thread>
 
 using testsupport::TemporaryFolder;
+
+namespace {
+size_t count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+} // namespace
 
 namespace {
 
@@ -25,6 +38,9 @@ const std::map<std::string, std::string> kTexts = {
     {"QuorvantisRemotedUninstaller", "Uninstaller App"},
     {"About QvtRemotedInstaller", "About QvtRemotedInstaller"},
     {"Help", "Hilfe"},
+    {"PrivilegedAgentFailed", "It failed; see {LOG_DIR} and {LOG_DIR}."},
+    {"PrivilegedAgentNotInstalled", "The helper is missing."},
+    {"MustRebootInfo", "Restart needed."},
 };
 
 class ControllerTest : public ::testing::Test {
@@ -47,7 +63,7 @@ protected:
             argv.push_back(a.c_str());
         m_defaults = std::make_unique<platform::UserDefaults>(static_cast<int>(argv.size()), argv.data(), "");
 
-        m_controller = std::make_unique<AppDelegate>(m_app, platform::Bundle::main(), *m_defaults);
+        m_controller = std::make_shared<AppDelegate>(m_app, platform::Bundle::main(), *m_defaults);
         m_controller->setWindow(&m_window);
         m_controller->setProgressIndicator(&m_progress);
         m_controller->setProgressInfolabel(&m_progressInfo);
@@ -61,9 +77,7 @@ protected:
         return *m_controller;
     }
 
-    bool installerMode() const {
-        return std::find(m_journal.begin(), m_journal.end(), "install shown") != m_journal.end();
-    }
+    bool installerMode() const { return m_journal.contains("install shown"); }
 
     Journal m_journal;
     RecordingButton m_install{m_journal, "install"};
@@ -79,7 +93,7 @@ protected:
     TemporaryFolder m_folder;
     std::vector<std::string> m_arguments;
     std::unique_ptr<platform::UserDefaults> m_defaults;
-    std::unique_ptr<AppDelegate> m_controller;
+    std::shared_ptr<AppDelegate> m_controller;
     std::string m_log;
 };
 
@@ -125,22 +139,23 @@ TEST_F(ControllerTest, ModeIsUninstallerWhenTheOptionIsPresentOrTheBundleNameSay
 
 TEST_F(ControllerTest, InstallerSetUpFollowsItsTableStepByStep) {
     launch({});
-    const Journal expected = {
+    const Calls expected = {
         "install shown",          "uninstall hidden",
         "removeBackups hidden",
         "install title=Install", // missing from the table: the key itself
         "cancel title=Abbrechen", "packageInfo text=Version 3.2.1  (4711), again 3.2.1  (4711).",
         "progressInfo text=",     "packageTitle text=Install the service",
     };
-    ASSERT_GE(m_journal.size(), expected.size());
-    EXPECT_EQ(Journal(m_journal.begin(), m_journal.begin() + expected.size()), expected);
+    const Calls calls = m_journal.calls();
+    ASSERT_GE(calls.size(), expected.size());
+    EXPECT_EQ(Calls(calls.begin(), calls.begin() + expected.size()), expected);
     // Nothing else: no enabling, no progress, no window.
-    EXPECT_EQ(m_journal.size(), expected.size());
+    EXPECT_EQ(calls.size(), expected.size());
 }
 
 TEST_F(ControllerTest, UninstallerSetUpFollowsItsTableStepByStep) {
     launch({"-uninstall", "YES"});
-    const Journal expected = {
+    const Calls expected = {
         "install hidden",
         "uninstall shown",
         "removeBackups shown",
@@ -151,7 +166,7 @@ TEST_F(ControllerTest, UninstallerSetUpFollowsItsTableStepByStep) {
         "progressInfo text=",
         "packageTitle text=Uninstall the service",
     };
-    EXPECT_EQ(m_journal, expected);
+    EXPECT_EQ(m_journal.calls(), expected);
 }
 
 TEST_F(ControllerTest, MenuIsLocalisedDepthFirstWithTheModesApplicationName) {
@@ -167,10 +182,10 @@ TEST_F(ControllerTest, MenuIsLocalisedDepthFirstWithTheModesApplicationName) {
     helpItem.sub = std::make_unique<FakeMenu>(m_journal, "Help");
 
     launch({"-uninstall", "1"});
-    const Journal menuCalls(
-        std::find(m_journal.begin(), m_journal.end(), "packageTitle text=Uninstall the service") + 1,
-        m_journal.end());
-    const Journal expected = {
+    const Calls all = m_journal.calls();
+    const Calls menuCalls(std::find(all.begin(), all.end(), "packageTitle text=Uninstall the service") + 1,
+                          all.end());
+    const Calls expected = {
         "menu 'Main' title=Main",
         "item 'QvtRemotedInstaller' title=Uninstaller App",
         "menu 'QvtRemotedInstaller' title=Uninstaller App",
@@ -190,7 +205,8 @@ TEST_F(ControllerTest, WindowRunBringsTheWindowForwardAsAModalPanel) {
     m_journal.clear();
     m_controller->applicationDidFinishLaunching();
     EXPECT_TRUE(m_controller->runWithGUI());
-    EXPECT_EQ(m_journal, (Journal{"window level=modal panel", "window center", "window key and front"}));
+    EXPECT_EQ(m_journal.calls(),
+              (Calls{"window level=modal panel", "window center", "window key and front"}));
 }
 
 TEST_F(ControllerTest, HeadlessRunPreparesTheChosenModeButNeverShowsTheWindow) {
@@ -198,20 +214,32 @@ TEST_F(ControllerTest, HeadlessRunPreparesTheChosenModeButNeverShowsTheWindow) {
     EXPECT_FALSE(m_controller->runWithGUI());
     EXPECT_FALSE(installerMode());
     m_journal.clear();
-    std::string log =
-        testsupport::captureStandardError([&] { m_controller->applicationDidFinishLaunching(); });
-    for (const auto& call : m_journal)
+    // The bundle made for this test ships no agent, so the update flow fails
+    // without installing anything.
+    std::string log = testsupport::captureStandardError([&] {
+        m_controller->applicationDidFinishLaunching();
+        EXPECT_EQ(m_controller->cmdState(), AppDelegate::CmdRunning);
+        for (int i = 0; i < 500 && !m_journal.contains("app terminate posted"); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    });
+    const Calls calls = m_journal.calls();
+    ASSERT_GE(calls.size(), 2u);
+    // The update flow disables the install button, then the cancel button.
+    EXPECT_EQ(Calls(calls.begin(), calls.begin() + 2), (Calls{"install disabled", "cancel disabled"}));
+    for (const auto& call : calls)
         EXPECT_EQ(call.rfind("window", 0), std::string::npos) << call;
-    // No update flow exists in this build: the run ends at once and says it failed.
-    EXPECT_NE(log.find("Automatic update is not available in this build"), std::string::npos) << log;
-    EXPECT_EQ(m_journal, (Journal{"app exit status=1", "app terminate posted"}));
+    // It fails, and a headless run then ends with a failing exit status.
+    EXPECT_EQ(m_controller->cmdState(), AppDelegate::CmdFailed);
+    EXPECT_TRUE(m_journal.contains("app exit status=1"));
+    EXPECT_TRUE(m_journal.contains("app terminate posted"));
+    EXPECT_EQ(count(log, "Installation failed with error: "), 1u) << log;
 }
 
 TEST_F(ControllerTest, CancelButtonRequestsDeferredTermination) {
     launch({});
     m_journal.clear();
     m_controller->cancelButtonClicked();
-    EXPECT_EQ(m_journal, Journal{"app terminate deferred"});
+    EXPECT_EQ(m_journal.calls(), Calls{"app terminate deferred"});
 }
 
 TEST_F(ControllerTest, PackageInfoAndMenuTitlesReplaceEveryPlaceholder) {
@@ -238,4 +266,162 @@ TEST_F(ControllerTest, VersionTextsComeFromTheInformationDictionaryAndShowMissin
               "3.2.2  ((null))"); // read afresh, the missing key printed as null
     EXPECT_FALSE(FOCVersion::versionInfo());
     EXPECT_FALSE(FOCVersion::sourceRevision());
+}
+
+// ---------------------------------------------------------------------------
+// Agent events
+
+namespace {
+
+class AgentEventTest : public ControllerTest {
+protected:
+    void SetUp() override {
+        platform::MainLoop::shared().drain();
+        platform::ProcessInfo::overrideOperatingSystemVersion(platform::OperatingSystemVersion{10, 12, 0});
+    }
+    void TearDown() override { platform::ProcessInfo::overrideOperatingSystemVersion(std::nullopt); }
+
+    /// Runs the main-queue work a completion queued, and waits for the
+    /// worker's part to have recorded \p lastCall (if given).
+    void settle(const std::string& lastCall = {}) {
+        platform::MainLoop::shared().drain();
+        for (int i = 0; !lastCall.empty() && i < 500 && !m_journal.contains(lastCall); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        platform::MainLoop::shared().drain();
+    }
+
+    bool completed(std::optional<AgentMessage> event) {
+        m_controller->setCmdState(AppDelegate::CmdRunning);
+        m_journal.clear();
+        return m_controller->processAgentEvent(event);
+    }
+};
+
+const std::string kFailedText =
+    "It failed; see /var/log/com.quorvantis.remote and /var/log/com.quorvantis.remote.";
+
+} // namespace
+
+TEST_F(AgentEventTest, ProgressMovesTheBarAndTheLabel) {
+    launch({});
+    m_journal.clear();
+    EXPECT_TRUE(m_controller->processAgentEvent(
+        AgentMessage{{"Event", "Progress"}, {"percentCompleted", 42.5}, {"info", "Copying files"}}));
+    EXPECT_TRUE(
+        m_controller->processAgentEvent(AgentMessage{{"Event", "Progress"}, {"percentCompleted", "12.5"}}));
+    EXPECT_TRUE(
+        m_controller->processAgentEvent(AgentMessage{{"Event", "Progress"}, {"percentCompleted", 7}}));
+    EXPECT_TRUE(m_controller->processAgentEvent(AgentMessage{{"Event", "Progress"}}));
+    EXPECT_EQ(m_journal.calls(),
+              (Calls{"progress value=42.500000", "progressInfo text=Copying files",
+                     "progress value=12.500000", "progressInfo text=", "progress value=7.000000",
+                     "progressInfo text=", "progress value=0.000000", "progressInfo text="}));
+}
+
+TEST_F(AgentEventTest, OtherEventsChangeNothing) {
+    launch({});
+    m_journal.clear();
+    EXPECT_TRUE(m_controller->processAgentEvent(AgentMessage{{"Event", "Unknown"}, {"status", 1}}));
+    EXPECT_TRUE(m_controller->processAgentEvent(AgentMessage{{"status", 1}}));
+    EXPECT_TRUE(m_controller->processAgentEvent(AgentMessage{{"Event", 5}}));
+    EXPECT_TRUE(m_controller->processAgentEvent(std::nullopt));
+    EXPECT_TRUE(m_journal.calls().empty());
+    EXPECT_EQ(m_controller->cmdState(), AppDelegate::CmdIdle);
+}
+
+TEST_F(AgentEventTest, CompletionWithoutStatusIsASuccessAndTheWindowStaysOpen) {
+    launch({});
+    EXPECT_FALSE(completed(AgentMessage{{"Event", "CommandCompleted"}}));
+    settle();
+    EXPECT_EQ(m_controller->cmdState(), AppDelegate::CmdSucceeded);
+    const Calls calls = m_journal.calls();
+    EXPECT_EQ(calls, (Calls{"cancel title=Close", "cancel enabled", "progress value=100.000000",
+                            "progressInfo text=Installation successfully completed"}));
+}
+
+TEST_F(AgentEventTest, FailedCompletionShowsWhereTheLogsAreAndKeepsTheWindow) {
+    launch({});
+    std::string log = testsupport::captureStandardError([&] {
+        EXPECT_FALSE(completed(AgentMessage{{"Event", "CommandCompleted"}, {"status", 3}}));
+    });
+    settle();
+    EXPECT_EQ(m_controller->cmdState(), AppDelegate::CmdFailed);
+    EXPECT_EQ(m_journal.calls(), (Calls{"cancel title=Close", "cancel enabled",
+                                        "progressInfo text=" + kFailedText, "cancel enabled"}));
+    EXPECT_NE(log.find("Installation failed with error: Error Domain=MyInstallerErrorDomain Code=-1 \"" +
+                       kFailedText + "\""),
+              std::string::npos)
+        << log;
+}
+
+TEST_F(AgentEventTest, HeadlessRunEndsAfterCompletionWithTheAgentsVerdict) {
+    launch({"-gui", "NO"});
+    EXPECT_FALSE(completed(AgentMessage{{"Event", "CommandCompleted"}, {"status", 0}}));
+    settle("app terminate posted");
+    EXPECT_TRUE(m_journal.contains("app exit status=0"));
+    EXPECT_FALSE(m_journal.contains("app exit status=1"));
+
+    testsupport::captureStandardError([&] {
+        EXPECT_FALSE(completed(AgentMessage{{"Event", "CommandCompleted"}, {"status", 6}}));
+    });
+    settle("app exit status=1");
+    EXPECT_TRUE(m_journal.contains("app terminate posted"));
+    EXPECT_FALSE(m_journal.contains("app exit status=0"));
+}
+
+TEST_F(AgentEventTest, ErrorEventsDependOnWhetherACommandRuns) {
+    launch({});
+    // The agent closed the connection while the command ran.
+    m_controller->setCmdState(AppDelegate::CmdRunning);
+    m_journal.clear();
+    std::string log = testsupport::captureStandardError([&] { m_controller->processErrorEvent(nullptr); });
+    EXPECT_NE(log.find("Received error event: (null)"), std::string::npos) << log;
+    EXPECT_NE(log.find("Code=-2"), std::string::npos) << log;
+    EXPECT_EQ(m_journal.calls(), (Calls{"progressInfo text=" + kFailedText, "cancel enabled"}));
+
+    // A close after success is normal: only the log line.
+    m_controller->setCmdState(AppDelegate::CmdSucceeded);
+    m_journal.clear();
+    log = testsupport::captureStandardError([&] { m_controller->processErrorEvent(nullptr); });
+    EXPECT_NE(log.find("Received error event: (null)"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Installation failed"), std::string::npos) << log;
+    EXPECT_TRUE(m_journal.calls().empty());
+    EXPECT_EQ(m_controller->cmdState(), AppDelegate::CmdSucceeded);
+
+    // A connection error is shown as it is, also after a success.
+    auto error = Error::withReason("IO", 32, "Broken pipe, error: 32");
+    log = testsupport::captureStandardError([&] { m_controller->processErrorEvent(error); });
+    EXPECT_EQ(m_controller->cmdState(), AppDelegate::CmdFailed);
+    EXPECT_EQ(m_journal.calls(),
+              (Calls{"progressInfo text=" + error->localizedDescription(), "cancel enabled"}));
+    EXPECT_NE(log.find("Installation failed with error: Error Domain=IO Code=32"), std::string::npos) << log;
+}
+
+TEST_F(AgentEventTest, RebootIsOfferedUpToSystemVersion10Point9Only) {
+    launch({});
+    platform::ProcessInfo::overrideOperatingSystemVersion(platform::OperatingSystemVersion{10, 9, 5});
+    m_app.alertAnswer = platform::ui::Alert::SecondButtonReturn;
+    m_journal.clear();
+    EXPECT_FALSE(m_controller->checkForReboot());
+    EXPECT_EQ(
+        m_journal.calls(),
+        (Calls{"alert button=YES", "alert button=RebootLaterButton", "alert message=Restart needed.",
+               "alert informative=Do you want to reboot now?", "alert style=informational", "alert run"}));
+
+    m_app.alertAnswer = platform::ui::Alert::FirstButtonReturn;
+    EXPECT_TRUE(m_controller->checkForReboot());
+    // After a success the accepted reboot ends the application.
+    EXPECT_FALSE(completed(AgentMessage{{"Event", "CommandCompleted"}}));
+    settle();
+    EXPECT_TRUE(m_journal.contains("alert run"));
+    EXPECT_TRUE(m_journal.contains("app terminate posted"));
+
+    for (const auto& version :
+         {platform::OperatingSystemVersion{10, 12, 0}, platform::OperatingSystemVersion{11, 0, 0},
+          platform::OperatingSystemVersion{12, 9, 0}}) {
+        platform::ProcessInfo::overrideOperatingSystemVersion(version);
+        m_journal.clear();
+        EXPECT_FALSE(m_controller->checkForReboot());
+        EXPECT_TRUE(m_journal.calls().empty());
+    }
 }

@@ -18,6 +18,8 @@
 #include <QTimer>
 
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -123,8 +125,9 @@ TEST(InterfaceDescription, HeadlessRunNeverShowsTheWindow) {
     const auto defaults = defaultsFor({"-gui", "NO"});
     platform::qt::QtApplication app;
     MainMenuInterface ui(app, bundle, defaults);
+    // Launching a headless run starts the update flow, which the end-to-end
+    // tests drive; here only the preparation, which must not show the window.
     ui.applicationWillFinishLaunching();
-    ui.applicationDidFinishLaunching();
     QApplication::processEvents();
     EXPECT_FALSE(ui.window().isVisible());
     EXPECT_FALSE(ui.controller().runWithGUI());
@@ -222,6 +225,17 @@ TEST(QtControls, AlertAnswersByTheOrderInWhichButtonsWereAdded) {
 }
 
 int main(int argc, char** argv) {
+    // The controller's flows install privileged jobs as root: never on the
+    // real system. Outside the test sandbox the binary runs itself inside it.
+    if (!getenv("QVT_SANDBOX")) {
+        std::vector<char*> args{const_cast<char*>(QVT_SANDBOX_SCRIPT)};
+        for (int i = 0; i < argc; ++i)
+            args.push_back(argv[i]);
+        args.push_back(nullptr);
+        execv(QVT_SANDBOX_SCRIPT, args.data());
+        perror("cannot start the test sandbox");
+        return 77;
+    }
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ::testing::InitGoogleTest(&argc, argv);
     QApplication application(argc, argv);

@@ -3,6 +3,7 @@
 // exact sequence of a set-up table.
 #pragma once
 
+#include "platform/ui/Alert.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Menu.h"
@@ -10,11 +11,40 @@
 #include "platform/ui/TextLabel.h"
 #include "platform/ui/Window.h"
 
+#include <algorithm>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
-using Journal = std::vector<std::string>;
+using Calls = std::vector<std::string>;
+
+/// The calls made so far, in order. Worker threads of a flow record into it
+/// too, so it is locked.
+class Journal {
+public:
+    void push_back(std::string call) {
+        std::lock_guard lock(m_lock);
+        m_calls.push_back(std::move(call));
+    }
+    void clear() {
+        std::lock_guard lock(m_lock);
+        m_calls.clear();
+    }
+    Calls calls() const {
+        std::lock_guard lock(m_lock);
+        return m_calls;
+    }
+    bool contains(const std::string& call) const {
+        const Calls all = calls();
+        return std::find(all.begin(), all.end(), call) != all.end();
+    }
+
+private:
+    mutable std::mutex m_lock;
+    Calls m_calls;
+};
 
 class RecordingButton final : public platform::ui::Button {
 public:
@@ -114,11 +144,33 @@ inline platform::ui::Menu* FakeMenuItem::submenu() {
     return sub.get();
 }
 
+/// An alert that records what it was given and answers with a chosen button.
+class ScriptedAlert final : public platform::ui::Alert {
+public:
+    ScriptedAlert(Journal& journal, int answer) : m_journal(journal), m_answer(answer) {}
+    void addButton(const std::string& title) override { m_journal.push_back("alert button=" + title); }
+    void setMessageText(const std::string& text) override { m_journal.push_back("alert message=" + text); }
+    void setInformativeText(const std::string& text) override {
+        m_journal.push_back("alert informative=" + text);
+    }
+    void setInformationalStyle() override { m_journal.push_back("alert style=informational"); }
+    int runModal() override {
+        m_journal.push_back("alert run");
+        return m_answer;
+    }
+
+private:
+    Journal& m_journal;
+    int m_answer;
+};
+
 class RecordingApplication final : public platform::ui::Application {
 public:
     explicit RecordingApplication(Journal& journal) : m_journal(journal) {}
     platform::ui::Menu* mainMenu() override { return menu.get(); }
-    std::unique_ptr<platform::ui::Alert> makeAlert() override { return nullptr; }
+    std::unique_ptr<platform::ui::Alert> makeAlert() override {
+        return std::make_unique<ScriptedAlert>(m_journal, alertAnswer);
+    }
     void terminateDeferred() override { m_journal.push_back("app terminate deferred"); }
     void postTermination() override { m_journal.push_back("app terminate posted"); }
     void setExitStatus(int status) override {
@@ -126,6 +178,8 @@ public:
     }
 
     std::unique_ptr<FakeMenu> menu;
+    /// What alerts answer: 1000 for the first button, 1001 for the second.
+    int alertAnswer = platform::ui::Alert::SecondButtonReturn;
 
 private:
     Journal& m_journal;
