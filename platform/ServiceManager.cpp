@@ -128,11 +128,16 @@ std::optional<Failure> startDetached(const std::string& label, const std::string
         }
         signal(SIGCHLD, SIG_DFL);
         signal(SIGPIPE, SIG_DFL);
+        // Standard input is empty; what the daemon prints goes to its console
+        // log, /var/log/<label>.log, as systemd would keep it in its journal.
         const int null = ::open("/dev/null", O_RDWR);
-        if (null >= 0) {
+        const int log =
+            ::open(ServiceManager::consoleLogPath(label).c_str(), O_WRONLY | O_CREAT | O_APPEND, 0640);
+        if (null >= 0)
             dup2(null, STDIN_FILENO);
-            dup2(null, STDOUT_FILENO);
-            dup2(null, STDERR_FILENO);
+        if (log >= 0 || null >= 0) {
+            dup2(log >= 0 ? log : null, STDOUT_FILENO);
+            dup2(log >= 0 ? log : null, STDERR_FILENO);
         }
         if (::chdir("/") != 0)
             _exit(126);

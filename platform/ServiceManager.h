@@ -5,7 +5,8 @@
 //   2. copy the helper to /usr/local/libexec/<label>, owned by root, mode 0755;
 //   3. record the job in /etc/privileged-helpers/<label>.plist (Label, ProgramArguments);
 //   4. start it: through systemd (/etc/systemd/system/<label>.service) when
-//      systemd runs, otherwise as a detached daemon with /var/run/<label>.pid;
+//      systemd runs, otherwise as a detached daemon with /var/run/<label>.pid
+//      whose output goes to /var/log/<label>.log;
 //   5. return once it accepts connections on /var/run/<label>.socket.
 // A caller without root rights runs these steps through pkexec, which asks
 // for an administrator's password once: `pkexec <helper> --bless-job <label>`;
@@ -60,6 +61,8 @@ public:
     static std::string installedExecutablePath(const std::string& label);
     static std::string jobRecordPath(const std::string& label);
     static std::string pidFilePath(const std::string& label);
+    /// Where a daemon started without systemd writes its standard output and error.
+    static std::string consoleLogPath(const std::string& label);
     static std::string socketPath(const std::string& label);
     static std::string unitPath(const std::string& label);
 
