@@ -184,6 +184,9 @@ std::string ServiceManager::jobRecordPath(const std::string& label) {
 std::string ServiceManager::pidFilePath(const std::string& label) {
     return "/var/run/" + label + ".pid";
 }
+std::string ServiceManager::consoleLogPath(const std::string& label) {
+    return "/var/log/" + label + ".log";
+}
 std::string ServiceManager::socketPath(const std::string& label) {
     return "/var/run/" + label + ".socket";
 }
