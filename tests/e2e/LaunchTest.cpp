@@ -41,26 +41,6 @@ bool hasLaunchLine(const std::string& errors, const BuiltBundle& bundle) {
 
 } // namespace
 
-TEST(HeadlessLaunch, PrintsTheLaunchLineWithTheBundlesVersionAndEndsWithoutAWindow) {
-    const BuiltBundle bundle = builtBundle("QvtRSInstaller.app");
-    ASSERT_FALSE(bundle.shortVersion.empty());
-    ASSERT_FALSE(bundle.revision.empty());
-    const auto result = testsupport::runProcess({bundle.executable, "-gui", "NO"}, kNoDisplay);
-    EXPECT_TRUE(hasLaunchLine(result.errors, bundle)) << result.errors;
-    // No update flow exists yet: the run ends by itself and reports failure.
-    EXPECT_EQ(result.exitStatus, 1) << result.errors;
-}
-
-TEST(HeadlessLaunch, NeverConnectsToADisplayEvenWhenOneIsConfigured) {
-    // A display that does not exist: a run that tried to open a window would abort.
-    const BuiltBundle bundle = builtBundle("QvtRSUninstaller.app");
-    const auto result = testsupport::runProcess({bundle.executable, "-gui", "0"},
-                                                {{"DISPLAY", ":97"}, {"QT_QPA_PLATFORM", ""}});
-    EXPECT_TRUE(hasLaunchLine(result.errors, bundle)) << result.errors;
-    EXPECT_EQ(result.errors.find("could not connect to display"), std::string::npos) << result.errors;
-    EXPECT_EQ(result.exitStatus, 1) << result.errors;
-}
-
 TEST(WindowLaunch, WithoutADisplayTheWindowRunStaysUpOffscreenUntilStopped) {
     const BuiltBundle bundle = builtBundle("QvtRSInstaller.app");
     const auto result =
