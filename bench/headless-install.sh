@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Wall time of a whole headless installation (start, agent installation or
+# connection, package installation, exit) against `cp -a` of the same payload,
+# in the same run: the demo package, and a generated package of 1,000 files
+# and 50 MB. Runs inside the test sandbox, so nothing reaches the real system.
+#
+#   bench/headless-install.sh [build folder]     (default: build)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build}" && pwd)
+if [ "${QVT_SANDBOX:-}" != "1" ]; then
+  exec "$root/tests/sandbox" "$0" "$build"
+fi
+
+rounds=3
+label=com.quorvantis.remote.RInstallerAgent
+work=/opt/bench
+mkdir -p "$work"
+
+now() { date +%s%N; }
+# Milliseconds taken by the command.
+millis() {
+  local start end
+  start=$(now)
+  "$@" >/dev/null 2>&1 || { echo "FAILED: $*" >&2; exit 1; }
+  end=$(now)
+  echo $(( (end - start) / 1000000 ))
+}
+median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }
+forget_installation() { rm -rf /opt/quorvantis-remote /var/lib/com.quorvantis.remote; }
+headless() { env -u DISPLAY -u WAYLAND_DISPLAY "$1/Contents/MacOS/QvtRSInstaller" -gui NO; }
+
+demo=$work/demo/QvtRSInstaller.app
+mkdir -p "$work/demo" && cp -a "$build/QvtRSInstaller.app" "$demo"
+
+large=$work/large/QvtRSInstaller.app
+mkdir -p "$work/large" && cp -a "$build/QvtRSInstaller.app" "$large"
+payload=$large/Contents/InstallerPackage/Payload
+for i in $(seq -w 1 1000); do
+  dir=$payload/data/$(( 10#$i % 20 ))
+  mkdir -p "$dir"
+  head -c 52429 /dev/urandom > "$dir/file-$i.bin"
+done
+echo "generated payload: $(find "$payload" -type f | wc -l) files, $(du -sm "$payload" | cut -f1) MB"
+
+# The first run also installs the agent; later runs find it at the shipped version.
+forget_installation
+first=$(millis headless "$demo")
+echo "demo package, first run (installs the agent too): ${first} ms"
+
+demo_runs=() demo_copies=() large_runs=() large_copies=()
+for _ in $(seq $rounds); do
+  forget_installation
+  demo_runs+=("$(millis headless "$demo")")
+  rm -rf "$work/copy" && demo_copies+=("$(millis cp -a "$demo/Contents/InstallerPackage/Payload" "$work/copy")")
+  forget_installation
+  large_runs+=("$(millis headless "$large")")
+  rm -rf "$work/copy" && large_copies+=("$(millis cp -a "$payload" "$work/copy")")
+done
+sync
+
+d=$(median "${demo_runs[@]}") dc=$(median "${demo_copies[@]}")
+l=$(median "${large_runs[@]}") lc=$(median "${large_copies[@]}")
+echo "demo package:  headless run ${d} ms, cp -a ${dc} ms, overhead $(( d - dc )) ms (target below 500 ms)"
+echo "large package: headless run ${l} ms, cp -a ${lc} ms, overhead $(( l - lc )) ms," \
+     "ratio $(awk "BEGIN { printf \"%.2f\", $l / $lc }")x (target at most 1.5x)"
+echo "rounds: demo ${demo_runs[*]} / ${demo_copies[*]}; large ${large_runs[*]} / ${large_copies[*]}"
