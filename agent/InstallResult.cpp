@@ -34,6 +34,10 @@ const char* InstallResult::statusName(Status status) {
         return "RebootFailed";
     case InternalError:
         return "InternalError";
+    case NotPermitted:
+        return "NotPermitted";
+    case CommandMalformed:
+        return "CommandMalformed";
     }
     return "Unknown";
 }
