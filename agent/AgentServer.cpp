@@ -83,6 +83,13 @@ bool AgentServer::listen() {
 }
 
 void AgentServer::run() {
+    acceptConnections();
+    if (m_commands->isRunning())
+        OCNSLog("Stopping: waiting for the running command to complete");
+    m_commands->close();
+}
+
+void AgentServer::acceptConnections() {
     for (;;) {
         pollfd fds[2] = {{m_listenFd, POLLIN, 0}, {m_wakeRead, POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
@@ -108,7 +115,8 @@ void AgentServer::run() {
             continue;
         }
         m_connections->fetch_add(1);
-        AgentSession::start(fd, number, m_label, m_version, [count = m_connections] { count->fetch_sub(1); });
+        AgentSession::start(fd, number, m_label, m_version, m_commands,
+                            [count = m_connections] { count->fetch_sub(1); });
     }
 }
 

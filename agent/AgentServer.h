@@ -1,6 +1,9 @@
 // The installer agent's listener: the local stream socket
-// "/var/run/<bundle identifier>.socket", one thread per connection.
+// "/var/run/<bundle identifier>.socket", one thread per connection, one
+// command at a time across them (see AgentSession.h for who may send one).
 #pragma once
+
+#include "agent/CommandGate.h"
 
 #include <atomic>
 #include <memory>
@@ -26,12 +29,14 @@ public:
     /// Removes a stale socket file and starts listening. False, logged, when
     /// that fails.
     bool listen();
-    /// Accepts connections until stop().
+    /// Accepts connections until stop(); then refuses further commands and
+    /// returns once the running command, if any, has completed.
     void run();
     /// Makes run() return. Async-signal-safe.
     void stop();
 
 private:
+    void acceptConnections();
     void closeListener();
 
     const std::string m_label;
@@ -42,5 +47,6 @@ private:
     int m_wakeWrite = -1;
     // Shared with the connection threads, which may end after the server.
     const std::shared_ptr<std::atomic<int>> m_connections = std::make_shared<std::atomic<int>>(0);
+    const std::shared_ptr<CommandGate> m_commands = std::make_shared<CommandGate>();
     int m_nextNumber = 1;
 };

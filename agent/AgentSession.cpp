@@ -1,15 +1,22 @@
 #include "agent/AgentSession.h"
 
+#include "agent/CommandEvents.h"
+#include "agent/CommandGate.h"
+#include "agent/CommandRequest.h"
+#include "agent/PackageInstaller.h"
+#include "agent/RebootCommand.h"
 #include "platform/ServiceManager.h"
 
 #include <csignal>
+#include <exception>
 #include <pthread.h>
 #include <thread>
 #include <unistd.h>
 
 void AgentSession::start(int fd, int number, std::string label, std::string version,
-                         std::function<void()> onEnd) {
-    auto session = std::make_shared<AgentSession>(Token{}, fd, number, std::move(label), std::move(version));
+                         std::shared_ptr<CommandGate> gate, std::function<void()> onEnd) {
+    auto session = std::make_shared<AgentSession>(Token{}, fd, number, std::move(label), std::move(version),
+                                                  std::move(gate));
     session->m_link.setDelegate(session);
     std::thread([session, onEnd = std::move(onEnd)] {
         pthread_setname_np(pthread_self(), "AgentSession");
@@ -19,11 +26,21 @@ void AgentSession::start(int fd, int number, std::string label, std::string vers
     }).detach();
 }
 
-AgentSession::AgentSession(Token, int fd, int number, std::string label, std::string version)
-    : m_link(fd, false), m_number(number), m_label(std::move(label)), m_version(std::move(version)) {}
+AgentSession::AgentSession(Token, int fd, int number, std::string label, std::string version,
+                           std::shared_ptr<CommandGate> gate)
+    : m_link(fd, false), m_number(number), m_label(std::move(label)), m_version(std::move(version)),
+      m_gate(std::move(gate)) {}
 
 void AgentSession::run() {
     OCNSLog("Connection %d: accepted", m_number);
+    m_peer = PeerCredentials::of(m_link.conFd());
+    m_mayCommand = m_peer && m_peer->mayAdminister();
+    if (m_peer)
+        OCNSLog("Connection %d: client uid %u gid %u pid %d%@", m_number, m_peer->uid(), m_peer->gid(),
+                static_cast<int>(m_peer->pid()),
+                m_mayCommand ? "" : ", not an administrator: commands are refused");
+    else
+        OCNSLog("Connection %d: the client's credentials are unknown: commands are refused", m_number);
     while (m_link.isConnected()) {
         if (auto request = m_link.readMessage())
             handle(*request);
@@ -39,13 +56,120 @@ void AgentSession::handle(const AgentMessage& request) {
         m_link.sendMessage({{"version", m_version}});
     } else if (control == "bye") {
         // Nothing is sent back; the application closes the connection next.
-    } else if (auto command = request.text("Cmd"); command == "UninstallInstallerAgent") {
-        uninstallSelf();
-    } else if (command) {
-        OCNSLog("Connection %d: command not supported, ignored: %@", m_number, *command);
+    } else if (const AgentValue* command = request.find("Cmd")) {
+        if (command->text() && !CommandRequest::kindNamed(*command->text()))
+            OCNSLog("Connection %d: command not supported, ignored: %@", m_number, *command->text());
+        else
+            handleCommand(request);
     } else {
         OCNSLog("Connection %d: unknown request ignored", m_number);
     }
+}
+
+void AgentSession::handleCommand(const AgentMessage& request) {
+    if (!m_mayCommand) {
+        if (m_peer)
+            OCNSLog("Connection %d: command refused: uid %u is neither root nor in the group sudo, wheel or "
+                    "admin",
+                    m_number, m_peer->uid());
+        else
+            OCNSLog("Connection %d: command refused: the client's credentials are unknown", m_number);
+        refuse(InstallResult::NotPermitted);
+        return;
+    }
+    std::string problem;
+    const auto command = CommandRequest::parse(request, problem);
+    if (!command) {
+        OCNSLog("Connection %d: malformed command refused: %@", m_number, problem);
+        refuse(InstallResult::CommandMalformed);
+        return;
+    }
+    auto pass = m_gate->tryEnter();
+    if (!pass) {
+        OCNSLog("Connection %d: %@ refused: %@", m_number, command->name(),
+                m_gate->isClosed() ? "the agent is stopping" : "another command is running");
+        refuse(InstallResult::Busy);
+        return;
+    }
+    switch (command->kind()) {
+    case CommandRequest::Kind::Install:
+    case CommandRequest::Kind::Update:
+    case CommandRequest::Kind::Uninstall:
+        runPackageCommand(*command, pass);
+        break;
+    case CommandRequest::Kind::Reboot:
+        reboot(pass);
+        break;
+    case CommandRequest::Kind::UninstallInstallerAgent:
+        // No command may start while the agent removes itself and ends.
+        m_gate->refuseFurther();
+        uninstallSelf();
+        break;
+    }
+}
+
+void AgentSession::refuse(int status) {
+    CommandEvents events(m_link, m_number);
+    events.completed(status);
+}
+
+void AgentSession::runPackageCommand(const CommandRequest& command, std::optional<CommandGate::Pass>& pass) {
+    if (command.loggedInUser())
+        OCNSLog("Connection %d: %@ for user %u", m_number, command.name(), *command.loggedInUser());
+    else
+        OCNSLog("Connection %d: %@", m_number, command.name());
+    if (m_peer && command.loggedInUser() && m_peer->uid() != 0 && *command.loggedInUser() != m_peer->uid())
+        OCNSLog("Connection %d: the client (uid %u) names another user (%u)", m_number, m_peer->uid(),
+                *command.loggedInUser());
+
+    CommandEvents events(m_link, m_number);
+    InstallResult result;
+    try {
+        PackageInstaller installer(
+            PackageInstaller::Options{},
+            [&events](double percent, const std::string& info) { events.progress(percent, info); });
+        switch (command.kind()) {
+        case CommandRequest::Kind::Install:
+            result = installer.install(command.packagePath());
+            break;
+        case CommandRequest::Kind::Update:
+            result = installer.update(command.packagePath());
+            break;
+        default:
+            result = installer.uninstall(command.removeBackups());
+            break;
+        }
+    } catch (const std::exception& error) {
+        result = {InstallResult::InternalError, error.what()};
+    } catch (...) {
+        result = {InstallResult::InternalError, "unknown exception"};
+    }
+    OCNSLog("Connection %d: %@ completed with status %d (%@): %@", m_number, command.name(), result.code(),
+            InstallResult::statusName(result.status()), result.reason());
+    // The work is done: a client that starts its next command as soon as it
+    // reads the completion must not find the agent busy.
+    pass.reset();
+    if (!events.completed(result.code()))
+        OCNSLog("Connection %d: the completion of %@ was not delivered", m_number, command.name());
+}
+
+void AgentSession::reboot(std::optional<CommandGate::Pass>& pass) {
+    OCNSLog("Connection %d: Reboot", m_number);
+    InstallResult result;
+    try {
+        result = RebootCommand::run();
+    } catch (const std::exception& error) {
+        result = {InstallResult::InternalError, error.what()};
+    }
+    if (result.ok()) {
+        // The application terminates right after sending "Reboot" and reads
+        // nothing more; a completion would only race with its end.
+        OCNSLog("Connection %d: the reboot command ran", m_number);
+        return;
+    }
+    OCNSLog("Connection %d: Reboot failed with status %d: %@", m_number, result.code(), result.reason());
+    pass.reset();
+    refuse(result.code());
 }
 
 void AgentSession::connctionFailedWithError(PHProtocolHandler&, const ErrorRef& error) {

@@ -1,13 +1,36 @@
 // One client connection of the installer agent, served on a thread of its own.
 // Requests are read with the agent link's own protocol handler, so both sides
 // share one frame and text codec; malformed input ends only this connection.
+//
+// Link control ("Ctrl" = "getVersion", "bye") is open to every local user: the
+// socket is world-writable so that the installer, running as the logged-in
+// user, can reach the agent. Commands ("Install", "Update", "Uninstall",
+// "Reboot", "UninstallInstallerAgent") make the root agent run package scripts
+// as root, remove software or restart the computer, so they are accepted only
+// from clients that are root or members of sudo, wheel or admin, by the
+// credentials the kernel recorded when the client connected. Anyone else gets
+// "CommandCompleted" with NotPermitted (16) and a log line.
+//
+// A command runs on this connection's thread; the next request is read only
+// after it has completed. One command runs at a time in the whole agent: a
+// command arriving on another connection meanwhile gets "CommandCompleted"
+// with Busy (13) at once. A command whose keys are missing, of the wrong type
+// or out of range gets "CommandCompleted" with CommandMalformed (17).
+// "Reboot" sends nothing when the reboot command ran; a refused or failed
+// reboot gets "CommandCompleted" with its status. "UninstallInstallerAgent"
+// answers {"status":...} as the agent link expects.
 #pragma once
 
+#include "agent/CommandGate.h"
+#include "agent/PeerCredentials.h"
 #include "agentlink/PHProtocolHandler.h"
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+
+class CommandRequest;
 
 class AgentSession final : public PHConnectionDelegate, public std::enable_shared_from_this<AgentSession> {
     struct Token {};
@@ -15,11 +38,13 @@ class AgentSession final : public PHConnectionDelegate, public std::enable_share
 public:
     /// Serves the connected socket \p fd (owned from now on) on a new thread.
     /// \p onEnd runs on that thread when the connection is over.
-    /// \p label is the agent's job label, \p version the version it reports.
+    /// \p label is the agent's job label, \p version the version it reports,
+    /// \p gate the agent's one-command-at-a-time gate.
     static void start(int fd, int number, std::string label, std::string version,
-                      std::function<void()> onEnd);
+                      std::shared_ptr<CommandGate> gate, std::function<void()> onEnd);
 
-    AgentSession(Token, int fd, int number, std::string label, std::string version);
+    AgentSession(Token, int fd, int number, std::string label, std::string version,
+                 std::shared_ptr<CommandGate> gate);
     ~AgentSession() override = default;
 
     AgentSession(const AgentSession&) = delete;
@@ -36,6 +61,15 @@ public:
 
 private:
     void handle(const AgentMessage& request);
+    /// A request with "Cmd": checks the client's rights and the keys, takes
+    /// the gate and runs it.
+    void handleCommand(const AgentMessage& request);
+    /// Sends the refusal of a command: "CommandCompleted" with \p status.
+    void refuse(int status);
+    /// Runs the command, lets go of \p pass once it is done, then sends the
+    /// completion.
+    void runPackageCommand(const CommandRequest& command, std::optional<CommandGate::Pass>& pass);
+    void reboot(std::optional<CommandGate::Pass>& pass);
     /// Removes this agent's job (record, executable, socket), answers with
     /// "status" (0 when everything was removed) and ends the process.
     void uninstallSelf();
@@ -44,4 +78,7 @@ private:
     const int m_number;
     const std::string m_label;
     const std::string m_version;
+    const std::shared_ptr<CommandGate> m_gate;
+    std::optional<PeerCredentials> m_peer;
+    bool m_mayCommand = false;
 };
