@@ -74,21 +74,21 @@ void AgentSession::handleCommand(const AgentMessage& request) {
                     m_number, m_peer->uid());
         else
             OCNSLog("Connection %d: command refused: the client's credentials are unknown", m_number);
-        refuse(InstallResult::NotPermitted);
+        sendCompletion(InstallResult::NotPermitted);
         return;
     }
     std::string problem;
     const auto command = CommandRequest::parse(request, problem);
     if (!command) {
         OCNSLog("Connection %d: malformed command refused: %@", m_number, problem);
-        refuse(InstallResult::CommandMalformed);
+        sendCompletion(InstallResult::CommandMalformed);
         return;
     }
     auto pass = m_gate->tryEnter();
     if (!pass) {
         OCNSLog("Connection %d: %@ refused: %@", m_number, command->name(),
                 m_gate->isClosed() ? "the agent is stopping" : "another command is running");
-        refuse(InstallResult::Busy);
+        sendCompletion(InstallResult::Busy);
         return;
     }
     switch (command->kind()) {
@@ -108,7 +108,7 @@ void AgentSession::handleCommand(const AgentMessage& request) {
     }
 }
 
-void AgentSession::refuse(int status) {
+void AgentSession::sendCompletion(int status) {
     CommandEvents events(m_link, m_number);
     events.completed(status);
 }
@@ -160,6 +160,8 @@ void AgentSession::reboot(std::optional<CommandGate::Pass>& pass) {
         result = RebootCommand::run();
     } catch (const std::exception& error) {
         result = {InstallResult::InternalError, error.what()};
+    } catch (...) {
+        result = {InstallResult::InternalError, "unknown exception"};
     }
     if (result.ok()) {
         // The application terminates right after sending "Reboot" and reads
@@ -169,7 +171,7 @@ void AgentSession::reboot(std::optional<CommandGate::Pass>& pass) {
     }
     OCNSLog("Connection %d: Reboot failed with status %d: %@", m_number, result.code(), result.reason());
     pass.reset();
-    refuse(result.code());
+    sendCompletion(result.code());
 }
 
 void AgentSession::connctionFailedWithError(PHProtocolHandler&, const ErrorRef& error) {

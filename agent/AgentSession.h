@@ -64,8 +64,9 @@ private:
     /// A request with "Cmd": checks the client's rights and the keys, takes
     /// the gate and runs it.
     void handleCommand(const AgentMessage& request);
-    /// Sends the refusal of a command: "CommandCompleted" with \p status.
-    void refuse(int status);
+    /// "CommandCompleted" with \p status, for a command refused or failed
+    /// outside the package engine.
+    void sendCompletion(int status);
     /// Runs the command, lets go of \p pass once it is done, then sends the
     /// completion.
     void runPackageCommand(const CommandRequest& command, std::optional<CommandGate::Pass>& pass);

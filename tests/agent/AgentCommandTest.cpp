@@ -550,6 +550,16 @@ TEST_F(AgentCommands, RebootRunsTheConfiguredCommandAndSendsNothing) {
     EXPECT_EQ(client.version(), QVT_PROJECT_VERSION) << "Reboot was answered";
 }
 
+TEST_F(AgentCommands, RebootRunsAlsoWhenTheClientClosesRightAfterSendingIt) {
+    configureReboot();
+    {
+        Client client;
+        ASSERT_TRUE(client.connect());
+        ASSERT_TRUE(client.send({{"Cmd", "Reboot"}}));
+    }
+    EXPECT_TRUE(waitFor([&] { return fs::exists(kRebootStamp); })) << agentLog();
+}
+
 TEST_F(AgentCommands, AFailingRebootCommandIsReportedAsRebootFailed) {
     configureReboot("/bin/false");
     Client client;
