@@ -136,8 +136,9 @@ std::vector<int64_t> versionComponents(const std::string& version) {
         if (end == std::string::npos)
             end = version.size();
         int64_t value = 0;
+        // Absurdly long components saturate instead of overflowing.
         for (size_t i = start; i < end && version[i] >= '0' && version[i] <= '9'; ++i)
-            value = std::min<int64_t>(value * 10 + (version[i] - '0'), INT64_MAX / 10);
+            value = value > (INT64_MAX - 9) / 10 ? INT64_MAX : value * 10 + (version[i] - '0');
         components.push_back(value);
         if (end == version.size())
             break;

@@ -86,6 +86,20 @@ std::optional<Failure> copyExecutable(const std::string& from, const std::string
     return std::nullopt;
 }
 
+// True while the process \p pid exists and has not ended (a zombie has ended).
+bool processAlive(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line))
+        return false;
+    // The state follows the command name, which is in parentheses and may hold blanks.
+    const auto close = line.rfind(')');
+    if (close == std::string::npos || close + 2 >= line.size())
+        return false;
+    const char state = line[close + 2];
+    return state != 'Z' && state != 'X';
+}
+
 // The pid in the job's pid file when that process still runs the installed executable.
 pid_t runningJobPid(const std::string& label) {
     std::ifstream in(ServiceManager::pidFilePath(label));
@@ -102,12 +116,7 @@ pid_t runningJobPid(const std::string& label) {
     // A replaced executable shows as "<path> (deleted)".
     if (target != installed && target != installed + " (deleted)")
         return 0;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string pidText, name, state;
-    stat >> pidText >> name >> state;
-    if (state == "Z")
-        return 0;
-    return static_cast<pid_t>(pid);
+    return processAlive(static_cast<pid_t>(pid)) ? static_cast<pid_t>(pid) : 0;
 }
 
 std::optional<Failure> startDetached(const std::string& label, const std::string& executable) {
@@ -270,12 +279,14 @@ void ServiceManager::stopJobAsRoot(const std::string& label, pid_t selfPid) {
     const pid_t pid = runningJobPid(label);
     if (pid <= 0 || pid == selfPid)
         return;
+    // The pid was checked to be the job's; from here on only whether it still
+    // lives matters (an exiting process loses its executable link before it ends).
     ::kill(pid, SIGTERM);
-    for (int i = 0; i < 150 && runningJobPid(label) == pid; ++i)
+    for (int i = 0; i < 150 && processAlive(pid); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (runningJobPid(label) == pid) {
+    if (processAlive(pid)) {
         ::kill(pid, SIGKILL);
-        for (int i = 0; i < 100 && runningJobPid(label) == pid; ++i)
+        for (int i = 0; i < 100 && processAlive(pid); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }
