@@ -5,6 +5,9 @@
 # and 50 MB. Runs inside the test sandbox, so nothing reaches the real system.
 #
 #   bench/headless-install.sh [build folder]     (default: build)
+#
+# QVT_BENCH_DISK=<folder> installs the large package and its copy into that
+# folder instead of /opt (a tmpfs in the sandbox), to compare on a disk.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
@@ -27,7 +30,10 @@ millis() {
   echo $(( (end - start) / 1000000 ))
 }
 median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }
-forget_installation() { rm -rf /opt/quorvantis-remote /var/lib/com.quorvantis.remote; }
+forget_installation() {
+  rm -rf /opt/quorvantis-remote /var/lib/com.quorvantis.remote
+  [ -z "${QVT_BENCH_DISK:-}" ] || rm -rf "$QVT_BENCH_DISK/quorvantis-remote"
+}
 headless() { env -u DISPLAY -u WAYLAND_DISPLAY "$1/Contents/MacOS/QvtRSInstaller" -gui NO; }
 
 demo=$work/demo/QvtRSInstaller.app
@@ -36,6 +42,13 @@ mkdir -p "$work/demo" && cp -a "$build/QvtRSInstaller.app" "$demo"
 large=$work/large/QvtRSInstaller.app
 mkdir -p "$work/large" && cp -a "$build/QvtRSInstaller.app" "$large"
 payload=$large/Contents/InstallerPackage/Payload
+copies=$work
+if [ -n "${QVT_BENCH_DISK:-}" ]; then
+  mkdir -p "$QVT_BENCH_DISK"
+  copies=$QVT_BENCH_DISK
+  sed -i "s|<string>/opt/quorvantis-remote</string>|<string>$QVT_BENCH_DISK/quorvantis-remote</string>|" \
+    "$large/Contents/InstallerPackage/PackageInfo"
+fi
 for i in $(seq -w 1 1000); do
   dir=$payload/data/$(( 10#$i % 20 ))
   mkdir -p "$dir"
@@ -55,7 +68,7 @@ for _ in $(seq $rounds); do
   rm -rf "$work/copy" && demo_copies+=("$(millis cp -a "$demo/Contents/InstallerPackage/Payload" "$work/copy")")
   forget_installation
   large_runs+=("$(millis headless "$large")")
-  rm -rf "$work/copy" && large_copies+=("$(millis cp -a "$payload" "$work/copy")")
+  rm -rf "$copies/copy" && large_copies+=("$(millis cp -a "$payload" "$copies/copy")")
 done
 sync
 
@@ -64,4 +77,5 @@ l=$(median "${large_runs[@]}") lc=$(median "${large_copies[@]}")
 echo "demo package:  headless run ${d} ms, cp -a ${dc} ms, overhead $(( d - dc )) ms (target below 500 ms)"
 echo "large package: headless run ${l} ms, cp -a ${lc} ms, overhead $(( l - lc )) ms," \
      "ratio $(awk "BEGIN { printf \"%.2f\", $l / $lc }")x (target at most 1.5x)"
+[ -z "${QVT_BENCH_DISK:-}" ] || rm -rf "$QVT_BENCH_DISK"
 echo "rounds: demo ${demo_runs[*]} / ${demo_copies[*]}; large ${large_runs[*]} / ${large_copies[*]}"
