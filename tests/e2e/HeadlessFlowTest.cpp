@@ -10,6 +10,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <pwd.h>
 #include <regex>
 #include <sys/stat.h>
 #include <thread>
@@ -141,10 +142,17 @@ TEST_F(HeadlessFlow, AFailingScriptKeepsThePreviousInstallationAndExitsNonZero) 
 TEST_F(HeadlessFlow, AnUnprivilegedRunWithoutElevationFailsWithoutChangingAnything) {
     ASSERT_EQ(std::system("getent passwd qvtuser >/dev/null || useradd -M qvtuser"), 0);
     const std::string bundle = bundleAt("user");
+    // The user's runtime and home folders live in the sandbox, not in the real /tmp.
+    const passwd* user = getpwnam("qvtuser");
+    ASSERT_NE(user, nullptr);
+    fs::create_directories("/run/qvtuser");
+    ASSERT_EQ(::chown("/run/qvtuser", user->pw_uid, user->pw_gid), 0);
+    ::chmod("/run/qvtuser", 0700);
     const int status = testsupport::runAsUser("qvtuser", [&] {
         auto environment = kNoDisplay;
         environment["PATH"] = "/nonexistent";
-        environment["HOME"] = "/tmp";
+        environment["HOME"] = "/run/qvtuser";
+        environment["XDG_RUNTIME_DIR"] = "/run/qvtuser";
         const auto result = testsupport::runProcess({bundle + "/Contents/MacOS/QvtRSInstaller", "-gui", "NO"},
                                                     environment, 60);
         const bool oneFailure = count(result.errors, "Installation failed with error: ") == 1;
