@@ -1,5 +1,4 @@
 #include "agent/PackageInstaller.h"
-
 #include "agent/CommandRunner.h"
 #include "agent/InstallerPackage.h"
 #include "agent/PackagePaths.h"
@@ -364,10 +363,15 @@ InstallResult PackageInstaller::update(const std::string& packagePath) {
 }
 
 InstallResult PackageInstaller::installPackage(const std::string& packagePath, Mode mode) {
-    m_lastPercent = 0;
-    m_lastInfo.clear();
     const char* action = mode == Mode::Install ? "Install" : "Update";
     OCNSLog("PackageInstaller: %@ of %@", action, packagePath);
+    return runExclusively(action, [&] { return installLocked(packagePath, mode); });
+}
+
+InstallResult PackageInstaller::runExclusively(const char* action,
+                                               const std::function<InstallResult()>& work) {
+    m_lastPercent = 0;
+    m_lastInfo.clear();
     InstallResult result;
     try {
         FolderLock lock(m_options.dataFolder);
@@ -376,7 +380,7 @@ InstallResult PackageInstaller::installPackage(const std::string& packagePath, M
         else if (!lock.locked())
             result = {InstallResult::Busy, "another package operation is running"};
         else
-            result = installLocked(packagePath, mode);
+            result = work();
     } catch (const std::exception& e) {
         result = internalError(e.what());
     } catch (...) {
@@ -748,29 +752,8 @@ InstallResult PackageInstaller::installLocked(const std::string& packagePath, Mo
 }
 
 InstallResult PackageInstaller::uninstall(bool removeBackups) {
-    m_lastPercent = 0;
-    m_lastInfo.clear();
     OCNSLog("PackageInstaller: Uninstall%@", removeBackups ? " with backups" : "");
-    InstallResult result;
-    try {
-        FolderLock lock(m_options.dataFolder);
-        if (!lock.opened())
-            result = writeFailure(errno ? errno : EIO, "cannot use the data folder " + m_options.dataFolder);
-        else if (!lock.locked())
-            result = {InstallResult::Busy, "another package operation is running"};
-        else
-            result = uninstallLocked(removeBackups);
-    } catch (const std::exception& e) {
-        result = internalError(e.what());
-    } catch (...) {
-        result = internalError("an unknown exception");
-    }
-    if (result.ok())
-        OCNSLog("PackageInstaller: Uninstall completed");
-    else
-        OCNSLog("PackageInstaller: Uninstall failed with status %d (%@): %@", result.code(),
-                InstallResult::statusName(result.status()), result.reason());
-    return result;
+    return runExclusively("Uninstall", [&] { return uninstallLocked(removeBackups); });
 }
 
 InstallResult PackageInstaller::uninstallLocked(bool removeBackups) {

@@ -92,6 +92,9 @@ public:
 private:
     enum class Mode { Install, Update };
     InstallResult installPackage(const std::string& packagePath, Mode mode);
+    /// Runs \p work holding the data folder's lock (Busy when another
+    /// operation holds it), turns exceptions into InternalError and logs the outcome.
+    InstallResult runExclusively(const char* action, const std::function<InstallResult()>& work);
     InstallResult installLocked(const std::string& packagePath, Mode mode);
     InstallResult uninstallLocked(bool removeBackups);
     InstallResult runScript(const InstallerPackage& package, const std::string& script, const char* name,
