@@ -2,6 +2,7 @@
 // the test sandbox (tests/sandbox: private /run, /opt, /var/lib and /etc) and
 // real clients talk to it over its socket with the agent link's protocol
 // handler. Nothing is mocked.
+#include "AgentProcess.h"
 #include "PackageBuilder.h"
 #include "TestSupport.h"
 
@@ -231,46 +232,23 @@ protected:
     }
 
     void TearDown() override {
-        if (m_pid > 0)
+        if (m_agent.running())
             stopAgent();
-        if (!m_log.empty()) {
-            // A sanitizer build of the agent reports into its log.
-            EXPECT_EQ(agentLog().find("Sanitizer"), std::string::npos) << agentLog();
-            ::unlink(m_log.c_str());
-        }
+        // A sanitizer build of the agent reports into its log.
+        EXPECT_EQ(agentLog().find("Sanitizer"), std::string::npos) << agentLog();
     }
 
     void startAgent() {
-        const std::string folder = "/usr/local/libexec/qvt-command-test";
-        const std::string agent = folder + "/RInstallerAgent";
-        fs::create_directories(folder);
-        ::chmod(folder.c_str(), 0755);
-        fs::copy_file(QVT_AGENT_PATH, agent, fs::copy_options::overwrite_existing);
-        ::chmod(agent.c_str(), 0755);
-        m_log = "/tmp/agent-command-" + std::to_string(::getpid()) + ".log";
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            const int log = ::open(m_log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(log, STDERR_FILENO);
-            ::execl(agent.c_str(), agent.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ASSERT_GT(m_pid, 0);
+        ASSERT_TRUE(m_agent.start(QVT_AGENT_PATH, "qvt-command-test"));
         ASSERT_TRUE(waitFor([&] { return fs::exists(kSocket); })) << agentLog();
     }
 
     /// Stops the agent with SIGTERM; its exit status.
-    int stopAgent() {
-        ::kill(m_pid, SIGTERM);
-        int status = 0;
-        ::waitpid(m_pid, &status, 0);
-        m_pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+    int stopAgent() { return m_agent.stop(); }
 
-    bool agentAlive() const { return m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) == 0; }
+    bool agentAlive() const { return m_agent.running(); }
 
-    std::string agentLog() const { return readFile(m_log); }
+    std::string agentLog() const { return m_agent.log(); }
 
     std::optional<PackageReceipt> receipt() const {
         std::string error;
@@ -296,8 +274,7 @@ protected:
     }
 
     testsupport::TemporaryFolder m_folder;
-    pid_t m_pid = -1;
-    std::string m_log;
+    testsupport::AgentProcess m_agent;
 };
 
 // ---- Install, Update, Uninstall ------------------------------------------------

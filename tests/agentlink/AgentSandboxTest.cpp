@@ -1,6 +1,7 @@
 // Connecting to agents at "/var/run/<bundle identifier>.socket": listeners made
 // by the test, and the real RInstallerAgent started as a process. Runs inside
 // the test sandbox (tests/sandbox), which gives it a private /var/run.
+#include "AgentProcess.h"
 #include "LinkTestSupport.h"
 #include "LogCapture.h"
 
@@ -264,32 +265,14 @@ protected:
     }
 
     void TearDown() override {
-        if (m_pid > 0)
+        if (m_agent.running())
             stopAgent();
-        if (!m_log.empty()) {
-            // A sanitizer build of the agent reports into its log.
-            EXPECT_EQ(agentLog().find("Sanitizer"), std::string::npos) << agentLog();
-            ::unlink(m_log.c_str());
-        }
+        // A sanitizer build of the agent reports into its log.
+        EXPECT_EQ(agentLog().find("Sanitizer"), std::string::npos) << agentLog();
     }
 
     void startAgent() {
-        // The agent refuses to run from a place others than root can change,
-        // which a build tree may be; it runs from a root-only copy.
-        const std::string agent = "/usr/local/libexec/qvt-test-agent/RInstallerAgent";
-        std::filesystem::create_directories("/usr/local/libexec/qvt-test-agent");
-        ::chmod("/usr/local/libexec/qvt-test-agent", 0755);
-        std::filesystem::copy_file(QVT_AGENT_PATH, agent, std::filesystem::copy_options::overwrite_existing);
-        ::chmod(agent.c_str(), 0755);
-        m_log = "/tmp/agent-" + std::to_string(::getpid()) + ".log";
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            const int log = ::open(m_log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(log, STDERR_FILENO);
-            ::execl(agent.c_str(), agent.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ASSERT_GT(m_pid, 0);
+        ASSERT_TRUE(m_agent.start(QVT_AGENT_PATH, "qvt-test-agent"));
         ASSERT_TRUE(waitFor([&] {
             const int fd = connectTo(socketPath(kIdentifier));
             if (fd >= 0)
@@ -299,21 +282,11 @@ protected:
     }
 
     /// Stops the agent with SIGTERM; its exit status.
-    int stopAgent() {
-        ::kill(m_pid, SIGTERM);
-        int status = 0;
-        ::waitpid(m_pid, &status, 0);
-        m_pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+    int stopAgent() { return m_agent.stop(); }
 
-    std::string agentLog() const {
-        std::ifstream in(m_log);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::string agentLog() const { return m_agent.log(); }
 
-    pid_t m_pid = -1;
-    std::string m_log;
+    testsupport::AgentProcess m_agent;
 };
 
 TEST_F(RealAgent, AnswersConnectWithItsEmbeddedVersion) {
@@ -379,7 +352,7 @@ TEST_F(RealAgent, MalformedInputClosesOnlyThatConnection) {
     }
     Client client;
     EXPECT_EQ(client.handler.connectPrivilegedAgent(kIdentifier), QVT_PROJECT_VERSION);
-    EXPECT_EQ(::kill(m_pid, 0), 0) << "agent died";
+    EXPECT_TRUE(m_agent.running()) << "agent died";
 }
 
 TEST_F(RealAgent, ASilentClientDoesNotBlockOthers) {

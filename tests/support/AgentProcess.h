@@ -1,0 +1,36 @@
+// The installer agent run as a child process of a test, as root inside the
+// test sandbox. The agent refuses to run from a place others than root can
+// change, which a build tree may be, so it runs from a root-only copy below
+// /usr/local/libexec; its standard error goes to a log file.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+namespace testsupport {
+
+class AgentProcess {
+public:
+    AgentProcess() = default;
+    AgentProcess(const AgentProcess&) = delete;
+    AgentProcess& operator=(const AgentProcess&) = delete;
+    /// Stops the agent if it runs and removes its log.
+    ~AgentProcess();
+
+    /// Copies \p executable to /usr/local/libexec/<folder>/RInstallerAgent and
+    /// starts it. False when it could not be started.
+    bool start(const std::string& executable, const std::string& folder);
+    /// Stops the agent with SIGTERM; its exit status (-1 when it did not exit normally).
+    int stop();
+    /// True while the agent has not ended.
+    bool running() const;
+    pid_t pid() const { return m_pid; }
+    /// What the agent has written to its standard error so far.
+    std::string log() const;
+
+private:
+    pid_t m_pid = -1;
+    std::string m_log;
+};
+
+} // namespace testsupport
