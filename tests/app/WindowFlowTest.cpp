@@ -53,7 +53,7 @@ int runLoopUntil(const std::function<bool()>& done, int seconds = 60) {
 class WindowFlow : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (geteuid() != 0 || !getenv("QVT_SANDBOX"))
+        if (!testsupport::rootInSandbox())
             GTEST_SKIP() << "installs for real: runs only as root inside tests/sandbox";
         platform::ProcessInfo::overrideOperatingSystemVersion(platform::OperatingSystemVersion{12, 0, 0});
     }

@@ -43,7 +43,7 @@ size_t count(const std::string& text, const std::string& part) {
 class HeadlessFlow : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (geteuid() != 0 || !getenv("QVT_SANDBOX"))
+        if (!testsupport::rootInSandbox())
             GTEST_SKIP() << "installs for real: runs only as root inside tests/sandbox";
     }
 

@@ -124,6 +124,11 @@ int runAsUser(const std::string& user, const std::function<int()>& body) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
 }
 
+bool rootInSandbox() {
+    const char* sandbox = std::getenv("QVT_SANDBOX");
+    return geteuid() == 0 && sandbox && std::string(sandbox) == "1";
+}
+
 std::string plistWithStrings(const std::map<std::string, std::string>& values) {
     std::ostringstream out;
     out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n";

@@ -51,6 +51,10 @@ ProcessResult runProcess(const std::vector<std::string>& argv,
 /// not be taken, 100 when the child died).
 int runAsUser(const std::string& user, const std::function<int()>& body);
 
+/// True when the test runs as root inside tests/sandbox, where it may install
+/// into system paths.
+bool rootInSandbox();
+
 /// A plist file with the given text values.
 std::string plistWithStrings(const std::map<std::string, std::string>& values);
 

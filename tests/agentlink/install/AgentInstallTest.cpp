@@ -53,7 +53,7 @@ pid_t runningJob() {
 class AgentInstallation : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (geteuid() != 0 || !getenv("QVT_SANDBOX"))
+        if (!testsupport::rootInSandbox())
             GTEST_SKIP() << "installs privileged jobs: runs only as root inside tests/sandbox";
         platform::Bundle::setMain(
             platform::Bundle(m_bundle.path() + "/Installer.app/Contents/MacOS/QvtRSInstaller"));

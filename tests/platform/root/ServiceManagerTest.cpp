@@ -50,13 +50,11 @@ bool exists(const std::string& path) {
 class ServiceManagerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (geteuid() != 0)
-            GTEST_SKIP() << "needs root inside the test sandbox";
-        if (!getenv("QVT_SANDBOX"))
-            GTEST_SKIP() << "runs only inside tests/sandbox: it installs into system paths";
+        if (!testsupport::rootInSandbox())
+            GTEST_SKIP() << "runs only as root inside tests/sandbox: it installs into system paths";
     }
     void TearDown() override {
-        if (geteuid() == 0 && getenv("QVT_SANDBOX")) {
+        if (testsupport::rootInSandbox()) {
             ServiceManager::stopJobAsRoot(kLabel);
             ServiceManager::removeJobFilesAsRoot(kLabel);
         }
