@@ -1,6 +1,7 @@
 // Core types of the FSpace library: typed allocation, the container family,
 // the exception classes and the debug registry, the recursive mutex, the root
-// object class FObject and the library-loading facade.
+// object class FObject, the library-loading facade, and the small value types
+// FTime (UTC calendar time), FGUID (128-bit identifier) and FBITFIELD (bit string).
 //
 // Containers own what they hold: destroying an FList, FSet or FMap deletes every
 // element. They are not synchronised; their owners lock around them.
@@ -12,6 +13,7 @@
 #pragma once
 
 #include <cstddef>
+#include <ctime>
 #include <exception>
 #include <new>
 #include <pthread.h>
@@ -534,6 +536,11 @@ namespace FSpace {
 // ---------------------------------------------------------------------------
 // Objects
 
+// Named methods take and give dynamically typed values (FTypeValue.h).
+enum FTypeId : unsigned int;
+template <typename TId>
+class TFValueBase;
+
 /// A method that an FDispatchable object offers by name.
 class FInvokableMethod {
 public:
@@ -543,15 +550,9 @@ public:
     virtual ~FInvokableMethod() = default;
 
     virtual FGStr<char> name() const = 0;
-};
-
-/// A method invoked with an argument list of type TArgs and giving a TResult.
-/// The list of dynamically typed values is the usual argument type.
-template <typename TArgs, typename TResult>
-class TFInvokableMethod : public FInvokableMethod {
-public:
-    /// \p index is the method's position in the object's method list.
-    virtual TResult invoke(TArgs& args, long index) = 0;
+    /// Runs the method on \p args; \p index is its position in the object's
+    /// method list.
+    virtual TFValueBase<FTypeId> invoke(FList<TFValueBase<FTypeId>>& args, long index) = 0;
 };
 
 template <typename TLock>
@@ -568,19 +569,10 @@ public:
     FDispatchable& operator=(FDispatchable const&) = delete;
     ~FDispatchable() override;
 
-    /// Invokes the first method, in list order, whose name equals \p name exactly.
-    /// Throws FInvalidOperationException when none matches, or when that method
-    /// does not take TArgs or give TResult.
-    template <typename TResult, typename TArgs>
-    TResult invokeByName(char const* name, TArgs& args) {
-        long index = -1;
-        FInvokableMethod* method = findInvokable(name, index);
-        auto* typed = dynamic_cast<TFInvokableMethod<TArgs, TResult>*>(method);
-        if (typed == nullptr) {
-            throw FInvalidOperationException();
-        }
-        return typed->invoke(args, index);
-    }
+    /// Invokes the first method, in list order, whose name equals \p name exactly
+    /// and returns its result. Throws FInvalidOperationException when none
+    /// matches (a null name matches none). Callers include FTypeValue.h.
+    TFValueBase<FTypeId> invokeByName(char const* name, FList<TFValueBase<FTypeId>>& args);
 
     FList<FInvokableMethod*> const& InvokableMethods() const noexcept { return m_methods; }
     /// Method \p i with the library's index convention (the index is clamped into
@@ -641,6 +633,346 @@ public:
     static void clone(int (*entry)()) noexcept;
     static void release(wchar_t const* library, wchar_t const* resource) noexcept;
     static void release(int (*entry)()) noexcept;
+};
+
+// ---------------------------------------------------------------------------
+// Time
+
+/// A calendar time in UTC with millisecond precision, kept as broken-down
+/// fields. All fields zero is the cleared time, the value meaning "no time".
+///
+/// The setting operations never report an out-of-range argument; they store a
+/// replacement instead: year outside 1600-3000 gives 1970, month outside 1-12
+/// gives 1, day outside 1-31 gives 1, hour, minute or second out of range give
+/// 0, and milliseconds above 999 give 999 (0 through the MilliSeconds setter).
+/// The day is not checked against the month: 31 February is held as given
+/// until the time is moved, which normalises it.
+///
+/// The day of week is set by setNow only (cleared by clear); nothing reads it
+/// and it takes no part in comparisons, the packed form or isCleared.
+///
+/// Packed form (unsigned 64 bits, ordered chronologically): milliseconds in
+/// bits 0-9, second 10-15, minute 16-21, hour 22-26, day 27-31, month 32-35,
+/// year 36-47, bits 48-63 zero.
+///
+/// Calendar arithmetic is done in UTC by this class itself and never depends on
+/// the host's time zone.
+class FTime {
+public:
+    /// The cleared time.
+    FTime() noexcept = default;
+    /// The current time when \p now is set, otherwise the cleared time.
+    explicit FTime(bool now) noexcept;
+    FTime(unsigned short year, unsigned char month, unsigned char day, unsigned char hour,
+          unsigned char minute, unsigned char second, unsigned short milliseconds) noexcept;
+    /// Parses YYYY-MM-DDThh:mm:ss (see operator=(char const*)); a text of
+    /// another form gives the cleared time.
+    explicit FTime(char const* text) noexcept;
+    explicit FTime(wchar_t const* text) noexcept;
+    explicit FTime(FGStr<char> const& text) noexcept;
+    explicit FTime(FGStr<wchar_t> const& text) noexcept;
+    /// Seconds since 1970-01-01T00:00:00 UTC; milliseconds 0.
+    explicit FTime(unsigned int seconds) noexcept;
+    /// The packed form; each field goes through the replacement rule.
+    explicit FTime(unsigned long long packed) noexcept;
+    FTime(FTime const&) noexcept = default;
+    FTime& operator=(FTime const&) noexcept = default;
+    ~FTime() = default;
+
+    /// Parses YYYY-MM-DDThh:mm:ss: the text is cut once at "T", the date at "-"
+    /// and the clock time at ":" into exactly three decimal pieces each; the
+    /// fields go through the replacement rule and the milliseconds become 0. A
+    /// text of any other shape leaves the time unchanged. Wide text is narrowed
+    /// to its low 8 bits first.
+    FTime& operator=(char const* text) noexcept;
+    FTime& operator=(wchar_t const* text) noexcept;
+    FTime& operator=(FGStr<char> const& text) noexcept;
+    FTime& operator=(FGStr<wchar_t> const& text) noexcept;
+    /// Seconds since 1970-01-01T00:00:00 UTC; milliseconds 0, day of week kept.
+    FTime& operator=(unsigned int seconds) noexcept;
+    /// The packed form; each field goes through the replacement rule (so a
+    /// packed 0 gives 1970-01-01T00:00:00.000, not the cleared time).
+    FTime& operator=(unsigned long long packed) noexcept;
+
+    void set(unsigned short year, unsigned char month, unsigned char day, unsigned char hour,
+             unsigned char minute, unsigned char second, unsigned short milliseconds) noexcept;
+    /// The current UTC time, day of week included, from one clock read.
+    void setNow() noexcept;
+    void setDate(unsigned short year, unsigned char month, unsigned char day) noexcept;
+    void setTime(unsigned char hour, unsigned char minute, unsigned char second,
+                 unsigned short milliseconds) noexcept;
+    void clear() noexcept;
+    /// True when every field but the day of week is zero.
+    bool isCleared() const noexcept;
+
+    // Setters store one field by the replacement rule and return what they stored.
+    unsigned short Year(unsigned short v) noexcept;
+    unsigned char Month(unsigned char v) noexcept;
+    unsigned char Day(unsigned char v) noexcept;
+    unsigned char Hour(unsigned char v) noexcept;
+    unsigned char Minute(unsigned char v) noexcept;
+    unsigned char Second(unsigned char v) noexcept;
+    unsigned short MilliSeconds(unsigned short v) noexcept;
+    unsigned short Year() const noexcept { return m_year; }
+    unsigned char Month() const noexcept { return m_month; }
+    unsigned char Day() const noexcept { return m_day; }
+    unsigned char Hour() const noexcept { return m_hour; }
+    unsigned char Minute() const noexcept { return m_minute; }
+    unsigned char Second() const noexcept { return m_second; }
+    unsigned short MilliSeconds() const noexcept { return m_milliseconds; }
+
+    /// The packed form.
+    explicit operator unsigned long long() const noexcept;
+    /// Seconds from 1970-01-01T00:00:00 UTC, milliseconds ignored, reduced to
+    /// 32 bits.
+    explicit operator unsigned int() const noexcept;
+    /// YYYY-MM-DDThh:mm:ss, each field zero-filled to its width (the cleared time
+    /// gives 0000-00-00T00:00:00).
+    FGStr<char> toCString() const noexcept;
+    FGStr<wchar_t> toWString() const noexcept;
+    /// The same followed by "." and three digits of milliseconds.
+    FGStr<char> toCStringEx() const noexcept;
+    FGStr<wchar_t> toWStringEx() const noexcept;
+    operator FGStr<char>() const noexcept { return toCString(); }
+    operator FGStr<wchar_t>() const noexcept { return toWString(); }
+
+    /// Seconds from \p other to this time, milliseconds ignored.
+    long long operator-(FTime const& other) const noexcept;
+    /// Moves the time n seconds later or earlier, normalising out-of-range
+    /// calendar fields (31 February becomes 2 or 3 March). Milliseconds and day
+    /// of week stay. The cleared time has nothing to move and stays cleared.
+    FTime& operator+=(unsigned int seconds) noexcept;
+    FTime& operator-=(unsigned int seconds) noexcept;
+    FTime operator+(unsigned int seconds) const noexcept;
+    FTime operator-(unsigned int seconds) const noexcept;
+
+    // Comparison of packed forms; with a 32-bit number, of the 32-bit
+    // conversion; with a text, of the packed form of the parsed text
+    // (milliseconds 0; a text that does not parse counts as the cleared time).
+    bool operator==(FTime const& other) const noexcept;
+    bool operator!=(FTime const& other) const noexcept { return !(*this == other); }
+    bool operator<(FTime const& other) const noexcept;
+    bool operator>(FTime const& other) const noexcept;
+    bool operator==(unsigned long long packed) const noexcept;
+    bool operator!=(unsigned long long packed) const noexcept { return !(*this == packed); }
+    bool operator<(unsigned long long packed) const noexcept;
+    bool operator>(unsigned long long packed) const noexcept;
+    bool operator==(unsigned int seconds) const noexcept;
+    bool operator!=(unsigned int seconds) const noexcept { return !(*this == seconds); }
+    bool operator<(unsigned int seconds) const noexcept;
+    bool operator>(unsigned int seconds) const noexcept;
+    bool operator==(char const* text) const noexcept { return *this == FTime(text); }
+    bool operator!=(char const* text) const noexcept { return !(*this == text); }
+    bool operator<(char const* text) const noexcept { return *this < FTime(text); }
+    bool operator>(char const* text) const noexcept { return *this > FTime(text); }
+    bool operator==(wchar_t const* text) const noexcept { return *this == FTime(text); }
+    bool operator!=(wchar_t const* text) const noexcept { return !(*this == text); }
+    bool operator<(wchar_t const* text) const noexcept { return *this < FTime(text); }
+    bool operator>(wchar_t const* text) const noexcept { return *this > FTime(text); }
+
+private:
+    long long secondsSinceEpoch() const noexcept;
+    void setFromSeconds(long long seconds) noexcept;
+    void parse(FGStr<char> const& text) noexcept;
+    template <typename T>
+    FGStr<T> render(bool withMilliseconds) const noexcept;
+
+    unsigned short m_milliseconds = 0;
+    unsigned char m_second = 0;
+    unsigned char m_minute = 0;
+    unsigned char m_hour = 0;
+    unsigned char m_day = 0;
+    unsigned char m_dayOfWeek = 0;
+    unsigned char m_month = 0;
+    unsigned short m_year = 0;
+};
+
+/// Clears \p record, then sets seconds, minutes, hours and day of month from the
+/// arguments, the month as month - 1 and the year as year - 1900.
+void fill_tm(std::tm& record, int second, int minute, int hour, int day, int month, int year) noexcept;
+/// The wall clock in milliseconds since 1970-01-01 UTC.
+unsigned long long GetSystemTimeMillis() noexcept;
+/// The low 32 bits of GetSystemTimeMillis() / 10.
+unsigned int GetTickCount() noexcept;
+
+// ---------------------------------------------------------------------------
+// GUIDs
+
+/// A 128-bit identifier in the four-part layout, all zero when cleared. The 16
+/// bytes in storage order are: the first part low byte first (0-3), the second
+/// and third parts low byte first (4-5, 6-7), then bytes 8-15 as held.
+/// Ordering compares those bytes in order, each as a signed 8-bit number.
+/// Text form: {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}, lower-case, bytes 8-15 in
+/// storage order.
+class FGUID {
+public:
+    /// The cleared identifier.
+    FGUID() noexcept = default;
+    FGUID(unsigned int first, unsigned short second, unsigned short third, unsigned char b8, unsigned char b9,
+          unsigned char b10, unsigned char b11, unsigned char b12, unsigned char b13, unsigned char b14,
+          unsigned char b15)
+    noexcept;
+    /// \p fourth goes to bytes 8 and 9 low byte first, so its low byte prints first.
+    FGUID(unsigned int first, unsigned short second, unsigned short third, unsigned short fourth,
+          unsigned char b10, unsigned char b11, unsigned char b12, unsigned char b13, unsigned char b14,
+          unsigned char b15)
+    noexcept;
+    /// As above; bytes 10-15 are the first six bytes of \p node when it has at
+    /// least 5 characters (a 5-character text gives its terminator as the sixth
+    /// byte), and zero otherwise (also for a null text).
+    FGUID(unsigned int first, unsigned short second, unsigned short third, unsigned short fourth,
+          char const* node)
+    noexcept;
+    /// Parses the token (see operator=(FStrToken<char>)).
+    explicit FGUID(FStrToken<char> token) noexcept;
+    explicit FGUID(FStrToken<wchar_t> token) noexcept;
+    FGUID(FGUID const&) noexcept = default;
+    FGUID& operator=(FGUID const&) noexcept = default;
+    ~FGUID() = default;
+
+    /// Copies the identifier \p other points to; a null pointer changes nothing.
+    FGUID& operator=(FGUID const* other) noexcept;
+    /// Parses the text form, with or without braces: a leading "{" drops the
+    /// first and the last character; the rest must cut at "-" into exactly five
+    /// hexadecimal pieces, otherwise the identifier becomes cleared. Missing
+    /// digits count as zero.
+    FGUID& operator=(FStrToken<char> token) noexcept;
+    FGUID& operator=(FStrToken<wchar_t> token) noexcept;
+
+    void clear() noexcept;
+    /// A new random identifier from the kernel's random source (no version or
+    /// variant bits). Safe to call from several threads. If no random source can
+    /// be read the identifier is left cleared.
+    void generate() noexcept;
+    bool isCleared() const noexcept;
+    bool operator!() const noexcept { return isCleared(); }
+
+    bool operator==(FGUID const& other) const noexcept;
+    bool operator!=(FGUID const& other) const noexcept { return !(*this == other); }
+    bool operator<(FGUID const& other) const noexcept;
+    bool operator>(FGUID const& other) const noexcept { return other < *this; }
+
+    FGStr<char> toCString() const noexcept;
+    FMStr<wchar_t> toString() const noexcept;
+    FGStr<wchar_t> toWString() const noexcept;
+    operator FGStr<char>() const noexcept { return toCString(); }
+    operator FGStr<wchar_t>() const noexcept { return toWString(); }
+    operator FMStr<wchar_t>() const noexcept { return toString(); }
+
+private:
+    template <typename T>
+    void parse(FStrToken<T> token) noexcept;
+    template <typename T>
+    FMStr<T> render() const noexcept;
+    void toBytes(unsigned char (&bytes)[16]) const noexcept;
+    void fromBytes(unsigned char const (&bytes)[16]) noexcept;
+
+    unsigned int m_data1 = 0;
+    unsigned short m_data2 = 0;
+    unsigned short m_data3 = 0;
+    unsigned char m_data4[8] = {};
+};
+
+// ---------------------------------------------------------------------------
+// Bit fields
+
+/// A counted string of bits in an owned byte buffer. Bit i lives in byte i / 8
+/// at bit i % 8, least significant bit first; a buffer for n bits has
+/// ceil(n / 8) bytes (none for n < 1). Bits of the last byte beyond the length
+/// are not part of the value and are never read as such.
+///
+/// The class-level functions work on raw buffers and do not check indices: the
+/// caller keeps them inside the buffer. The object operations check every bit
+/// index: one below 0 or not below Length() throws FXCOutOfBounds (code 1026,
+/// place "FBitField::get") and leaves the field unchanged.
+class FBITFIELD {
+public:
+    // Raw buffers (n is a bit count, i a bit index).
+    /// A zeroed buffer for \p n bits; null for n < 1. Free it with release.
+    static unsigned char* create(int n);
+    static void release(unsigned char* buffer) noexcept;
+    static void bit(unsigned char* buffer, int i, bool value) noexcept;
+    static bool bit(unsigned char const* buffer, int i) noexcept;
+    /// Bit i becomes bit i OR value; returns the new bit.
+    static bool bitOr(unsigned char* buffer, int i, bool value) noexcept;
+    /// Bit i becomes bit i AND value; returns the new bit.
+    static bool bitAnd(unsigned char* buffer, int i, bool value) noexcept;
+    /// Copies source bits 0 to n - 1 to target bits start to start + n - 1.
+    static void bit(unsigned char* target, int start, unsigned char const* source, int n) noexcept;
+    /// ORs / ANDs source bits 0 to n - 1 into target bits start onwards.
+    static void bitOr(unsigned char* target, int start, unsigned char const* source, int n) noexcept;
+    static void bitAnd(unsigned char* target, int start, unsigned char const* source, int n) noexcept;
+    /// True when bits 0 to n - 1 of both buffers are equal (true for n < 1).
+    static bool equals(unsigned char const* a, unsigned char const* b, int n) noexcept;
+    /// A new buffer with all ceil(n / 8) bytes of \p buffer; null for n < 1.
+    static unsigned char* copy(unsigned char const* buffer, int n);
+    /// Zeroes the ceil(n / 8) bytes.
+    static void clear(unsigned char* buffer, int n) noexcept;
+
+    /// No bits.
+    FBITFIELD() noexcept = default;
+    /// \p n bits (none for n < 1), all 0.
+    explicit FBITFIELD(int n);
+    /// A copy of the first \p n bits of a raw buffer; a null buffer gives n clear bits.
+    FBITFIELD(unsigned char const* buffer, int n);
+    /// The n bits start to start + n - 1 of \p source; a range reaching outside
+    /// the source throws as get does.
+    FBITFIELD(FBITFIELD const& source, int start, int n);
+    FBITFIELD(FBITFIELD const& other);
+    FBITFIELD(FBITFIELD&& other) noexcept;
+    FBITFIELD& operator=(FBITFIELD const& other);
+    FBITFIELD& operator=(FBITFIELD&& other) noexcept;
+    ~FBITFIELD();
+
+    int Length() const noexcept { return m_length; }
+    bool get(int i) const;
+    bool operator[](int i) const { return get(i); }
+    bool operator()(int i) const { return get(i); }
+    void set(int i, bool value);
+    void operator()(int i, bool value) { set(i, value); }
+    /// Sets bit i to 1 / to 0.
+    FBITFIELD& operator+=(int i);
+    FBITFIELD& operator-=(int i);
+    /// Copies all of \p other's bits to bits start onwards. A range reaching
+    /// beyond this field throws as set does, before any bit is changed.
+    void set(int start, FBITFIELD const& other);
+    /// All bits 0.
+    void clear() noexcept;
+    /// Appends \p other's bits after this field's bits.
+    FBITFIELD& operator+=(FBITFIELD const& other);
+
+    // Combination: \p other's bit k is combined into position k for every k
+    // inside both fields; the other positions keep this field's bits.
+    FBITFIELD operator|(FBITFIELD const& other) const;
+    FBITFIELD operator&(FBITFIELD const& other) const;
+    FBITFIELD& operator|=(FBITFIELD const& other) noexcept;
+    FBITFIELD& operator&=(FBITFIELD const& other) noexcept;
+    /// A copy with every bit inverted.
+    FBITFIELD operator~() const;
+    /// Inverts every bit / bit i.
+    void invert() noexcept;
+    void invert(int i);
+
+    /// Equal lengths and equal bits.
+    bool operator==(FBITFIELD const& other) const noexcept;
+    bool operator!=(FBITFIELD const& other) const noexcept { return !(*this == other); }
+
+    /// Length() characters, "1" for a set bit and "0" for a clear one, bit 0 first.
+    FGStr<char> toCString() const noexcept;
+    FGStr<wchar_t> toWString() const noexcept;
+    operator FGStr<char>() const noexcept { return toCString(); }
+    operator FGStr<wchar_t>() const noexcept { return toWString(); }
+
+private:
+    /// Throws FXCOutOfBounds unless bit \p i is inside the field.
+    void check(int i) const;
+    /// The same for the n >= 1 bits from \p start.
+    void checkRange(int start, int n) const;
+    template <typename T>
+    FGStr<T> render() const noexcept;
+
+    unsigned char* m_pBuffer = nullptr;
+    int m_length = 0;
 };
 
 } // namespace FSpace

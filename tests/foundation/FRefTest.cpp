@@ -1,4 +1,5 @@
 #include "FType.h"
+#include "FTypeValue.h"
 
 #include <gtest/gtest.h>
 
@@ -242,12 +243,14 @@ TEST(FReferenceTest, SelfAssignmentKeepsTheObject) {
 
 namespace {
 
-class Echo : public TFInvokableMethod<FList<int>, int> {
+/// Adds its offset and 1000 times its list position to the first argument.
+class Echo : public FInvokableMethod {
 public:
     explicit Echo(char const* name, int offset) : m_name(name), m_offset(offset) {}
     FGStr<char> name() const override { return FGStr<char>(m_name); }
-    int invoke(FList<int>& args, long index) override {
-        return args[0] + m_offset + static_cast<int>(index) * 1000;
+    TFValueBase<FTypeId> invoke(FList<TFValueBase<FTypeId>>& args, long index) override {
+        int const first = static_cast<FValue<int>&>(args[0]).value();
+        return FValue<int>(first + m_offset + static_cast<int>(index) * 1000);
     }
 
 private:
@@ -268,13 +271,15 @@ public:
 
 TEST(FDispatchableTest, InvokesTheFirstMethodWithTheExactName) {
     Calculator calculator;
-    FList<int> args;
-    args.add(10);
-    EXPECT_EQ((calculator.invokeByName<int>("plusOne", args)), 11);
-    EXPECT_EQ((calculator.invokeByName<int>("plusTwo", args)), 1012);
-    EXPECT_THROW(calculator.invokeByName<int>("PlusOne", args), FInvalidOperationException);
-    EXPECT_THROW(calculator.invokeByName<int>("missing", args), FInvalidOperationException);
-    EXPECT_THROW((calculator.invokeByName<long>("plusOne", args)), FInvalidOperationException);
+    FList<TFValueBase<FTypeId>> args;
+    args.il_add(new FValue<int>(10));
+    TFValueBase<FTypeId> const result = calculator.invokeByName("plusOne", args);
+    EXPECT_EQ(result.typeId(), FTypeInt32);
+    EXPECT_TRUE(result == FValue<int>(11));
+    EXPECT_TRUE(calculator.invokeByName("plusTwo", args) == FValue<int>(1012));
+    for (char const* unknown : {"PlusOne", "missing", "", static_cast<char const*>(nullptr)}) {
+        EXPECT_THROW(calculator.invokeByName(unknown, args), FInvalidOperationException);
+    }
 }
 
 TEST(FDispatchableTest, MethodIndexIsClampedIntoTheList) {
