@@ -3,8 +3,11 @@
 // standard input from /dev/null, standard output and error captured line by
 // line into the agent's log, no other descriptor of the agent inherited, in a
 // process group of its own, and with a time
-// limit after which the whole group is killed.
+// limit after which the whole group is killed (see platform::ChildProcess,
+// which does the running).
 #pragma once
+
+#include "platform/ChildProcess.h"
 
 #include <chrono>
 #include <map>
@@ -14,16 +17,7 @@
 class CommandRunner {
 public:
     /// How the run ended.
-    struct Outcome {
-        enum class Kind { Exited, Signaled, TimedOut, NotStarted, StatusLost };
-        Kind kind = Kind::NotStarted;
-        int code = -1;      ///< exit status, signal number, or the errno of the failed start
-        std::string output; ///< the last few KiB of what the program printed
-
-        bool succeeded() const { return kind == Kind::Exited && code == 0; }
-        /// "exited with status 3", "was killed by signal 9", "timed out after 5 s", ...
-        std::string describe() const;
-    };
+    using Outcome = platform::ChildProcess::Outcome;
 
     /// The PATH every program run by the agent gets.
     static constexpr const char* kPath = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
@@ -31,12 +25,11 @@ public:
     CommandRunner() = delete;
 
     /// Runs \p argv (argv[0] an absolute path, or a name looked up in kPath)
-    /// with \p environment added to PATH, in the working folder \p folder.
-    /// Every output line is logged as "<logPrefix>: <line>". Kills the process
-    /// group when \p limit has passed. Returns when the program has ended; a
-    /// program that leaves children behind holding its output is not waited for.
-    /// While it runs, SIGCHLD is set to its default action if the process had
-    /// it ignored, so that the exit status can be collected.
+    /// with \p environment added to PATH, in the working folder \p folder,
+    /// with the file-creation mask 022. Every output line is logged as
+    /// "<logPrefix>: <line>". Kills the process group when \p limit has
+    /// passed. Returns when the program has ended; a program that leaves
+    /// children behind holding its output is not waited for.
     static Outcome run(const std::vector<std::string>& argv,
                        const std::map<std::string, std::string>& environment, std::chrono::milliseconds limit,
                        const std::string& logPrefix, const std::string& folder = "/");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <mutex>
+#include <sstream>
 
 namespace platform {
 
@@ -51,6 +52,50 @@ OperatingSystemVersion ProcessInfo::parseVersion(std::string_view text) {
         text.remove_prefix(1);
     }
     return {parts[0], parts[1], parts[2]};
+}
+
+std::optional<unsigned long long> ProcessInfo::processStartTime(pid_t pid) {
+    if (pid <= 0)
+        return std::nullopt;
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(in, line))
+        return std::nullopt;
+    // The command name is in parentheses and may hold blanks and ")" itself:
+    // the fields that matter follow the last ")".
+    const auto close = line.rfind(')');
+    if (close == std::string::npos)
+        return std::nullopt;
+    std::istringstream fields(line.substr(close + 1));
+    std::string state;
+    fields >> state;
+    if (state.empty() || state == "Z" || state == "X")
+        return std::nullopt;
+    // After the state: 18 fields up to the start time (the 22nd of the line).
+    std::string skipped;
+    for (int i = 0; i < 18 && fields >> skipped; ++i) {
+    }
+    unsigned long long started = 0;
+    if (!(fields >> started))
+        return std::nullopt;
+    return started;
+}
+
+std::optional<uid_t> ProcessInfo::processRealUserId(pid_t pid) {
+    if (pid <= 0)
+        return std::nullopt;
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("Uid:", 0) == 0) {
+            std::istringstream fields(line.substr(4));
+            unsigned long real = 0;
+            if (fields >> real)
+                return static_cast<uid_t>(real);
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
 }
 
 void ProcessInfo::overrideOperatingSystemVersion(std::optional<OperatingSystemVersion> version) {

@@ -1,9 +1,11 @@
-// Process information: the operating system's version.
+// Process information: the operating system's version, and what the kernel
+// tells about a running process.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 namespace platform {
 
@@ -30,6 +32,14 @@ public:
     /// Makes operatingSystemVersion() answer \p version (nothing: read the
     /// system again). For tests.
     static void overrideOperatingSystemVersion(std::optional<OperatingSystemVersion> version);
+
+    /// When process \p pid started, in clock ticks after boot (/proc/<pid>/stat).
+    /// Together with the pid it names one process: a later process that
+    /// reuses the pid has a later start time. Nothing when there is no such
+    /// process (or it has ended and only its exit status remains).
+    static std::optional<unsigned long long> processStartTime(pid_t pid);
+    /// The real user id of process \p pid; nothing when there is no such process.
+    static std::optional<uid_t> processRealUserId(pid_t pid);
 };
 
 } // namespace platform

@@ -1,14 +1,12 @@
-// The reboot setting and the way the agent runs programs: argument splitting
-// without a shell, the configured command run for real (a harmless one that
-// writes a stamp), time limits and exit statuses.
+// The reboot setting: argument splitting without a shell, and the configured
+// command run for real (a harmless one that writes a stamp) with its time
+// limit and exit status.
 #include "agent/RebootCommand.h"
-#include "agent/CommandRunner.h"
 
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -96,59 +94,6 @@ TEST_F(RebootCommandTest, AFailingOrMissingCommandIsReported) {
     const auto missing = RebootCommand::run(command("/nonexistent/reboot-now"));
     EXPECT_EQ(missing.status(), InstallResult::RebootFailed);
     EXPECT_NE(missing.reason().find("could not be started"), std::string::npos) << missing.reason();
-}
-
-TEST(CommandRunnerTest, ExitStatusIsKeptEvenWhenTheProcessIgnoresChildSignals) {
-    // A daemon that ignores SIGCHLD would otherwise see every failing script as a success.
-    struct sigaction previous {};
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGCHLD, &ignore, &previous);
-    const auto outcome = CommandRunner::run({"/bin/sh", "-c", "exit 5"}, {}, std::chrono::seconds(5), "test");
-    struct sigaction after {};
-    sigaction(SIGCHLD, &previous, &after);
-    EXPECT_EQ(outcome.kind, CommandRunner::Outcome::Kind::Exited);
-    EXPECT_EQ(outcome.code, 5);
-    EXPECT_EQ(after.sa_handler, SIG_IGN) << "the ignored action is put back";
-}
-
-TEST(CommandRunnerTest, TheTimeLimitKillsTheWholeProcessGroup) {
-    TemporaryFolder folder;
-    const std::string pidFile = folder.path() + "/grandchild";
-    const auto start = std::chrono::steady_clock::now();
-    const auto outcome = CommandRunner::run({"/bin/sh", "-c", "sleep 60 & echo $! > '" + pidFile + "'; wait"},
-                                            {}, std::chrono::milliseconds(500), "test");
-    EXPECT_EQ(outcome.kind, CommandRunner::Outcome::Kind::TimedOut);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << "no hang";
-    pid_t grandchild = 0;
-    std::ifstream(pidFile) >> grandchild;
-    ASSERT_GT(grandchild, 0);
-    // Killed with its group (it may linger as a zombie of init for a moment).
-    bool gone = false;
-    for (int i = 0; i < 100 && !gone; ++i) {
-        std::ifstream stat("/proc/" + std::to_string(grandchild) + "/stat");
-        std::string id, name, state;
-        gone = !(stat >> id >> name >> state) || state == "Z";
-        if (!gone)
-            usleep(20000);
-    }
-    EXPECT_TRUE(gone);
-}
-
-TEST(CommandRunnerTest, ABackgroundChildHoldingTheOutputDoesNotBlockTheEnd) {
-    TemporaryFolder folder;
-    const std::string pidFile = folder.path() + "/daemon";
-    const auto start = std::chrono::steady_clock::now();
-    const auto outcome =
-        CommandRunner::run({"/bin/sh", "-c", "sleep 30 & echo $! > '" + pidFile + "'; echo started"}, {},
-                           std::chrono::seconds(20), "test");
-    EXPECT_TRUE(outcome.succeeded()) << outcome.describe();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-    EXPECT_NE(outcome.output.find("started"), std::string::npos);
-    pid_t daemon = 0;
-    std::ifstream(pidFile) >> daemon;
-    if (daemon > 0)
-        kill(daemon, SIGKILL);
 }
 
 } // namespace

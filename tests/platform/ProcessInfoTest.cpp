@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 using platform::OperatingSystemVersion;
 using platform::ProcessInfo;
 using testsupport::TemporaryFolder;
@@ -32,4 +35,24 @@ TEST(ProcessInfoVersion, OverrideReplacesTheSystemsVersionUntilCleared) {
     EXPECT_EQ(ProcessInfo::operatingSystemVersion(), (OperatingSystemVersion{10, 9, 5}));
     ProcessInfo::overrideOperatingSystemVersion(std::nullopt);
     EXPECT_EQ(ProcessInfo::operatingSystemVersion(), system);
+}
+
+TEST(ProcessInfoProcesses, StartTimeTellsAProcessFromALaterOneWithTheSamePid) {
+    const auto own = ProcessInfo::processStartTime(getpid());
+    ASSERT_TRUE(own);
+    EXPECT_EQ(ProcessInfo::processStartTime(getpid()), own) << "stable for one process";
+    EXPECT_LE(ProcessInfo::processStartTime(1).value_or(0), *own) << "init started first";
+    EXPECT_EQ(ProcessInfo::processRealUserId(getpid()), getuid());
+    for (pid_t missing : {0, -1, 4194305}) {
+        EXPECT_FALSE(ProcessInfo::processStartTime(missing)) << missing;
+        EXPECT_FALSE(ProcessInfo::processRealUserId(missing)) << missing;
+    }
+    // An ended child that nobody collected yet has no start time any more.
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    siginfo_t info{};
+    ASSERT_EQ(waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT), 0);
+    EXPECT_FALSE(ProcessInfo::processStartTime(child));
+    waitpid(child, nullptr, 0);
 }

@@ -1,0 +1,309 @@
+#include "platform/ChildProcess.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/close_range.h>
+#include <memory>
+#include <mutex>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace platform {
+
+namespace {
+
+/// How long a killed program may take to be collected before it is left to a
+/// background thread.
+constexpr std::chrono::milliseconds kKillGrace{2000};
+
+/// Keeps SIGCHLD at its default action while at least one child of this
+/// facility has not been collected, and restores the process's own action
+/// afterwards. Shared by every run in the process.
+class ChildSignalScope {
+public:
+    ChildSignalScope() {
+        std::lock_guard lock(s_mutex);
+        if (s_users++ > 0)
+            return;
+        struct sigaction current {};
+        ::sigaction(SIGCHLD, nullptr, &current);
+        if (current.sa_handler == SIG_IGN || (current.sa_flags & SA_NOCLDWAIT)) {
+            s_saved = current;
+            struct sigaction normal {};
+            normal.sa_handler = SIG_DFL;
+            sigemptyset(&normal.sa_mask);
+            ::sigaction(SIGCHLD, &normal, nullptr);
+            s_changed = true;
+        }
+    }
+    ~ChildSignalScope() {
+        std::lock_guard lock(s_mutex);
+        if (--s_users > 0 || !s_changed)
+            return;
+        ::sigaction(SIGCHLD, &s_saved, nullptr);
+        s_changed = false;
+    }
+    ChildSignalScope(const ChildSignalScope&) = delete;
+    ChildSignalScope& operator=(const ChildSignalScope&) = delete;
+    ChildSignalScope(ChildSignalScope&&) = delete;
+    ChildSignalScope& operator=(ChildSignalScope&&) = delete;
+
+private:
+    static inline std::mutex s_mutex;
+    static inline int s_users = 0;
+    static inline bool s_changed = false;
+    static inline struct sigaction s_saved {};
+};
+
+/// Splits captured output into lines for the caller and keeps its tail.
+class LineSplitter {
+public:
+    LineSplitter(const std::function<void(const std::string&)>& onLine, std::string& kept)
+        : m_onLine(onLine), m_kept(kept) {}
+    LineSplitter(const LineSplitter&) = delete;
+    LineSplitter& operator=(const LineSplitter&) = delete;
+
+    void add(const char* data, size_t size) {
+        m_kept.append(data, size);
+        if (m_kept.size() > ChildProcess::kKeptOutput)
+            m_kept.erase(0, m_kept.size() - ChildProcess::kKeptOutput);
+        for (size_t i = 0; i < size; ++i) {
+            if (data[i] == '\n') {
+                flush();
+                continue;
+            }
+            m_line += data[i];
+            if (m_line.size() >= ChildProcess::kLongestLine)
+                flush();
+        }
+    }
+    void flush() {
+        if (!m_line.empty() && m_onLine)
+            m_onLine(m_line);
+        m_line.clear();
+    }
+
+private:
+    const std::function<void(const std::string&)>& m_onLine;
+    std::string& m_kept;
+    std::string m_line;
+};
+
+/// A descriptor closed when it goes out of scope.
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : m_fd(fd) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    Descriptor(Descriptor&& other) noexcept : m_fd(other.release()) {}
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        reset(other.release());
+        return *this;
+    }
+    ~Descriptor() { reset(); }
+
+    int get() const { return m_fd; }
+    int release() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+    void reset(int fd = -1) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+
+private:
+    int m_fd;
+};
+
+bool makePipe(Descriptor& readEnd, Descriptor& writeEnd) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    readEnd.reset(fds[0]);
+    writeEnd.reset(fds[1]);
+    return true;
+}
+
+/// The child's side, between fork and exec: async-signal-safe calls only.
+[[noreturn]] void becomeProgram(const ChildProcess::Options& options, char* const* argv, char* const* envp,
+                                int input, int output, int startReport) {
+    if (options.ownProcessGroup)
+        ::setsid();
+    // Ignored signals stay ignored across exec; the program gets the defaults.
+    for (int sig = 1; sig < NSIG; ++sig)
+        if (sig != SIGKILL && sig != SIGSTOP)
+            ::signal(sig, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (input >= 0)
+        ::dup2(input, STDIN_FILENO);
+    if (output >= 0) {
+        ::dup2(output, STDOUT_FILENO);
+        ::dup2(output, STDERR_FILENO);
+    }
+    // Nothing the caller holds open reaches the program; the start report
+    // stays open until exec closes it.
+    ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+    if (options.creationMask)
+        ::umask(*options.creationMask);
+    if (!options.workingFolder.empty() && ::chdir(options.workingFolder.c_str()) != 0 && ::chdir("/") != 0) {
+    }
+    ::execve(argv[0], argv, envp);
+    const int error = errno;
+    if (::write(startReport, &error, sizeof error) < 0) {
+    }
+    ::_exit(127);
+}
+
+} // namespace
+
+std::string ChildProcess::Outcome::describe() const {
+    switch (kind) {
+    case Kind::Exited:
+        return "exited with status " + std::to_string(code);
+    case Kind::Signaled:
+        return "was killed by signal " + std::to_string(code);
+    case Kind::TimedOut:
+        return "did not finish within its time limit and was killed";
+    case Kind::StatusLost:
+        return "ended without an exit status that could be collected";
+    case Kind::NotStarted:
+        return std::string("could not be started: ") + std::strerror(code);
+    }
+    return "ended in an unknown way";
+}
+
+ChildProcess::Outcome ChildProcess::run(const Options& options) {
+    Outcome outcome;
+    if (options.arguments.empty() || options.arguments[0].empty() || options.arguments[0][0] != '/') {
+        outcome.code = EINVAL;
+        return outcome;
+    }
+
+    // Everything the child needs is made before fork.
+    std::vector<std::string> args = options.arguments;
+    std::vector<char*> argv;
+    for (auto& item : args)
+        argv.push_back(item.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envText = options.environment.value_or(std::vector<std::string>());
+    std::vector<char*> envList;
+    for (auto& item : envText)
+        envList.push_back(item.data());
+    envList.push_back(nullptr);
+    char* const* envp = options.environment ? envList.data() : environ;
+
+    auto signalScope = std::make_shared<ChildSignalScope>();
+    Descriptor outputRead, outputWrite, reportRead, reportWrite;
+    Descriptor devNull(::open("/dev/null", O_RDWR | O_CLOEXEC));
+    if (!makePipe(reportRead, reportWrite) ||
+        (options.output == Output::Capture && !makePipe(outputRead, outputWrite))) {
+        outcome.code = errno;
+        return outcome;
+    }
+    const int childOutput = options.output == Output::Capture   ? outputWrite.get()
+                            : options.output == Output::Discard ? devNull.get()
+                                                                : -1;
+    const pid_t child = ::fork();
+    if (child < 0) {
+        outcome.code = errno;
+        return outcome;
+    }
+    if (child == 0)
+        becomeProgram(options, argv.data(), envp, devNull.get(), childOutput, reportWrite.get());
+    outputWrite.reset();
+    reportWrite.reset();
+
+    LineSplitter lines(options.onLine, outcome.output);
+    const Descriptor process(static_cast<int>(::syscall(SYS_pidfd_open, child, 0)));
+    const bool limited = options.timeLimit.count() > 0;
+    auto deadline = std::chrono::steady_clock::now() + options.timeLimit;
+    bool killed = false;
+    bool collected = false;
+    int status = 0;
+    while (!collected) {
+        const auto now = std::chrono::steady_clock::now();
+        if ((limited || killed) && now >= deadline) {
+            if (killed) {
+                // It could not be killed (it became another user's): collect it
+                // in the background, and keep SIGCHLD usable until then.
+                std::thread([child, signalScope] { ::waitpid(child, nullptr, 0); }).detach();
+                lines.flush();
+                outcome.kind = Outcome::Kind::TimedOut;
+                outcome.code = SIGKILL;
+                return outcome;
+            }
+            if (options.ownProcessGroup)
+                ::kill(-child, SIGKILL);
+            ::kill(child, SIGKILL);
+            killed = true;
+            deadline = now + kKillGrace;
+        }
+        // Waits are cut into pieces of at most a minute, so a long limit cannot overflow.
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+        int wait = (limited || killed) ? static_cast<int>(std::min<long long>(left, 60000)) + 1 : -1;
+        if (process.get() < 0) // no pidfd: look at the child now and then
+            wait = wait < 0 ? 20 : std::min(wait, 20);
+        pollfd fds[2] = {{process.get(), POLLIN, 0}, {outputRead.get(), POLLIN, 0}};
+        if (::poll(fds, 2, wait) < 0 && errno != EINTR)
+            break;
+        if (fds[1].revents != 0) {
+            char buffer[4096];
+            const ssize_t n = ::read(outputRead.get(), buffer, sizeof buffer);
+            if (n > 0)
+                lines.add(buffer, static_cast<size_t>(n));
+            else if (n == 0 || (errno != EINTR && errno != EAGAIN))
+                outputRead.reset();
+        }
+        if (process.get() >= 0 && fds[0].revents == 0)
+            continue;
+        const pid_t done = ::waitpid(child, &status, WNOHANG);
+        if (done == child) {
+            collected = true;
+        } else if (done < 0 && errno != EINTR) {
+            outcome.kind = Outcome::Kind::StatusLost;
+            break;
+        }
+    }
+    // What the program wrote before it ended still belongs to its output;
+    // whatever it left running may keep the pipe open, so do not wait for that.
+    if (outputRead.get() >= 0) {
+        ::fcntl(outputRead.get(), F_SETFL, O_NONBLOCK);
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(outputRead.get(), buffer, sizeof buffer)) > 0;)
+            lines.add(buffer, static_cast<size_t>(n));
+    }
+    lines.flush();
+
+    int startError = 0;
+    if (::read(reportRead.get(), &startError, sizeof startError) == sizeof startError) {
+        outcome.kind = Outcome::Kind::NotStarted;
+        outcome.code = startError;
+    } else if (!collected) {
+        outcome.kind = Outcome::Kind::StatusLost;
+    } else if (killed) {
+        outcome.kind = Outcome::Kind::TimedOut;
+        outcome.code = SIGKILL;
+    } else if (WIFEXITED(status)) {
+        outcome.kind = Outcome::Kind::Exited;
+        outcome.code = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        outcome.kind = Outcome::Kind::Signaled;
+        outcome.code = WTERMSIG(status);
+    }
+    return outcome;
+}
+
+} // namespace platform

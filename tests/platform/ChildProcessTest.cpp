@@ -1,0 +1,189 @@
+// Running programs: exit statuses whatever the SIGCHLD disposition, what the
+// child inherits (descriptors, environment, signals), time limits and output.
+#include "platform/ChildProcess.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <thread>
+#include <unistd.h>
+
+using platform::ChildProcess;
+using Kind = ChildProcess::Outcome::Kind;
+using namespace std::chrono_literals;
+
+namespace {
+
+ChildProcess::Outcome shell(const std::string& script, std::chrono::milliseconds limit = 20s) {
+    ChildProcess::Options options;
+    options.arguments = {"/bin/sh", "-c", script};
+    options.timeLimit = limit;
+    return ChildProcess::run(options);
+}
+
+/// Sets SIGCHLD's action to \p handler while it lives.
+class ChildSignalAction {
+public:
+    explicit ChildSignalAction(void (*handler)(int)) {
+        struct sigaction action {};
+        action.sa_handler = handler;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGCHLD, &action, &m_previous);
+    }
+    ChildSignalAction(const ChildSignalAction&) = delete;
+    ChildSignalAction& operator=(const ChildSignalAction&) = delete;
+    ~ChildSignalAction() { sigaction(SIGCHLD, &m_previous, nullptr); }
+
+    static void (*current())(int) {
+        struct sigaction now {};
+        sigaction(SIGCHLD, nullptr, &now);
+        return now.sa_handler;
+    }
+
+private:
+    struct sigaction m_previous {};
+};
+
+bool gone(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string id, name, state;
+    return !(stat >> id >> name >> state) || state == "Z";
+}
+
+} // namespace
+
+TEST(ChildProcessTest, ReportsTheChildsOwnStatusWhateverTheSigchldDisposition) {
+    struct Case {
+        const char* script;
+        Kind kind;
+        int code;
+    };
+    const Case cases[] = {
+        {"exit 0", Kind::Exited, 0},
+        {"exit 5", Kind::Exited, 5},
+        {"exit 126", Kind::Exited, 126},
+        {"kill -TERM $$", Kind::Signaled, SIGTERM},
+    };
+    for (auto disposition : {SIG_DFL, SIG_IGN}) {
+        ChildSignalAction action(disposition);
+        for (const auto& c : cases) {
+            const auto outcome = shell(c.script);
+            EXPECT_EQ(outcome.kind, c.kind) << c.script << " " << outcome.describe();
+            EXPECT_EQ(outcome.code, c.code) << c.script << " " << outcome.describe();
+        }
+        EXPECT_EQ(ChildSignalAction::current(), disposition) << "the process's own action is put back";
+    }
+}
+
+TEST(ChildProcessTest, ConcurrentRunsWithSigchldIgnoredEachGetTheirStatus) {
+    ChildSignalAction ignore(SIG_IGN);
+    std::vector<std::thread> threads;
+    std::vector<int> codes(8, -1);
+    for (size_t i = 0; i < codes.size(); ++i)
+        threads.emplace_back([&codes, i] {
+            // Staggered ends: one run finishing must not hand SIGCHLD back to
+            // the kernel while the others still run.
+            const auto outcome = shell("sleep 0.0" + std::to_string(i) + "; exit " + std::to_string(10 + i));
+            codes[i] = outcome.kind == Kind::Exited ? outcome.code : -1;
+        });
+    for (auto& thread : threads)
+        thread.join();
+    for (size_t i = 0; i < codes.size(); ++i)
+        EXPECT_EQ(codes[i], static_cast<int>(10 + i));
+    EXPECT_EQ(ChildSignalAction::current(), SIG_IGN);
+}
+
+TEST(ChildProcessTest, ProgramsAreNamedByAbsolutePathOnly) {
+    testsupport::TemporaryFolder folder;
+    const std::string notExecutable = folder.write("data", "#!/bin/sh\nexit 0\n");
+    const std::pair<std::vector<std::string>, int> cases[] = {
+        {{}, EINVAL},         {{"sh", "-c", "exit 0"}, EINVAL}, // never looked up on PATH
+        {{"bin/sh"}, EINVAL}, {{"/nonexistent/program"}, ENOENT}, {{notExecutable}, EACCES},
+    };
+    for (const auto& [arguments, error] : cases) {
+        ChildProcess::Options options;
+        options.arguments = arguments;
+        const auto outcome = ChildProcess::run(options);
+        EXPECT_EQ(outcome.kind, Kind::NotStarted) << (arguments.empty() ? "" : arguments[0]);
+        EXPECT_EQ(outcome.code, error) << (arguments.empty() ? "" : arguments[0]);
+    }
+}
+
+TEST(ChildProcessTest, TheChildGetsNoDescriptorNoIgnoredSignalAndExactlyTheEnvironmentGiven) {
+    const int leaked = ::open("/dev/null", O_RDONLY); // not close-on-exec
+    ASSERT_GE(leaked, 3);
+    std::signal(SIGPIPE, SIG_IGN);
+    ChildProcess::Options options;
+    options.arguments = {"/bin/sh", "-c",
+                         "ls /proc/$$/fd | tr '\\n' ' '; echo; env; grep SigIgn /proc/$$/status"};
+    options.environment = std::vector<std::string>{"ONLY=this", "PATH=/usr/bin:/bin"};
+    std::vector<std::string> lines;
+    options.onLine = [&lines](const std::string& line) { lines.push_back(line); };
+    const auto outcome = ChildProcess::run(options);
+    std::signal(SIGPIPE, SIG_DFL);
+    ::close(leaked);
+    ASSERT_TRUE(outcome.succeeded()) << outcome.describe();
+    ASSERT_GE(lines.size(), 2u) << outcome.output;
+    EXPECT_EQ(lines[0], "0 1 2 ") << "only standard input, output and error";
+    std::vector<std::string> environment(lines.begin() + 1, lines.end() - 1);
+    std::sort(environment.begin(), environment.end());
+    // The shell adds PWD itself.
+    std::erase_if(environment, [](const std::string& line) { return line.rfind("PWD=", 0) == 0; });
+    EXPECT_EQ(environment, (std::vector<std::string>{"ONLY=this", "PATH=/usr/bin:/bin"}));
+    EXPECT_EQ(lines.back(), "SigIgn:\t0000000000000000");
+}
+
+TEST(ChildProcessTest, OutputArrivesLineByLineAndItsTailIsKept) {
+    ChildProcess::Options options;
+    options.arguments = {"/bin/sh", "-c", "echo one; echo two >&2; printf 'no line feed'"};
+    std::vector<std::string> lines;
+    options.onLine = [&lines](const std::string& line) { lines.push_back(line); };
+    const auto outcome = ChildProcess::run(options);
+    EXPECT_EQ(lines, (std::vector<std::string>{"one", "two", "no line feed"}));
+    EXPECT_EQ(outcome.output, "one\ntwo\nno line feed");
+
+    lines.clear();
+    options.arguments = {"/bin/sh", "-c", "head -c 10000 /dev/zero | tr '\\0' x"};
+    const auto long_ = ChildProcess::run(options);
+    EXPECT_EQ(long_.output.size(), ChildProcess::kKeptOutput);
+    ASSERT_EQ(lines.size(), 5u) << "10000 bytes in pieces of at most 2048";
+    EXPECT_EQ(lines[0].size(), ChildProcess::kLongestLine);
+}
+
+TEST(ChildProcessTest, TheTimeLimitKillsTheWholeProcessGroup) {
+    testsupport::TemporaryFolder folder;
+    const std::string pidFile = folder.path() + "/grandchild";
+    ChildProcess::Options options;
+    options.arguments = {"/bin/sh", "-c", "sleep 60 & echo $! > '" + pidFile + "'; wait"};
+    options.timeLimit = 500ms;
+    options.ownProcessGroup = true;
+    const auto start = std::chrono::steady_clock::now();
+    const auto outcome = ChildProcess::run(options);
+    EXPECT_EQ(outcome.kind, Kind::TimedOut);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s) << "no hang";
+    pid_t grandchild = 0;
+    std::ifstream(pidFile) >> grandchild;
+    ASSERT_GT(grandchild, 0);
+    bool ended = false;
+    for (int i = 0; i < 100 && !(ended = gone(grandchild)); ++i)
+        usleep(20000);
+    EXPECT_TRUE(ended) << "killed with its group";
+}
+
+TEST(ChildProcessTest, ABackgroundChildHoldingTheOutputDoesNotDelayTheEnd) {
+    testsupport::TemporaryFolder folder;
+    const std::string pidFile = folder.path() + "/daemon";
+    const auto start = std::chrono::steady_clock::now();
+    const auto outcome = shell("sleep 30 & echo $! > '" + pidFile + "'; echo started");
+    EXPECT_TRUE(outcome.succeeded()) << outcome.describe();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    EXPECT_NE(outcome.output.find("started"), std::string::npos);
+    pid_t daemon = 0;
+    std::ifstream(pidFile) >> daemon;
+    if (daemon > 0)
+        kill(daemon, SIGKILL);
+}
