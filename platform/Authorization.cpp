@@ -7,6 +7,7 @@
 #include <cstring>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -135,20 +136,11 @@ int32_t Authorization::verifyAdministrator(const std::string& user, const std::s
 }
 
 std::string Authorization::findPkexec() {
-    const char* path = std::getenv("PATH");
-    std::string folders = path && *path ? path : "/usr/local/bin:/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= folders.size()) {
-        size_t end = folders.find(':', start);
-        if (end == std::string::npos)
-            end = folders.size();
-        const std::string folder = folders.substr(start, end - start);
-        if (!folder.empty()) {
-            const std::string candidate = folder + "/pkexec";
-            if (access(candidate.c_str(), X_OK) == 0)
-                return candidate;
-        }
-        start = end + 1;
+    for (const char* path : kPkexecPaths) {
+        struct stat info {};
+        if (::stat(path, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == 0 &&
+            (info.st_mode & S_ISUID) && (info.st_mode & S_IXOTH))
+            return path;
     }
     return {};
 }

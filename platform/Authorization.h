@@ -6,9 +6,10 @@
 //  - otherwise a user name and password given in the environment are checked
 //    with PAM, and the user must be root or in the group sudo, wheel or admin;
 //  - otherwise, when interaction is allowed, the right is granted for
-//    elevation through pkexec: the desktop's polkit agent asks for the
-//    password when the privileged step runs (ServiceManager), once. Without
-//    pkexec, or without interaction, the status says interaction is not possible.
+//    elevation through pkexec (/usr/bin/pkexec, never one found on PATH): the
+//    desktop's polkit agent asks for the password when the privileged step
+//    runs (ServiceManager), once. Without pkexec, or without interaction, the
+//    status says interaction is not possible.
 //
 // The password is only ever handed to PAM: it never reaches a log line, an
 // argument list or a file.
@@ -84,8 +85,14 @@ public:
     /// cannot be used.
     static int32_t verifyAdministrator(const std::string& user, const std::string& password);
 
-    /// The path of pkexec on PATH, or empty.
+    /// The system's pkexec: the first of kPkexecPaths that is a regular file
+    /// owned by root with the set-user-id bit; empty when there is none. It is
+    /// never looked up on PATH, so a caller's PATH cannot choose the program
+    /// that runs the privileged step.
     static std::string findPkexec();
+
+    /// Where distributions install pkexec.
+    static constexpr const char* kPkexecPaths[] = {"/usr/bin/pkexec", "/bin/pkexec"};
 
 private:
     Authorization() = default;

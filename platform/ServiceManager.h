@@ -1,16 +1,28 @@
 // Privileged jobs: the stand-in for the system's service manager.
 //
 // Installing ("blessing") a helper for a label, as root:
-//   1. stop a running job of the label (systemd unit, or the pid in /var/run/<label>.pid);
-//   2. copy the helper to /usr/local/libexec/<label>, owned by root, mode 0755;
+//   1. copy the helper beside /usr/local/libexec/<label>, owned by root, mode 0755;
+//   2. stop a running job of the label (systemd unit, or the pid in
+//      /var/run/<label>.pid) and put the new executable in place, keeping the
+//      previous one until the new job answers;
 //   3. record the job in /etc/privileged-helpers/<label>.plist (Label, ProgramArguments);
-//   4. start it: through systemd (/etc/systemd/system/<label>.service) when
-//      systemd runs, otherwise as a detached daemon with /var/run/<label>.pid
-//      whose output goes to /var/log/<label>.log;
+//   4. start it: through systemd (/etc/systemd/system/<label>.service, with
+//      systemctl) when systemd runs, otherwise as a detached daemon with
+//      /var/run/<label>.pid whose output goes to /var/log/<label>.log;
 //   5. return once it accepts connections on /var/run/<label>.socket.
-// A caller without root rights runs these steps through pkexec, which asks
-// for an administrator's password once: `pkexec <helper> --bless-job <label>`;
-// the helper then calls installJobAsRoot on itself.
+// When the new job cannot be started or reached, its record and executable are
+// removed and the previous job, if there was one, is put back and started
+// again: a failed attempt leaves nothing of itself behind.
+//
+// A caller without root rights runs these steps through pkexec (its fixed
+// path, never one found on PATH), which asks for an administrator's password
+// once: `pkexec <helper> --bless-job <label>`; the helper then calls
+// installJobAsRoot on itself. pkexec's exit status tells what happened: 0 the
+// step ran and succeeded, 126 the dialog was dismissed, 127 not authorized
+// (pkexec says "Not authorized"), or no authentication agent could ask.
+//
+// systemctl and pkexec run through ChildProcess, with time limits, so their
+// exit status is read correctly even in a process that ignores SIGCHLD.
 #pragma once
 
 #include "platform/Authorization.h"
@@ -34,12 +46,21 @@ public:
     static constexpr const char* kErrorDomain = "ServiceManagerErrorDomain";
     /// How long a started job has to accept connections on its socket.
     static constexpr std::chrono::milliseconds kStartTimeout{5000};
+    /// How long one systemctl call may take (a unit's stop is limited to 10 s).
+    static constexpr std::chrono::milliseconds kSystemctlTimeLimit{30000};
+    /// How long pkexec may take: an administrator types a password meanwhile.
+    static constexpr std::chrono::milliseconds kAuthorizationTimeLimit{300000};
+    /// Where distributions install systemctl.
+    static constexpr const char* kSystemctlPaths[] = {"/usr/bin/systemctl", "/bin/systemctl"};
 
     ServiceManager() = delete;
 
     /// Installs the helper at \p helperPath as the privileged job \p label and
     /// waits until it listens. Needs \p authorization to hold the bless right;
     /// without it nothing changes. Returns the failure, or nothing on success.
+    /// Through pkexec the failure's code is Authorization::Canceled when the
+    /// administrator dismissed the dialog, Denied when polkit refused, and
+    /// InteractionNotAllowed when nobody could be asked.
     static std::optional<Failure> blessJob(const std::string& label, const std::string& helperPath,
                                            const Authorization* authorization);
 
@@ -68,6 +89,10 @@ public:
 
     /// True when systemd manages this system (/run/systemd/system exists).
     static bool systemdRunning();
+    /// The first of kSystemctlPaths that is an executable file; empty when none is.
+    static std::string systemctlPath();
+    /// The systemd unit that runs \p executable as the job \p label.
+    static std::string unitText(const std::string& label, const std::string& executable);
 
     /// True once a connection to the Unix socket at \p path succeeds within \p timeout.
     static bool waitForListener(const std::string& path, std::chrono::milliseconds timeout);

@@ -1,14 +1,19 @@
 // The service manager and the authorization for real, as root inside the test
 // sandbox: helpers are installed below /usr/local/libexec, recorded in /etc,
-// started as daemons and stopped again; PAM checks real users made for the test.
+// started as daemons (or through systemctl, where a stand-in plays systemd,
+// which cannot run here) and stopped again; PAM checks real users made for the
+// test; the real pkexec asks a real polkit daemon on the sandbox's own bus.
 #include "platform/ServiceManager.h"
 #include "platform/Authorization.h"
 
+#include "BindMount.h"
+#include "PolkitService.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -45,6 +50,21 @@ bool running(pid_t pid) {
 
 bool exists(const std::string& path) {
     return ::access(path.c_str(), F_OK) == 0;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+/// Nothing of the job \p label is left: no record, executable, unit, pid file or socket.
+void expectNoJobFiles(const std::string& label) {
+    for (const auto& path :
+         {ServiceManager::jobRecordPath(label), ServiceManager::installedExecutablePath(label),
+          ServiceManager::installedExecutablePath(label) + ".previous",
+          ServiceManager::installedExecutablePath(label) + ".new", ServiceManager::unitPath(label),
+          ServiceManager::pidFilePath(label), ServiceManager::socketPath(label)})
+        EXPECT_FALSE(exists(path)) << path;
 }
 
 class ServiceManagerTest : public ::testing::Test {
@@ -111,13 +131,106 @@ TEST_F(ServiceManagerTest, WithoutTheRightNothingChanges) {
     EXPECT_FALSE(exists(ServiceManager::pidFilePath(kLabel)));
 }
 
-TEST_F(ServiceManagerTest, AHelperThatNeverListensFailsAfterTheTimeLimit) {
+TEST_F(ServiceManagerTest, AHelperThatNeverListensFailsAfterTheTimeLimitAndLeavesNothing) {
     auto authorization = grantedAuthorization();
     auto failed = ServiceManager::blessJob(kLabel, "/bin/true", authorization.get());
     ASSERT_TRUE(failed);
     EXPECT_EQ(failed->code, ETIMEDOUT);
     EXPECT_NE(failed->description.find("did not accept connections within 5 seconds"), std::string::npos)
         << failed->description;
+    expectNoJobFiles(kLabel);
+}
+
+TEST_F(ServiceManagerTest, AFailedReplacementPutsThePreviousJobBackRunning) {
+    auto authorization = grantedAuthorization();
+    ASSERT_FALSE(ServiceManager::blessJob(kLabel, kHelper, authorization.get()));
+    const std::string installed = ServiceManager::installedExecutablePath(kLabel);
+    const std::string before = readFile(installed);
+
+    auto failed = ServiceManager::blessJob(kLabel, "/bin/true", authorization.get());
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->code, ETIMEDOUT);
+    EXPECT_EQ(readFile(installed), before) << "the previous helper is back in place";
+    EXPECT_TRUE(ServiceManager::copyJobDictionary(kLabel));
+    EXPECT_FALSE(exists(installed + ".previous"));
+    EXPECT_FALSE(exists(installed + ".new"));
+    EXPECT_TRUE(running(jobPid(kLabel)));
+    EXPECT_TRUE(
+        ServiceManager::waitForListener(ServiceManager::socketPath(kLabel), std::chrono::milliseconds(0)));
+}
+
+/// systemd for the service manager: the runtime folder that says systemd runs,
+/// and the systemctl stand-in (tests/support/systemctl-standin) on the fixed
+/// path the service manager uses, noting its calls in /run/qvt-systemctl/calls.
+class SystemdServiceManagerTest : public ServiceManagerTest {
+protected:
+    void SetUp() override {
+        ServiceManagerTest::SetUp();
+        if (IsSkipped())
+            return;
+        ASSERT_EQ(ServiceManager::systemctlPath(), ServiceManager::kSystemctlPaths[0])
+            << "systemd's systemctl is not installed (scripts/install-deps.sh installs it)";
+        m_standIn =
+            std::make_unique<testsupport::BindMount>(QVT_SYSTEMCTL_STANDIN, ServiceManager::systemctlPath());
+        ASSERT_TRUE(m_standIn->ok()) << m_standIn->problem();
+        std::filesystem::create_directories("/run/systemd/system");
+        std::filesystem::remove_all("/run/qvt-systemctl");
+    }
+    void TearDown() override {
+        ServiceManagerTest::TearDown();
+        m_standIn.reset();
+        std::error_code ignored;
+        std::filesystem::remove_all("/run/systemd", ignored);
+    }
+
+    static std::string calls() { return readFile("/run/qvt-systemctl/calls"); }
+
+    std::unique_ptr<testsupport::BindMount> m_standIn;
+};
+
+TEST_F(SystemdServiceManagerTest, JobsAreStartedReplacedAndRemovedThroughSystemctl) {
+    ASSERT_TRUE(ServiceManager::systemdRunning());
+    auto authorization = grantedAuthorization();
+    auto failed = ServiceManager::blessJob(kLabel, kHelper, authorization.get());
+    ASSERT_FALSE(failed) << failed->description;
+    const std::string unit = kLabel + ".service";
+    EXPECT_EQ(calls(), "daemon-reload\nstart " + unit + "\n");
+    EXPECT_EQ(readFile(ServiceManager::unitPath(kLabel)),
+              ServiceManager::unitText(kLabel, ServiceManager::installedExecutablePath(kLabel)));
+    EXPECT_FALSE(exists(ServiceManager::pidFilePath(kLabel))) << "systemd keeps the pid, not a pid file";
+
+    // The unit is one that systemd accepts as it is, without a warning.
+    const auto verified = testsupport::runProcess(
+        {"/usr/bin/systemd-analyze", "verify", ServiceManager::unitPath(kLabel)}, {}, 60);
+    EXPECT_EQ(verified.exitStatus, 0) << verified.errors;
+    EXPECT_EQ(verified.errors + verified.output, "");
+
+    ASSERT_FALSE(ServiceManager::blessJob(kLabel, kHelper, authorization.get()));
+    EXPECT_EQ(calls(),
+              "daemon-reload\nstart " + unit + "\nstop " + unit + "\ndaemon-reload\nstart " + unit + "\n");
+
+    ServiceManager::stopJobAsRoot(kLabel);
+    EXPECT_TRUE(ServiceManager::removeJobFilesAsRoot(kLabel));
+    EXPECT_NE(calls().find("stop " + unit + "\ndaemon-reload\n"), std::string::npos) << calls();
+    expectNoJobFiles(kLabel);
+}
+
+TEST_F(SystemdServiceManagerTest, AFailingSystemctlIsReportedWithWhatItSaid) {
+    m_standIn.reset();
+    testsupport::TemporaryFolder folder;
+    const std::string failing =
+        folder.write("systemctl", "#!/bin/sh\necho \"Unit file is broken\" >&2\nexit 1\n");
+    ::chmod(failing.c_str(), 0755);
+    testsupport::BindMount standIn(failing, ServiceManager::systemctlPath());
+    ASSERT_TRUE(standIn.ok()) << standIn.problem();
+    // The process ignores SIGCHLD, as the application does.
+    std::signal(SIGCHLD, SIG_IGN);
+    auto failed = ServiceManager::blessJob(kLabel, kHelper, grantedAuthorization().get());
+    std::signal(SIGCHLD, SIG_DFL);
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->description,
+              "systemctl daemon-reload failed: exited with status 1: Unit file is broken");
+    expectNoJobFiles(kLabel);
 }
 
 TEST_F(ServiceManagerTest, BadLabelsAndMissingHelpersAreRefused) {
@@ -195,8 +308,17 @@ TEST_F(AuthorizationUsersTest, PamChecksThePasswordAndTheAdministratorGroup) {
 }
 
 TEST_F(AuthorizationUsersTest, AnUnprivilegedRunWithoutPkexecCannotInstallAndChangesNothing) {
-    const int status = testsupport::runAsUser("qvtuser", [] {
-        setenv("PATH", "/nonexistent", 1);
+    // pkexec is found on its fixed path only: nothing on PATH stands in for it.
+    testsupport::TemporaryFolder folder;
+    const std::string fake = folder.write("bin/pkexec", "#!/bin/sh\nexit 0\n");
+    ::chmod(fake.c_str(), 0755);
+    testsupport::BindMount noPkexec("/dev/null", Authorization::kPkexecPaths[0]);
+    ASSERT_TRUE(noPkexec.ok()) << noPkexec.problem();
+    const std::string path = folder.path() + "/bin";
+    const int status = testsupport::runAsUser("qvtuser", [&] {
+        setenv("PATH", path.c_str(), 1);
+        if (!Authorization::findPkexec().empty())
+            return 3;
         std::shared_ptr<Authorization> authorization;
         Authorization::create(nullptr, 19, authorization);
         if (authorization->copyRights(Authorization::kBlessHelperRight, nullptr, 19) !=
@@ -206,32 +328,51 @@ TEST_F(AuthorizationUsersTest, AnUnprivilegedRunWithoutPkexecCannotInstallAndCha
         return failed && failed->code == Authorization::Denied ? 0 : 2;
     });
     EXPECT_EQ(status, 0);
-    EXPECT_FALSE(exists(ServiceManager::installedExecutablePath(kLabel)));
-    EXPECT_FALSE(exists(ServiceManager::jobRecordPath(kLabel)));
+    expectNoJobFiles(kLabel);
 }
 
-TEST_F(AuthorizationUsersTest, ARefusingPkexecIsReportedAsCanceled) {
+TEST_F(AuthorizationUsersTest, PolkitRefusalsAndMissingAuthenticationAgentsAreToldApart) {
+    // The helper where the user (and pkexec on the user's behalf) can reach it.
     testsupport::TemporaryFolder folder;
-    // PATH holds only this folder, so the stand-in uses no other program.
-    folder.write("bin/pkexec", "#!/bin/sh\necho \"$@\" > \"${0%/*}/asked\"\nexit 126\n");
-    ::chmod((folder.path() + "/bin/pkexec").c_str(), 0755);
     ::chmod(folder.path().c_str(), 0755);
-    ::chmod((folder.path() + "/bin").c_str(), 0777);
-    const std::string bin = folder.path() + "/bin";
-    const int status = testsupport::runAsUser("qvtuser", [&] {
-        setenv("PATH", bin.c_str(), 1);
-        std::shared_ptr<Authorization> authorization;
-        Authorization::create(nullptr, 19, authorization);
-        if (authorization->copyRights(Authorization::kBlessHelperRight, nullptr, 19) !=
-            Authorization::Success)
-            return 1;
-        auto failed = ServiceManager::blessJob(kLabel, kHelper, authorization.get());
-        return failed && failed->code == Authorization::Canceled ? 0 : 2;
-    });
-    EXPECT_EQ(status, 0);
-    std::ifstream asked(bin + "/asked");
-    std::string line;
-    std::getline(asked, line);
-    EXPECT_EQ(line, kHelper + " --bless-job " + kLabel);
-    EXPECT_FALSE(exists(ServiceManager::jobRecordPath(kLabel)));
+    const std::string helper = folder.path() + "/helper";
+    std::filesystem::copy_file(kHelper, helper);
+    struct Case {
+        const char* name;
+        std::optional<std::string> rules; ///< nothing: no polkit daemon at all
+        int32_t code;
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"a rule that says no", testsupport::PolkitService::blessingRule("qvtuser", helper, "NO"),
+         Authorization::Denied, "pkexec: the administrator authorization was refused"},
+        {"nobody to ask the password",
+         std::string("// polkit's defaults: an administrator must authenticate\n"),
+         Authorization::InteractionNotAllowed, "pkexec: no authentication agent could ask"},
+        {"no polkit daemon", std::nullopt, Authorization::InteractionNotAllowed,
+         "pkexec: no authentication agent could ask"},
+    };
+    for (const auto& c : cases) {
+        std::unique_ptr<testsupport::PolkitService> polkit;
+        if (c.rules) {
+            polkit = std::make_unique<testsupport::PolkitService>(*c.rules);
+            ASSERT_TRUE(polkit->ok()) << polkit->problem();
+        }
+        std::string log;
+        const int status = testsupport::runAsUser("qvtuser", [&] {
+            std::shared_ptr<Authorization> authorization;
+            Authorization::create(nullptr, 19, authorization);
+            if (authorization->copyRights(Authorization::kBlessHelperRight, nullptr, 19) !=
+                Authorization::Success)
+                return 1;
+            std::optional<ServiceManager::Failure> failed;
+            const std::string said = testsupport::captureStandardError(
+                [&] { failed = ServiceManager::blessJob(kLabel, helper, authorization.get()); });
+            if (said.find(c.logged) == std::string::npos)
+                return 3;
+            return failed && failed->code == c.code ? 0 : 2;
+        });
+        EXPECT_EQ(status, 0) << c.name;
+        expectNoJobFiles(kLabel);
+    }
 }
