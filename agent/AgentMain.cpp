@@ -2,11 +2,15 @@
 
 #include "CNSLog.h"
 #include "agent/AgentServer.h"
+#include "agent/CommandGrant.h"
 #include "platform/Bundle.h"
 #include "platform/ExecutableInfo.h"
+#include "platform/ProcessInfo.h"
 #include "platform/ServiceManager.h"
 
+#include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +24,35 @@ void onTerminate(int) {
         g_server->stop();
 }
 
+/// Records the grant for the installer that ran this step through pkexec: the
+/// parent process, which must belong to the user pkexec names.
+void grantInstaller(const std::string& label, const char* invoker) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long uid = std::strtoul(invoker, &end, 10);
+    if (errno != 0 || end == invoker || *end != '\0' || invoker[0] == '-' || uid > 0xFFFFFFFEul) {
+        OCNSLog("RInstallerAgent: no grant recorded: PKEXEC_UID is no user id");
+        return;
+    }
+    if (uid == 0)
+        return; // root needs no grant
+    const pid_t installer = getppid();
+    if (platform::ProcessInfo::processRealUserId(installer) != static_cast<uid_t>(uid)) {
+        OCNSLog("RInstallerAgent: no grant recorded: the parent process %d is not run by uid %u",
+                static_cast<int>(installer), static_cast<unsigned>(uid));
+        return;
+    }
+    const auto grant = CommandGrant::forProcess(static_cast<uid_t>(uid), installer);
+    std::string problem;
+    if (!grant || !CommandGrant::record(label, *grant, problem)) {
+        OCNSLog("RInstallerAgent: no grant recorded for uid %u pid %d: %@", static_cast<unsigned>(uid),
+                static_cast<int>(installer), grant ? problem : std::string("the process has ended"));
+        return;
+    }
+    OCNSLog("RInstallerAgent: granted uid %u pid %d one command session", static_cast<unsigned>(uid),
+            static_cast<int>(installer));
+}
+
 int blessJob(const std::string& label, const std::string& executable) {
     if (geteuid() != 0) {
         OCNSLog("RInstallerAgent: installing the job %@ needs root rights", label);
@@ -30,6 +63,9 @@ int blessJob(const std::string& label, const std::string& executable) {
         return 1;
     }
     OCNSLog("RInstallerAgent: installed the job %@", label);
+    // pkexec tells who authorized this step; run by root directly, nobody else needs a grant.
+    if (const char* invoker = std::getenv("PKEXEC_UID"))
+        grantInstaller(label, invoker);
     return 0;
 }
 

@@ -14,7 +14,10 @@ struct AgentRunOptions {
 /// Runs the agent:
 ///   RInstallerAgent                      serve at /var/run/<identifier>.socket
 ///   RInstallerAgent --bless-job <label>  (as root, through pkexec) install this
-///                                        executable as the privileged job <label>
+///                                        executable as the privileged job <label>;
+///                                        run by pkexec, grant the installer that
+///                                        ran pkexec one command session
+///                                        (see CommandGrant.h)
 /// Returns the process exit status.
 int runInstallerAgent(int argc, char** argv, const AgentRunOptions& options);
 

@@ -34,11 +34,9 @@ AgentSession::AgentSession(Token, int fd, int number, std::string label, std::st
 void AgentSession::run() {
     OCNSLog("Connection %d: accepted", m_number);
     m_peer = PeerCredentials::of(m_link.conFd());
-    m_mayCommand = m_peer && m_peer->mayAdminister();
     if (m_peer)
-        OCNSLog("Connection %d: client uid %u gid %u pid %d%@", m_number, m_peer->uid(), m_peer->gid(),
-                static_cast<int>(m_peer->pid()),
-                m_mayCommand ? "" : ", not an administrator: commands are refused");
+        OCNSLog("Connection %d: client uid %u gid %u pid %d", m_number, m_peer->uid(), m_peer->gid(),
+                static_cast<int>(m_peer->pid()));
     else
         OCNSLog("Connection %d: the client's credentials are unknown: commands are refused", m_number);
     while (m_link.isConnected()) {
@@ -66,14 +64,34 @@ void AgentSession::handle(const AgentMessage& request) {
     }
 }
 
+bool AgentSession::mayCommand() {
+    if (!m_peer) {
+        OCNSLog("Connection %d: command refused: the client's credentials are unknown", m_number);
+        return false;
+    }
+    const int pid = static_cast<int>(m_peer->pid());
+    if (m_peer->uid() == 0)
+        return true;
+    if (m_grant) {
+        if (!m_grant->lapsed())
+            return true;
+        OCNSLog("Connection %d: command refused: the administrator's grant for uid %u pid %d has lapsed",
+                m_number, m_peer->uid(), pid);
+        return false;
+    }
+    m_grant = CommandGrant::claim(m_label, m_peer->uid(), m_peer->pid());
+    if (m_grant) {
+        OCNSLog("Connection %d: uid %u pid %d holds an administrator's grant for this connection", m_number,
+                m_peer->uid(), pid);
+        return true;
+    }
+    OCNSLog("Connection %d: command refused: uid %u pid %d is not root and holds no administrator's grant",
+            m_number, m_peer->uid(), pid);
+    return false;
+}
+
 void AgentSession::handleCommand(const AgentMessage& request) {
-    if (!m_mayCommand) {
-        if (m_peer)
-            OCNSLog("Connection %d: command refused: uid %u is neither root nor in the group sudo, wheel or "
-                    "admin",
-                    m_number, m_peer->uid());
-        else
-            OCNSLog("Connection %d: command refused: the client's credentials are unknown", m_number);
+    if (!mayCommand()) {
         sendCompletion(InstallResult::NotPermitted);
         return;
     }
@@ -187,6 +205,7 @@ void AgentSession::uninstallSelf() {
     // executable and the open connection survive their files being removed.
     platform::ServiceManager::stopJobAsRoot(m_label, getpid());
     const bool removed = platform::ServiceManager::removeJobFilesAsRoot(m_label);
+    CommandGrant::removeAll(m_label);
     OCNSLog("Connection %d: uninstalled job %@: %@", m_number, m_label, removed ? "done" : "incomplete");
     m_link.sendMessage({{"status", int64_t{removed ? 0 : 1}}});
     // The same way out as a stop request from outside: the listener closes

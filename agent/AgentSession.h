@@ -7,9 +7,10 @@
 // user, can reach the agent. Commands ("Install", "Update", "Uninstall",
 // "Reboot", "UninstallInstallerAgent") make the root agent run package scripts
 // as root, remove software or restart the computer, so they are accepted only
-// from clients that are root or members of sudo, wheel or admin, by the
-// credentials the kernel recorded when the client connected. Anyone else gets
-// "CommandCompleted" with NotPermitted (16) and a log line.
+// from root, or from the one installer process an administrator authorized
+// (see CommandGrant.h), by the credentials the kernel recorded when the
+// client connected. Anyone else gets "CommandCompleted" with NotPermitted (16)
+// and one log line naming its uid and pid.
 //
 // A command runs on this connection's thread; the next request is read only
 // after it has completed. One command runs at a time in the whole agent: a
@@ -22,6 +23,7 @@
 #pragma once
 
 #include "agent/CommandGate.h"
+#include "agent/CommandGrant.h"
 #include "agent/PeerCredentials.h"
 #include "agentlink/PHProtocolHandler.h"
 
@@ -61,6 +63,10 @@ public:
 
 private:
     void handle(const AgentMessage& request);
+    /// True when the client may send commands: root, or the installer process
+    /// whose grant this connection holds (taking it at the first command).
+    /// Logs the refusal otherwise.
+    bool mayCommand();
     /// A request with "Cmd": checks the client's rights and the keys, takes
     /// the gate and runs it.
     void handleCommand(const AgentMessage& request);
@@ -81,5 +87,6 @@ private:
     const std::string m_version;
     const std::shared_ptr<CommandGate> m_gate;
     std::optional<PeerCredentials> m_peer;
-    bool m_mayCommand = false;
+    /// The grant this connection took; it serves this connection only.
+    std::optional<CommandGrant> m_grant;
 };

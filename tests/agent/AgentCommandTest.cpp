@@ -7,6 +7,7 @@
 #include "TestSupport.h"
 
 #include "agent/CommandEvents.h"
+#include "agent/CommandGrant.h"
 #include "agent/CommandRequest.h"
 #include "agent/InstallResult.h"
 #include "agent/PackageReceipt.h"
@@ -576,22 +577,103 @@ TEST_F(AgentCommands, AUserWhoIsNoAdministratorGetsTheVersionButNoCommand) {
     EXPECT_FALSE(fs::exists(kRebootStamp));
     EXPECT_TRUE(agentAlive()) << "the agent removed itself for a user";
     EXPECT_TRUE(fs::exists(kSocket));
-    EXPECT_NE(agentLog().find("is neither root nor in the group sudo, wheel or admin"), std::string::npos)
+    EXPECT_NE(
+        agentLog().find("command refused: uid " + std::to_string(testsupport::userId("qvtuser")) + " pid "),
+        std::string::npos)
         << agentLog();
 }
 
-TEST_F(AgentCommands, AMemberOfTheSudoGroupMaySendCommands) {
-    ASSERT_EQ(
-        std::system("groupadd -f sudo && (getent passwd qvtadmin >/dev/null || useradd -M -G sudo qvtadmin)"),
-        0);
-    const int status = testsupport::runAsUser("qvtadmin", [] {
+/// Who is served when an administrator authorized one installer process: the
+/// grant is recorded for a process of its user (as the blessing step does),
+/// then a client process connects and sends "Uninstall" (nothing is
+/// installed, so a client that is served gets NotInstalled).
+struct GrantCase {
+    const char* name;
+    const char* client;   ///< the user whose process sends the command
+    bool clientIsGrantee; ///< the granted process itself, or another one
+    int issuedMinutesAgo; ///< when the grant was issued
+    int64_t first;        ///< the status of its first command
+    int64_t afterSession; ///< of a command on a second connection of the same process
+};
+
+class Grants : public AgentCommands, public testing::WithParamInterface<GrantCase> {};
+
+TEST_P(Grants, ServeOnlyTheAuthorizedInstallerProcessForOneSession) {
+    const GrantCase& c = GetParam();
+    ASSERT_EQ(std::system("groupadd -f sudo && (getent passwd qvtuser >/dev/null || useradd -M qvtuser) && "
+                          "(getent passwd qvtadmin >/dev/null || useradd -M -G sudo qvtadmin)"),
+              0);
+    const auto commandFromAnotherConnection = [] {
         Client client;
         if (!client.connect())
+            return int64_t{-1};
+        return client.completionStatus(uninstallCommand(false));
+    };
+    const auto asClient = [&] {
+        if (commandFromAnotherConnection() != c.first)
             return 10;
-        // Nothing is installed: the command ran and found nothing to remove.
-        return client.completionStatus(uninstallCommand(false)) == InstallResult::NotInstalled ? 0 : 11;
-    });
-    EXPECT_EQ(status, 0) << agentLog();
+        return commandFromAnotherConnection() == c.afterSession ? 0 : 11;
+    };
+    testsupport::UserProcess grantee(
+        "qvtuser", c.clientIsGrantee ? std::function<int()>(asClient) : [] { return 0; });
+    const auto grant = CommandGrant::forProcess(testsupport::userId("qvtuser"), grantee.pid(),
+                                                CommandGrant::now() - c.issuedMinutesAgo * 60000);
+    ASSERT_TRUE(grant);
+    std::string problem;
+    ASSERT_TRUE(CommandGrant::record(kIdentifier, *grant, problem)) << problem;
+    if (c.clientIsGrantee) {
+        EXPECT_EQ(grantee.wait(), 0) << c.name << "\n" << agentLog();
+    } else {
+        EXPECT_EQ(testsupport::runAsUser(c.client, asClient), 0) << c.name << "\n" << agentLog();
+    }
+    // Root is served whatever grants there are.
+    EXPECT_EQ(commandFromAnotherConnection(), InstallResult::NotInstalled);
+}
+
+INSTANTIATE_TEST_SUITE_P(AgentCommands, Grants,
+                         testing::Values(GrantCase{"the authorized process", "qvtuser", true, 0,
+                                                   InstallResult::NotInstalled, InstallResult::NotPermitted},
+                                         GrantCase{"another process of the same user", "qvtuser", false, 0,
+                                                   InstallResult::NotPermitted, InstallResult::NotPermitted},
+                                         GrantCase{"a process of an administrator", "qvtadmin", false, 0,
+                                                   InstallResult::NotPermitted, InstallResult::NotPermitted},
+                                         GrantCase{"the authorized process after ten minutes", "qvtuser",
+                                                   true, 10, InstallResult::NotPermitted,
+                                                   InstallResult::NotPermitted}),
+                         [](const testing::TestParamInfo<GrantCase>& info) {
+                             std::string name;
+                             for (const char* c = info.param.name; *c; ++c)
+                                 if (std::isalnum(static_cast<unsigned char>(*c)))
+                                     name += *c;
+                             return name;
+                         });
+
+TEST(CommandGrantFile, OnlyARootOnlyFileHoldsGrants) {
+    if (!inSandbox() || ::geteuid() != 0)
+        GTEST_SKIP() << "needs root inside the test sandbox: the grants live in /var/run";
+    const std::string label = "com.quorvantis.tests.grants";
+    const std::string path = CommandGrant::path(label);
+    const auto own = CommandGrant::forProcess(::getuid(), ::getpid());
+    ASSERT_TRUE(own);
+    std::string problem;
+    for (mode_t unsafe : {0644, 0660, 0606}) {
+        ::unlink(path.c_str());
+        std::ofstream(path) << "";
+        ::chmod(path.c_str(), unsafe);
+        EXPECT_FALSE(CommandGrant::record(label, *own, problem)) << std::oct << unsafe;
+        EXPECT_FALSE(CommandGrant::claim(label, ::getuid(), ::getpid())) << std::oct << unsafe;
+    }
+    ::unlink(path.c_str());
+    ASSERT_EQ(::symlink("/etc/passwd", path.c_str()), 0);
+    EXPECT_FALSE(CommandGrant::record(label, *own, problem)) << "a planted link is not followed";
+    ::unlink(path.c_str());
+
+    // Lines that are not four numbers are no grants; a good one among them is.
+    ASSERT_TRUE(CommandGrant::record(label, *own, problem)) << problem;
+    std::ofstream(path, std::ios::app) << "x y z w\n0 -5 1 2\n" << ::getuid() << " " << ::getpid() << "\n";
+    EXPECT_TRUE(CommandGrant::claim(label, ::getuid(), ::getpid()));
+    EXPECT_FALSE(CommandGrant::claim(label, ::getuid(), ::getpid())) << "a grant is taken once";
+    ::unlink(path.c_str());
 }
 
 // ---- Events, without the agent -----------------------------------------------------

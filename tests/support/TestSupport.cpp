@@ -110,18 +110,59 @@ ProcessResult runProcess(const std::vector<std::string>& argv,
     return result;
 }
 
-int runAsUser(const std::string& user, const std::function<int()>& body) {
-    const pid_t child = fork();
-    if (child == 0) {
+UserProcess::UserProcess(const std::string& user, const std::function<int()>& body) {
+    int go[2];
+    if (pipe2(go, O_CLOEXEC) != 0)
+        return;
+    m_pid = fork();
+    if (m_pid == 0) {
+        close(go[1]);
         const passwd* entry = getpwnam(user.c_str());
         if (!entry || initgroups(entry->pw_name, entry->pw_gid) != 0 || setgid(entry->pw_gid) != 0 ||
             setuid(entry->pw_uid) != 0)
             _exit(99);
+        char byte = 0;
+        if (read(go[0], &byte, 1) != 1)
+            _exit(98);
         _exit(body());
     }
+    close(go[0]);
+    m_go = go[1];
+}
+
+UserProcess::~UserProcess() {
+    wait();
+}
+
+void UserProcess::go() {
+    if (m_go < 0)
+        return;
+    const char byte = 'g';
+    if (write(m_go, &byte, 1) != 1) {
+    }
+    close(m_go);
+    m_go = -1;
+}
+
+int UserProcess::wait() {
+    go();
+    if (m_pid <= 0)
+        return m_status;
     int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+    waitpid(m_pid, &status, 0);
+    m_pid = -1;
+    m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+    return m_status;
+}
+
+int runAsUser(const std::string& user, const std::function<int()>& body) {
+    UserProcess process(user, body);
+    return process.wait();
+}
+
+uid_t userId(const std::string& user) {
+    const passwd* entry = getpwnam(user.c_str());
+    return entry ? entry->pw_uid : static_cast<uid_t>(-1);
 }
 
 bool rootInSandbox() {

@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace testsupport {
@@ -46,10 +47,36 @@ struct ProcessResult {
 ProcessResult runProcess(const std::vector<std::string>& argv,
                          const std::map<std::string, std::string>& environment = {}, int timeoutSeconds = 30);
 
+/// A forked child with the identity (uid, gid, groups) of a user, which runs
+/// its body once go() is called: its pid is known before it does anything.
+class UserProcess {
+public:
+    UserProcess(const std::string& user, const std::function<int()>& body);
+    UserProcess(const UserProcess&) = delete;
+    UserProcess& operator=(const UserProcess&) = delete;
+    /// Lets the body run if it has not, and waits for the child.
+    ~UserProcess();
+
+    pid_t pid() const { return m_pid; }
+    /// Lets the body run.
+    void go();
+    /// Lets the body run if it has not and waits: the body's result (99 when
+    /// the identity could not be taken, 100 when the child died).
+    int wait();
+
+private:
+    pid_t m_pid = -1;
+    int m_go = -1;
+    int m_status = -1;
+};
+
 /// Runs \p body in a forked child with the identity (uid, gid, groups) of
 /// \p user; its result is the child's exit status (99 when the identity could
 /// not be taken, 100 when the child died).
 int runAsUser(const std::string& user, const std::function<int()>& body);
+
+/// The user id of \p user (-1 when there is no such user).
+uid_t userId(const std::string& user);
 
 /// True when the test runs as root inside tests/sandbox, where it may install
 /// into system paths.

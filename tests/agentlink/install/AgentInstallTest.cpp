@@ -4,8 +4,11 @@
 // over their sockets, as root inside the test sandbox.
 #include "agentlink/PHAgentClient.h"
 
+#include "BindMount.h"
 #include "CNSLog.h"
+#include "PolkitService.h"
 #include "TestSupport.h"
+#include "agent/InstallResult.h"
 #include "platform/Bundle.h"
 #include "platform/ExecutableInfo.h"
 #include "platform/ServiceManager.h"
@@ -339,38 +342,90 @@ TEST_F(AgentInstallation, TheAgentUninstallsItselfOnRequest) {
         EXPECT_NE(::access(path.c_str(), F_OK), 0) << path;
 }
 
-TEST_F(AgentInstallation, AnUnprivilegedInstallerElevatesThroughPkexecOncePerInstallation) {
-    ASSERT_EQ(std::system("getent passwd qvtuser >/dev/null || useradd -M qvtuser"), 0);
-    // The user must be able to read the bundle, as a user's own download is.
-    ::chmod(m_bundle.path().c_str(), 0755);
-    ship(testAgent("test_agent_3_1"));
-    const std::string standIn = "/usr/local/lib/qvt-pkexec/pkexec";
-    std::filesystem::create_directories("/usr/local/lib/qvt-pkexec");
-    std::filesystem::copy_file(QVT_PKEXEC_STANDIN, standIn,
-                               std::filesystem::copy_options::overwrite_existing);
-    ASSERT_EQ(::chown(standIn.c_str(), 0, 0), 0);
-    ASSERT_EQ(::chmod(standIn.c_str(), 04755), 0);
-    ::unlink("/run/qvt-pkexec-calls");
+/// The real pkexec asks the real polkit daemon, on the sandbox's own system
+/// bus, whose rule answers for the test user qvtuser.
+class PkexecInstallation : public AgentInstallation {
+protected:
+    void SetUp() override {
+        AgentInstallation::SetUp();
+        if (IsSkipped())
+            return;
+        ASSERT_EQ(std::system("getent passwd qvtuser >/dev/null || useradd -M qvtuser"), 0);
+        // The user must be able to read the bundle, as a user's own download is.
+        ::chmod(m_bundle.path().c_str(), 0755);
+        ship(testAgent("test_agent_3_1"));
+    }
 
-    const int status = testsupport::runAsUser("qvtuser", [] {
-        setenv("PATH", "/usr/local/lib/qvt-pkexec", 1);
-        PHAgentClient installer(nullptr, kAgentPath, false);
-        return installer.installPrivilegedAgent(kLabel, std::nullopt, std::nullopt, kPrompt) ? 0 : 1;
-    });
-    EXPECT_EQ(status, 0);
-    std::ifstream calls("/run/qvt-pkexec-calls");
-    const std::string asked((std::istreambuf_iterator<char>(calls)), {});
-    EXPECT_EQ(asked, PHAgentClient::agentExecutablePath(kAgentPath) + " --bless-job " + kLabel + "\n");
+    void allow(const std::string& answer) {
+        m_polkit = std::make_unique<testsupport::PolkitService>(testsupport::PolkitService::blessingRule(
+            "qvtuser", PHAgentClient::agentExecutablePath(kAgentPath), answer));
+        ASSERT_TRUE(m_polkit->ok()) << m_polkit->problem();
+    }
+
+    /// Installs as qvtuser; the child's exit status (0: as \p expected).
+    /// Installed, the child then sends a command on the installation's own
+    /// connection and on a second one.
+    static int installAsUser(bool expected) {
+        return testsupport::runAsUser("qvtuser", [expected] {
+            PHAgentClient installer(nullptr, kAgentPath, false);
+            if (installer.installPrivilegedAgent(kLabel, std::nullopt, std::nullopt, kPrompt) != expected)
+                return 1;
+            if (!expected)
+                return installer.installErrorCount() == 1 ? 0 : 2;
+            // The grant serves this installer's command session: nothing is
+            // installed, so the command runs and finds nothing to remove.
+            if (commandStatus(*installer.protocolHandler()) != InstallResult::NotInstalled)
+                return 3;
+            PHClientProtocolHandler second(-1, false);
+            if (!second.connectPrivilegedAgent(kLabel) ||
+                commandStatus(second) != InstallResult::NotPermitted)
+                return 4;
+            return 0;
+        });
+    }
+
+    /// Sends "Uninstall" and returns the status of its completion (-1 without).
+    static int64_t commandStatus(PHProtocolHandler& link) {
+        if (!link.sendMessage(
+                {{"Cmd", "Uninstall"}, {"LoggedInUser", int64_t{::getuid()}}, {"RemoveBackups", 0}}))
+            return -1;
+        while (auto event = link.readMessage())
+            if (event->text("Event") == "CommandCompleted")
+                return event->integer("status").value_or(-1);
+        return -1;
+    }
+
+    std::unique_ptr<testsupport::PolkitService> m_polkit;
+};
+
+TEST_F(PkexecInstallation, AnAuthorizedUserInstallsTheAgentAsRootAndOnlyThatRunMayCommandIt) {
+    allow("YES");
+    EXPECT_EQ(installAsUser(true), 0);
     EXPECT_EQ(installedVersion(), "3.1");
-    EXPECT_GT(runningJob(), 0);
+    const pid_t agent = runningJob();
+    ASSERT_GT(agent, 0);
+    std::ifstream status("/proc/" + std::to_string(agent) + "/status");
+    std::string line;
+    while (std::getline(status, line) && line.rfind("Uid:", 0) != 0) {
+    }
+    EXPECT_EQ(line.substr(0, 6), "Uid:\t0") << "the agent runs as root";
+}
+
+TEST_F(PkexecInstallation, ARefusalInstallsNothingAndLeavesNoJob) {
+    allow("NO");
+    EXPECT_EQ(installAsUser(false), 0);
+    EXPECT_FALSE(ServiceManager::copyJobDictionary(kLabel));
+    EXPECT_NE(::access(ServiceManager::installedExecutablePath(kLabel).c_str(), F_OK), 0);
+    EXPECT_EQ(runningJob(), 0);
 }
 
 TEST_F(AgentInstallation, AnUnprivilegedInstallerWithoutPkexecFailsCleanly) {
     ASSERT_EQ(std::system("getent passwd qvtuser >/dev/null || useradd -M qvtuser"), 0);
     ::chmod(m_bundle.path().c_str(), 0755);
     ship(testAgent("test_agent_3_1"));
+    testsupport::BindMount noPkexec("/dev/null", platform::Authorization::kPkexecPaths[0]);
+    ASSERT_TRUE(noPkexec.ok()) << noPkexec.problem();
     const int status = testsupport::runAsUser("qvtuser", [] {
-        setenv("PATH", "/nonexistent", 1);
         PHAgentClient installer(nullptr, kAgentPath, false);
         bool installed = true;
         const std::string log = testsupport::captureStandardError([&] {
@@ -387,6 +442,22 @@ TEST_F(AgentInstallation, AnUnprivilegedInstallerWithoutPkexecFailsCleanly) {
     EXPECT_FALSE(ServiceManager::copyJobDictionary(kLabel));
     EXPECT_NE(::access(ServiceManager::installedExecutablePath(kLabel).c_str(), F_OK), 0);
     EXPECT_EQ(runningJob(), 0);
+}
+
+TEST_F(AgentInstallation, AHelperThatCannotStartLeavesThePreviousAgentRunning) {
+    preinstall("test_agent_3_1");
+    ship(testAgent("test_agent_3_2_exits_at_once"));
+    EXPECT_FALSE(install(*client()));
+    EXPECT_TRUE(logHas("Failed to install privileged helper tool: " + kLabel +
+                       ": error:Error Domain=ServiceManagerErrorDomain Code=110 \"The privileged helper " +
+                       kLabel +
+                       " did not accept connections within 5 seconds\" UserInfo={NSLocalizedDescription=" +
+                       "The privileged helper " + kLabel + " did not accept connections within 5 seconds}"))
+        << m_log;
+    EXPECT_EQ(installedVersion(), "3.1");
+    EXPECT_GT(runningJob(), 0);
+    ship(testAgent("test_agent_3_1"));
+    EXPECT_TRUE(client()->verifyAgentConnection()) << "the previous agent answers with its version";
 }
 
 TEST_F(AgentInstallation, TheAgentRefusesToRunFromAPlaceOthersCanChange) {
