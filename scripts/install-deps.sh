@@ -10,7 +10,10 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libspdlog-dev
   clang libclang-rt-14-dev
-  policykit-1
+  # Elevation for real: pkexec asks polkitd on the system bus; the tests start
+  # both in the sandbox. systemd brings systemctl (the tests mount a stand-in
+  # over it) and systemd-analyze, which checks the unit the service manager writes.
+  pkexec polkitd dbus-daemon dbus-bin dbus-system-bus-common systemd
   # The test sandbox needs unshare and mount (util-linux, mount) and overlay mounts.
   util-linux mount
   # Offscreen Qt needs fonts to render readable screenshots.

@@ -1,6 +1,8 @@
 // The headless automatic update from end to end: the real bundle, started as
 // a management tool would start it, installs the real agent through the real
 // service manager, which installs the package. Root, inside the test sandbox.
+#include "BindMount.h"
+#include "PolkitService.h"
 #include "TestSupport.h"
 #include "platform/PropertyList.h"
 #include "platform/ServiceManager.h"
@@ -197,4 +199,125 @@ TEST_F(HeadlessFlow, NeverConnectsToADisplayEvenWhenOneIsConfigured) {
     EXPECT_EQ(result.errors.find("could not connect to display"), std::string::npos) << result.errors;
     EXPECT_EQ(count(result.errors, "Installation failed with error: "), 1u) << result.errors;
     EXPECT_EQ(result.exitStatus, 1) << result.errors;
+}
+
+/// A desktop user's run: the unprivileged user qvtpk starts the shipped
+/// installer headless, and it elevates through the real pkexec, which asks
+/// the real polkit daemon (on the sandbox's own system bus); a polkit rule
+/// answers for the user as an administrator would in the dialog.
+class PolkitHeadlessFlow : public HeadlessFlow {
+protected:
+    void SetUp() override {
+        HeadlessFlow::SetUp();
+        if (IsSkipped())
+            return;
+        ASSERT_EQ(std::system("getent passwd qvtpk >/dev/null || useradd -M qvtpk"), 0);
+        const passwd* user = getpwnam("qvtpk");
+        ASSERT_NE(user, nullptr);
+        fs::create_directories("/run/qvtpk");
+        ASSERT_EQ(::chown("/run/qvtpk", user->pw_uid, user->pw_gid), 0);
+        ::chmod("/run/qvtpk", 0700);
+        m_bundle = bundleAt("desktop user");
+    }
+    void TearDown() override {
+        m_polkit.reset();
+        HeadlessFlow::TearDown();
+    }
+
+    void answer(const std::string& answer) {
+        const std::string agent = m_bundle + "/Contents/Library/LaunchServices/" + kLabel;
+        m_polkit = std::make_unique<testsupport::PolkitService>(
+            testsupport::PolkitService::blessingRule("qvtpk", agent, answer));
+        ASSERT_TRUE(m_polkit->ok()) << m_polkit->problem();
+    }
+
+    /// Runs the installer headless as qvtpk; its exit status, and its log in m_log.
+    int runAsUser() {
+        const std::string bundle = m_bundle;
+        const int status = testsupport::runAsUser("qvtpk", [&bundle] {
+            auto environment = kNoDisplay;
+            environment["HOME"] = "/run/qvtpk";
+            environment["XDG_RUNTIME_DIR"] = "/run/qvtpk";
+            const auto result = testsupport::runProcess(
+                {bundle + "/Contents/MacOS/QvtRSInstaller", "-gui", "NO"}, environment, 120);
+            std::ofstream("/run/qvtpk/log") << result.errors;
+            return result.exitStatus;
+        });
+        m_log = readFile("/run/qvtpk/log");
+        return status;
+    }
+
+    std::string m_bundle;
+    std::string m_log;
+    std::unique_ptr<testsupport::PolkitService> m_polkit;
+};
+
+TEST_F(PolkitHeadlessFlow, AnAuthorizedUserGetsTheAgentRunningAsRootAndThePackageInstalled) {
+    answer("YES");
+    EXPECT_EQ(runAsUser(), 0) << m_log;
+    EXPECT_NE(m_log.find("] Privileged helper " + kLabel + " is up-to-date, version: 3.2.0\n"),
+              std::string::npos)
+        << m_log;
+    EXPECT_TRUE(fs::exists(kService));
+    EXPECT_TRUE(platform::PropertyList::fromFile(kReceipt)) << "no receipt";
+    std::ifstream pidFile(ServiceManager::pidFilePath(kLabel));
+    pid_t agent = 0;
+    ASSERT_TRUE(pidFile >> agent);
+    const std::string status = readFile("/proc/" + std::to_string(agent) + "/status");
+    EXPECT_NE(status.find("\nUid:\t0\t0\t0\t0\n"), std::string::npos) << "the agent runs as root:\n"
+                                                                      << status;
+    // The agent served the installer because an administrator authorized it.
+    EXPECT_NE(agentLog().find(" holds an administrator's grant for this connection"), std::string::npos)
+        << agentLog();
+}
+
+TEST_F(PolkitHeadlessFlow, ARefusalFailsTheRunAndLeavesNothingBehind) {
+    answer("NO");
+    const int status = runAsUser();
+    EXPECT_NE(status, 0) << m_log;
+    EXPECT_LT(status, 128) << "it ended by itself";
+    EXPECT_NE(m_log.find("] pkexec: the administrator authorization was refused\n"), std::string::npos)
+        << m_log;
+    EXPECT_EQ(count(m_log, "Installation failed with error: "), 1u) << m_log;
+    EXPECT_FALSE(fs::exists("/opt/quorvantis-remote"));
+    EXPECT_FALSE(ServiceManager::copyJobDictionary(kLabel));
+    EXPECT_FALSE(fs::exists(ServiceManager::installedExecutablePath(kLabel)));
+    EXPECT_FALSE(fs::exists(ServiceManager::pidFilePath(kLabel)));
+}
+
+/// A machine where systemd runs: its runtime folder is there, and the
+/// systemctl stand-in (systemd itself cannot run in the sandbox) is mounted on
+/// the fixed path the service manager uses. The installer runs as in use, so
+/// it ignores SIGCHLD.
+class SystemdHeadlessFlow : public HeadlessFlow {
+protected:
+    void SetUp() override {
+        HeadlessFlow::SetUp();
+        if (IsSkipped())
+            return;
+        ASSERT_EQ(ServiceManager::systemctlPath(), ServiceManager::kSystemctlPaths[0])
+            << "systemd's systemctl is not installed (scripts/install-deps.sh installs it)";
+        m_standIn =
+            std::make_unique<testsupport::BindMount>(QVT_SYSTEMCTL_STANDIN, ServiceManager::systemctlPath());
+        ASSERT_TRUE(m_standIn->ok()) << m_standIn->problem();
+        fs::create_directories("/run/systemd/system");
+        fs::remove_all("/run/qvt-systemctl");
+    }
+    void TearDown() override {
+        HeadlessFlow::TearDown(); // stops the job through the stand-in
+        m_standIn.reset();
+        std::error_code ignored;
+        fs::remove_all("/run/systemd", ignored);
+    }
+
+    std::unique_ptr<testsupport::BindMount> m_standIn;
+};
+
+TEST_F(SystemdHeadlessFlow, ARootRunInstallsThroughSystemctlAndExitsZero) {
+    const auto result = runHeadless(bundleAt("systemd"));
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_TRUE(fs::exists(kService));
+    const std::string calls = readFile("/run/qvt-systemctl/calls");
+    EXPECT_EQ(calls, "daemon-reload\nstart " + kLabel + ".service\n");
+    EXPECT_FALSE(fs::exists(ServiceManager::pidFilePath(kLabel))) << "no detached daemon was started";
 }
