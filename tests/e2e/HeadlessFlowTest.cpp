@@ -1,8 +1,8 @@
 // The headless automatic update from end to end: the real bundle, started as
 // a management tool would start it, installs the real agent through the real
 // service manager, which installs the package. Root, inside the test sandbox.
-#include "BindMount.h"
 #include "PolkitService.h"
+#include "SystemdStandIn.h"
 #include "TestSupport.h"
 #include "platform/PropertyList.h"
 #include "platform/ServiceManager.h"
@@ -295,29 +295,21 @@ protected:
         HeadlessFlow::SetUp();
         if (IsSkipped())
             return;
-        ASSERT_EQ(ServiceManager::systemctlPath(), ServiceManager::kSystemctlPaths[0])
-            << "systemd's systemctl is not installed (scripts/install-deps.sh installs it)";
-        m_standIn =
-            std::make_unique<testsupport::BindMount>(QVT_SYSTEMCTL_STANDIN, ServiceManager::systemctlPath());
-        ASSERT_TRUE(m_standIn->ok()) << m_standIn->problem();
-        fs::create_directories("/run/systemd/system");
-        fs::remove_all("/run/qvt-systemctl");
+        m_systemd = std::make_unique<testsupport::SystemdStandIn>();
+        ASSERT_TRUE(m_systemd->ok()) << m_systemd->problem();
     }
     void TearDown() override {
         HeadlessFlow::TearDown(); // stops the job through the stand-in
-        m_standIn.reset();
-        std::error_code ignored;
-        fs::remove_all("/run/systemd", ignored);
+        m_systemd.reset();
     }
 
-    std::unique_ptr<testsupport::BindMount> m_standIn;
+    std::unique_ptr<testsupport::SystemdStandIn> m_systemd;
 };
 
 TEST_F(SystemdHeadlessFlow, ARootRunInstallsThroughSystemctlAndExitsZero) {
     const auto result = runHeadless(bundleAt("systemd"));
     EXPECT_EQ(result.exitStatus, 0) << result.errors;
     EXPECT_TRUE(fs::exists(kService));
-    const std::string calls = readFile("/run/qvt-systemctl/calls");
-    EXPECT_EQ(calls, "daemon-reload\nstart " + kLabel + ".service\n");
+    EXPECT_EQ(testsupport::SystemdStandIn::calls(), "daemon-reload\nstart " + kLabel + ".service\n");
     EXPECT_FALSE(fs::exists(ServiceManager::pidFilePath(kLabel))) << "no detached daemon was started";
 }

@@ -8,6 +8,7 @@
 
 #include "BindMount.h"
 #include "PolkitService.h"
+#include "SystemdStandIn.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -159,33 +160,24 @@ TEST_F(ServiceManagerTest, AFailedReplacementPutsThePreviousJobBackRunning) {
         ServiceManager::waitForListener(ServiceManager::socketPath(kLabel), std::chrono::milliseconds(0)));
 }
 
-/// systemd for the service manager: the runtime folder that says systemd runs,
-/// and the systemctl stand-in (tests/support/systemctl-standin) on the fixed
-/// path the service manager uses, noting its calls in /run/qvt-systemctl/calls.
+/// systemd for the service manager, played by the stand-in of SystemdStandIn.h.
 class SystemdServiceManagerTest : public ServiceManagerTest {
 protected:
     void SetUp() override {
         ServiceManagerTest::SetUp();
         if (IsSkipped())
             return;
-        ASSERT_EQ(ServiceManager::systemctlPath(), ServiceManager::kSystemctlPaths[0])
-            << "systemd's systemctl is not installed (scripts/install-deps.sh installs it)";
-        m_standIn =
-            std::make_unique<testsupport::BindMount>(QVT_SYSTEMCTL_STANDIN, ServiceManager::systemctlPath());
-        ASSERT_TRUE(m_standIn->ok()) << m_standIn->problem();
-        std::filesystem::create_directories("/run/systemd/system");
-        std::filesystem::remove_all("/run/qvt-systemctl");
+        m_systemd = std::make_unique<testsupport::SystemdStandIn>();
+        ASSERT_TRUE(m_systemd->ok()) << m_systemd->problem();
     }
     void TearDown() override {
         ServiceManagerTest::TearDown();
-        m_standIn.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all("/run/systemd", ignored);
+        m_systemd.reset();
     }
 
-    static std::string calls() { return readFile("/run/qvt-systemctl/calls"); }
+    static std::string calls() { return testsupport::SystemdStandIn::calls(); }
 
-    std::unique_ptr<testsupport::BindMount> m_standIn;
+    std::unique_ptr<testsupport::SystemdStandIn> m_systemd;
 };
 
 TEST_F(SystemdServiceManagerTest, JobsAreStartedReplacedAndRemovedThroughSystemctl) {
@@ -216,7 +208,6 @@ TEST_F(SystemdServiceManagerTest, JobsAreStartedReplacedAndRemovedThroughSystemc
 }
 
 TEST_F(SystemdServiceManagerTest, AFailingSystemctlIsReportedWithWhatItSaid) {
-    m_standIn.reset();
     testsupport::TemporaryFolder folder;
     const std::string failing =
         folder.write("systemctl", "#!/bin/sh\necho \"Unit file is broken\" >&2\nexit 1\n");
