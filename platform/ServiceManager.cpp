@@ -2,6 +2,7 @@
 
 #include "CNSLog.h"
 #include "platform/ChildProcess.h"
+#include "platform/ProcessInfo.h"
 
 #include <cerrno>
 #include <csignal>
@@ -46,12 +47,12 @@ bool makeFolder(const std::string& path) {
 
 /// The last non-empty line of \p output, for an error description.
 std::string lastLine(const std::string& output) {
-    size_t end = output.find_last_not_of("\n ");
+    const size_t end = output.find_last_not_of("\n ");
     if (end == std::string::npos)
         return {};
-    const size_t start = output.rfind('\n', end);
-    return output.substr(start == std::string::npos ? 0 : start + 1,
-                         end - (start == std::string::npos ? 0 : start + 1) + 1);
+    const size_t newline = output.rfind('\n', end);
+    const size_t start = newline == std::string::npos ? 0 : newline + 1;
+    return output.substr(start, end + 1 - start);
 }
 
 /// Runs systemctl with \p arguments; the failure, or nothing when it exited with 0.
@@ -106,16 +107,7 @@ std::optional<Failure> copyExecutable(const std::string& from, const std::string
 
 // True while the process \p pid exists and has not ended (a zombie has ended).
 bool processAlive(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line))
-        return false;
-    // The state follows the command name, which is in parentheses and may hold blanks.
-    const auto close = line.rfind(')');
-    if (close == std::string::npos || close + 2 >= line.size())
-        return false;
-    const char state = line[close + 2];
-    return state != 'Z' && state != 'X';
+    return ProcessInfo::processStartTime(pid).has_value();
 }
 
 // The pid in the job's pid file when that process still runs the installed executable.
