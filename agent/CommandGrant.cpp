@@ -1,5 +1,6 @@
 #include "agent/CommandGrant.h"
 
+#include "platform/FileDescriptor.h"
 #include "platform/ProcessInfo.h"
 
 #include <algorithm>
@@ -23,29 +24,21 @@ constexpr size_t kLongestFile = 16384;
 class GrantFile {
 public:
     /// Opens \p path (making it when \p create); check ok() and problem().
-    GrantFile(const std::string& path, bool create) {
-        m_fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | (create ? O_CREAT : 0), 0600);
-        if (m_fd < 0) {
-            m_problem = path + ": " + std::strerror(errno);
-            return;
-        }
+    GrantFile(const std::string& path, bool create)
+        : m_file(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | (create ? O_CREAT : 0), 0600)) {
         struct stat info {};
-        if (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != 0 || info.st_nlink != 1 ||
-            (info.st_mode & 077) != 0) {
-            m_problem = path + " is not a file that only root can change";
-            close();
-            return;
-        }
-        if (::flock(m_fd, LOCK_EX) != 0) {
+        if (m_file.get() < 0)
             m_problem = path + ": " + std::strerror(errno);
-            close();
-        }
+        else if (::fstat(m_file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != 0 ||
+                 info.st_nlink != 1 || (info.st_mode & 077) != 0)
+            m_problem = path + " is not a file that only root can change";
+        else if (::flock(m_file.get(), LOCK_EX) != 0)
+            m_problem = path + ": " + std::strerror(errno);
+        if (!m_problem.empty())
+            m_file.reset();
     }
-    GrantFile(const GrantFile&) = delete;
-    GrantFile& operator=(const GrantFile&) = delete;
-    ~GrantFile() { close(); }
 
-    bool ok() const { return m_fd >= 0; }
+    bool ok() const { return m_file.get() >= 0; }
     const std::string& problem() const { return m_problem; }
 
     /// The file's text, up to kLongestFile bytes.
@@ -53,7 +46,7 @@ public:
         std::string text;
         char buffer[4096];
         for (off_t at = 0; text.size() < kLongestFile;) {
-            const ssize_t n = ::pread(m_fd, buffer, sizeof buffer, at);
+            const ssize_t n = ::pread(m_file.get(), buffer, sizeof buffer, at);
             if (n <= 0)
                 break;
             text.append(buffer, static_cast<size_t>(n));
@@ -64,18 +57,12 @@ public:
 
     /// Replaces the file's text with \p text.
     bool write(const std::string& text) {
-        return ::ftruncate(m_fd, 0) == 0 &&
-               ::pwrite(m_fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size());
+        return ::ftruncate(m_file.get(), 0) == 0 &&
+               ::pwrite(m_file.get(), text.data(), text.size(), 0) == static_cast<ssize_t>(text.size());
     }
 
 private:
-    void close() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-
-    int m_fd = -1;
+    platform::FileDescriptor m_file;
     std::string m_problem;
 };
 

@@ -28,8 +28,8 @@ public:
         Busy = 13,                ///< another package operation is running
         RebootFailed = 14,        ///< the reboot command is misconfigured, could not start or failed
         InternalError = 15,       ///< an unexpected failure inside the agent
-        NotPermitted = 16, ///< the client may not send commands: not root, and no administrator authorized it
-        CommandMalformed = 17, ///< a command key is missing, of the wrong type or out of range
+        NotPermitted = 16,        ///< the client may not send commands: not root, and holds no grant
+        CommandMalformed = 17,    ///< a command key is missing, of the wrong type or out of range
     };
 
     InstallResult() = default;

@@ -1,8 +1,10 @@
 #include "agent/PackageInstaller.h"
+
 #include "agent/CommandRunner.h"
 #include "agent/InstallerPackage.h"
 #include "agent/PackagePaths.h"
 #include "agent/PackageReceipt.h"
+#include "platform/FileDescriptor.h"
 
 #include "CNSLog.h"
 
@@ -26,6 +28,8 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+using platform::FileDescriptor;
 
 constexpr size_t kChunk = 1 << 20;
 
@@ -60,27 +64,6 @@ std::string utcStamp(const char* format) {
     std::strftime(text, sizeof text, format, &parts);
     return text;
 }
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int get() const { return m_fd; }
-    /// Closes now and reports the result (a delayed write error shows here).
-    int close() {
-        const int result = m_fd >= 0 ? ::close(m_fd) : 0;
-        m_fd = -1;
-        return result;
-    }
-
-private:
-    int m_fd;
-};
 
 /// Makes \p path and its missing parents (mode \p mode); the folders it made
 /// are appended to \p made, outermost first. errno-style result.
@@ -192,10 +175,10 @@ CopyError copyEntry(const std::string& from, const std::string& to) {
         } // only root may, and only root needs to
         return {};
     }
-    Fd in(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    FileDescriptor in(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (in.get() < 0)
         return {CopyError::Side::Read, errno};
-    Fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    FileDescriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (out.get() < 0)
         return {CopyError::Side::Write, errno};
     if (auto error = copyData(in.get(), out.get(), static_cast<uint64_t>(info.st_size), {})) {
@@ -567,7 +550,8 @@ InstallResult PackageInstaller::installLocked(const std::string& packagePath, Mo
         report(0, "Copying files");
         // The payload is read through its folder, never following a link on
         // the way: the package may be changed by its owner while it installs.
-        Fd payload(::open(package->payloadPath().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        FileDescriptor payload(
+            ::open(package->payloadPath().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (payload.get() < 0)
             return failed({InstallResult::PayloadUnreadable,
                            "cannot open the Payload folder: " + std::string(std::strerror(errno))});
@@ -630,7 +614,7 @@ InstallResult PackageInstaller::installLocked(const std::string& packagePath, Mo
                 if (::symlink(entry.linkTarget.c_str(), temporary.c_str()) != 0)
                     return failed(writeFailure(errno, "cannot make the link " + destination));
             } else {
-                Fd in(openBelow(payload.get(), entry.path));
+                FileDescriptor in(openBelow(payload.get(), entry.path));
                 if (in.get() < 0)
                     return failed(
                         {InstallResult::PayloadUnreadable,
@@ -641,7 +625,8 @@ InstallResult PackageInstaller::installLocked(const std::string& packagePath, Mo
                     return failed(
                         {InstallResult::PayloadUnreadable,
                          "the payload file " + entry.path + " changed while the package was installed"});
-                Fd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+                FileDescriptor out(
+                    ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
                 if (out.get() < 0)
                     return failed(writeFailure(errno, "cannot write " + destination));
                 const auto copyError = copyData(in.get(), out.get(), entry.size, [&](uint64_t done) {

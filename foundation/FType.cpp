@@ -6,10 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/random.h>
 #include <sys/time.h>
-#include <unistd.h>
 
 namespace FSpace {
 
@@ -554,7 +552,7 @@ unsigned int GetTickCount() noexcept {
 
 namespace {
 
-/// Fills \p buffer from the kernel's random source; false if none could be read.
+/// Fills \p buffer from the kernel's random source; false if it could not be read.
 bool readRandom(unsigned char* buffer, std::size_t n) noexcept {
     std::size_t done = 0;
     while (done < n) {
@@ -562,27 +560,10 @@ bool readRandom(unsigned char* buffer, std::size_t n) noexcept {
         if (got > 0) {
             done += static_cast<std::size_t>(got);
         } else if (got < 0 && errno != EINTR) {
-            break;
+            return false;
         }
     }
-    if (done == n) {
-        return true;
-    }
-    // Kernels without getrandom: the device gives the same source.
-    int const fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    while (done < n) {
-        ssize_t const got = read(fd, buffer + done, n - done);
-        if (got > 0) {
-            done += static_cast<std::size_t>(got);
-        } else if (got == 0 || errno != EINTR) {
-            break;
-        }
-    }
-    close(fd);
-    return done == n;
+    return true;
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "platform/ChildProcess.h"
 
+#include "platform/FileDescriptor.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -97,36 +99,7 @@ private:
     std::string m_line;
 };
 
-/// A descriptor closed when it goes out of scope.
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : m_fd(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    Descriptor(Descriptor&& other) noexcept : m_fd(other.release()) {}
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        reset(other.release());
-        return *this;
-    }
-    ~Descriptor() { reset(); }
-
-    int get() const { return m_fd; }
-    int release() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-    void reset(int fd = -1) {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = fd;
-    }
-
-private:
-    int m_fd;
-};
-
-bool makePipe(Descriptor& readEnd, Descriptor& writeEnd) {
+bool makePipe(FileDescriptor& readEnd, FileDescriptor& writeEnd) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
         return false;
@@ -149,10 +122,8 @@ bool makePipe(Descriptor& readEnd, Descriptor& writeEnd) {
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     if (input >= 0)
         ::dup2(input, STDIN_FILENO);
-    if (output >= 0) {
-        ::dup2(output, STDOUT_FILENO);
-        ::dup2(output, STDERR_FILENO);
-    }
+    ::dup2(output, STDOUT_FILENO);
+    ::dup2(output, STDERR_FILENO);
     // Nothing the caller holds open reaches the program; the start report
     // stays open until exec closes it.
     ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
@@ -206,28 +177,24 @@ ChildProcess::Outcome ChildProcess::run(const Options& options) {
     char* const* envp = options.environment ? envList.data() : environ;
 
     auto signalScope = std::make_shared<ChildSignalScope>();
-    Descriptor outputRead, outputWrite, reportRead, reportWrite;
-    Descriptor devNull(::open("/dev/null", O_RDWR | O_CLOEXEC));
-    if (!makePipe(reportRead, reportWrite) ||
-        (options.output == Output::Capture && !makePipe(outputRead, outputWrite))) {
+    FileDescriptor outputRead, outputWrite, reportRead, reportWrite;
+    FileDescriptor devNull(::open("/dev/null", O_RDWR | O_CLOEXEC));
+    if (!makePipe(reportRead, reportWrite) || !makePipe(outputRead, outputWrite)) {
         outcome.code = errno;
         return outcome;
     }
-    const int childOutput = options.output == Output::Capture   ? outputWrite.get()
-                            : options.output == Output::Discard ? devNull.get()
-                                                                : -1;
     const pid_t child = ::fork();
     if (child < 0) {
         outcome.code = errno;
         return outcome;
     }
     if (child == 0)
-        becomeProgram(options, argv.data(), envp, devNull.get(), childOutput, reportWrite.get());
+        becomeProgram(options, argv.data(), envp, devNull.get(), outputWrite.get(), reportWrite.get());
     outputWrite.reset();
     reportWrite.reset();
 
     LineSplitter lines(options.onLine, outcome.output);
-    const Descriptor process(static_cast<int>(::syscall(SYS_pidfd_open, child, 0)));
+    const FileDescriptor process(static_cast<int>(::syscall(SYS_pidfd_open, child, 0)));
     const bool limited = options.timeLimit.count() > 0;
     auto deadline = std::chrono::steady_clock::now() + options.timeLimit;
     bool killed = false;

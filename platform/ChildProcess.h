@@ -37,19 +37,12 @@ public:
         };
         Kind kind = Kind::NotStarted;
         int code = -1;
-        /// The last kKeptOutput bytes of standard output and error, when captured.
+        /// The last kKeptOutput bytes of standard output and error.
         std::string output;
 
         bool succeeded() const { return kind == Kind::Exited && code == 0; }
         /// "exited with status 3", "was killed by signal 9", ...
         std::string describe() const;
-    };
-
-    /// Where the program's standard output and error go.
-    enum class Output {
-        Capture, ///< into Outcome::output and, line by line, to Options::onLine
-        Inherit, ///< the caller's own
-        Discard, ///< /dev/null
     };
 
     struct Options {
@@ -69,10 +62,9 @@ public:
         std::string workingFolder;
         /// The program's file-creation mask; nothing: the caller's.
         std::optional<mode_t> creationMask;
-        Output output = Output::Capture;
-        /// With Output::Capture: called with each output line (without its line
-        /// feed; overlong lines are cut into pieces of kLongestLine bytes) on
-        /// the calling thread.
+        /// Called with each line of standard output and error (without its
+        /// line feed; overlong lines are cut into pieces of kLongestLine bytes)
+        /// on the calling thread.
         std::function<void(const std::string&)> onLine;
     };
 

@@ -1,5 +1,7 @@
 #include "platform/ExecutableInfo.h"
 
+#include "platform/FileDescriptor.h"
+
 #include <fcntl.h>
 #include <gelf.h>
 #include <libelf.h>
@@ -12,21 +14,6 @@
 namespace platform {
 
 namespace {
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 class ElfHandle {
 public:

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
-#include <linux/close_range.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>

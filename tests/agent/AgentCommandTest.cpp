@@ -549,7 +549,7 @@ TEST_F(AgentCommands, AFailingRebootCommandIsReportedAsRebootFailed) {
 
 TEST_F(AgentCommands, AUserWhoIsNoAdministratorGetsTheVersionButNoCommand) {
     configureReboot();
-    ASSERT_EQ(std::system("getent passwd qvtuser >/dev/null || useradd -M qvtuser"), 0);
+    ASSERT_NE(testsupport::makeSandboxUser("qvtuser"), static_cast<uid_t>(-1));
     const std::string demo = QVT_DEMO_PACKAGE;
     // The child's own checks: its exit status names the first that failed.
     const int status = testsupport::runAsUser("qvtuser", [&] {
@@ -600,9 +600,8 @@ class Grants : public AgentCommands, public testing::WithParamInterface<GrantCas
 
 TEST_P(Grants, ServeOnlyTheAuthorizedInstallerProcessForOneSession) {
     const GrantCase& c = GetParam();
-    ASSERT_EQ(std::system("groupadd -f sudo && (getent passwd qvtuser >/dev/null || useradd -M qvtuser) && "
-                          "(getent passwd qvtadmin >/dev/null || useradd -M -G sudo qvtadmin)"),
-              0);
+    ASSERT_NE(testsupport::makeSandboxUser("qvtuser"), static_cast<uid_t>(-1));
+    ASSERT_NE(testsupport::makeSandboxUser("qvtadmin", "sudo"), static_cast<uid_t>(-1));
     const auto commandFromAnotherConnection = [] {
         Client client;
         if (!client.connect())

@@ -142,14 +142,9 @@ TEST_F(HeadlessFlow, AFailingScriptKeepsThePreviousInstallationAndExitsNonZero) 
 }
 
 TEST_F(HeadlessFlow, AnUnprivilegedRunWithoutElevationFailsWithoutChangingAnything) {
-    ASSERT_EQ(std::system("getent passwd qvtuser >/dev/null || useradd -M qvtuser"), 0);
-    const std::string bundle = bundleAt("user");
     // The user's runtime and home folders live in the sandbox, not in the real /tmp.
-    const passwd* user = getpwnam("qvtuser");
-    ASSERT_NE(user, nullptr);
-    fs::create_directories("/run/qvtuser");
-    ASSERT_EQ(::chown("/run/qvtuser", user->pw_uid, user->pw_gid), 0);
-    ::chmod("/run/qvtuser", 0700);
+    ASSERT_NE(testsupport::makeSandboxUser("qvtuser"), static_cast<uid_t>(-1));
+    const std::string bundle = bundleAt("user");
     const int status = testsupport::runAsUser("qvtuser", [&] {
         auto environment = kNoDisplay;
         environment["PATH"] = "/nonexistent";
@@ -211,12 +206,7 @@ protected:
         HeadlessFlow::SetUp();
         if (IsSkipped())
             return;
-        ASSERT_EQ(std::system("getent passwd qvtpk >/dev/null || useradd -M qvtpk"), 0);
-        const passwd* user = getpwnam("qvtpk");
-        ASSERT_NE(user, nullptr);
-        fs::create_directories("/run/qvtpk");
-        ASSERT_EQ(::chown("/run/qvtpk", user->pw_uid, user->pw_gid), 0);
-        ::chmod("/run/qvtpk", 0700);
+        ASSERT_NE(testsupport::makeSandboxUser("qvtpk"), static_cast<uid_t>(-1));
         m_bundle = bundleAt("desktop user");
     }
     void TearDown() override {

@@ -6,6 +6,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -163,6 +164,22 @@ int runAsUser(const std::string& user, const std::function<int()>& body) {
 uid_t userId(const std::string& user) {
     const passwd* entry = getpwnam(user.c_str());
     return entry ? entry->pw_uid : static_cast<uid_t>(-1);
+}
+
+uid_t makeSandboxUser(const std::string& user, const std::string& group) {
+    const std::string add = group.empty()
+                                ? "useradd -M " + user
+                                : "groupadd -f " + group + " && useradd -M -G " + group + " " + user;
+    if (std::system(("getent passwd " + user + " >/dev/null || (" + add + ")").c_str()) != 0)
+        return static_cast<uid_t>(-1);
+    const passwd* entry = getpwnam(user.c_str());
+    const std::string folder = "/run/" + user;
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (!entry || error || chown(folder.c_str(), entry->pw_uid, entry->pw_gid) != 0 ||
+        chmod(folder.c_str(), 0700) != 0)
+        return static_cast<uid_t>(-1);
+    return entry->pw_uid;
 }
 
 bool rootInSandbox() {

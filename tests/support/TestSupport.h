@@ -78,6 +78,12 @@ int runAsUser(const std::string& user, const std::function<int()>& body);
 /// The user id of \p user (-1 when there is no such user).
 uid_t userId(const std::string& user);
 
+/// Makes the user \p user, in the group \p group when one is named (made too),
+/// unless it exists: in the test sandbox's throw-away /etc. Also makes its
+/// folder /run/<user>, its own with mode 0700, for its home and runtime files.
+/// The user's id; -1 when something could not be made.
+uid_t makeSandboxUser(const std::string& user, const std::string& group = "");
+
 /// True when the test runs as root inside tests/sandbox, where it may install
 /// into system paths.
 bool rootInSandbox();

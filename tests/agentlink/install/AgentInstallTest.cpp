@@ -350,7 +350,7 @@ protected:
         AgentInstallation::SetUp();
         if (IsSkipped())
             return;
-        ASSERT_EQ(std::system("getent passwd qvtuser >/dev/null || useradd -M qvtuser"), 0);
+        ASSERT_NE(testsupport::makeSandboxUser("qvtuser"), static_cast<uid_t>(-1));
         // The user must be able to read the bundle, as a user's own download is.
         ::chmod(m_bundle.path().c_str(), 0755);
         ship(testAgent("test_agent_3_1"));
@@ -420,7 +420,7 @@ TEST_F(PkexecInstallation, ARefusalInstallsNothingAndLeavesNoJob) {
 }
 
 TEST_F(AgentInstallation, AnUnprivilegedInstallerWithoutPkexecFailsCleanly) {
-    ASSERT_EQ(std::system("getent passwd qvtuser >/dev/null || useradd -M qvtuser"), 0);
+    ASSERT_NE(testsupport::makeSandboxUser("qvtuser"), static_cast<uid_t>(-1));
     ::chmod(m_bundle.path().c_str(), 0755);
     ship(testAgent("test_agent_3_1"));
     testsupport::BindMount noPkexec("/dev/null", platform::Authorization::kPkexecPaths[0]);

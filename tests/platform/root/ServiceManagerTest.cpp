@@ -264,12 +264,9 @@ protected:
         if (IsSkipped())
             return;
         // Users exist only in the sandbox's throw-away /etc.
-        ASSERT_EQ(
-            std::system(
-                "groupadd -f sudo && (getent passwd qvtadmin >/dev/null || useradd -M -G sudo qvtadmin) && "
-                "(getent passwd qvtuser >/dev/null || useradd -M qvtuser) && "
-                "printf 'qvtadmin:Adm1n-pass\\nqvtuser:Us3r-pass\\n' | chpasswd"),
-            0);
+        ASSERT_NE(testsupport::makeSandboxUser("qvtadmin", "sudo"), static_cast<uid_t>(-1));
+        ASSERT_NE(testsupport::makeSandboxUser("qvtuser"), static_cast<uid_t>(-1));
+        ASSERT_EQ(std::system("printf 'qvtadmin:Adm1n-pass\\nqvtuser:Us3r-pass\\n' | chpasswd"), 0);
     }
 };
 
