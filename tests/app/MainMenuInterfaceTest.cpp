@@ -3,10 +3,10 @@
 // <build>/screenshots so anyone can look at them.
 #include "app/MainMenuInterface.h"
 
+#include "QtTestSupport.h"
 #include "agentlink/FOCVersion.h"
 #include "platform/qt/QtAlert.h"
 #include "platform/qt/QtMainPoster.h"
-#include "platform/qt/QtStringTable.h"
 #include "ui_MainMenu.h"
 
 #include <gtest/gtest.h>
@@ -15,50 +15,43 @@
 #include <QDir>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
+#include <numeric>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
-const std::string kBuildDir = QVT_BUILD_DIR;
+/// The interface of the built bundle \p name started with \p args, prepared
+/// for launching (applicationWillFinishLaunching).
+struct Prepared {
+    Prepared(const std::string& name, std::vector<const char*> args, const char* locale = "en_US")
+        : defaults(defaultsFor(std::move(args))),
+          ui(app, useBundle(kBuildDir + "/" + name, locale), *defaults) {
+        ui.applicationWillFinishLaunching();
+    }
 
-/// The built bundle \p name as the main bundle, with its translations for \p locale.
-const platform::Bundle& useBuiltBundle(const std::string& name, const char* locale = "en_US") {
-    platform::Bundle bundle(kBuildDir + "/" + name + "/Contents/MacOS/QvtRSInstaller");
-    auto table = std::make_shared<platform::qt::QtStringTable>(
-        QString::fromStdString(bundle.resourcesPath() + "/translations"), QStringLiteral("QvtRSInstaller"),
-        QLocale(QString::fromLatin1(locale)));
-    EXPECT_TRUE(table->loaded()) << "no translations in " << bundle.resourcesPath();
-    bundle.setStringTable(table);
-    platform::Bundle::setMain(bundle);
-    return platform::Bundle::main();
-}
+    /// Launches and shows the window, and saves a screenshot as \p name.
+    void show(const QString& name) {
+        ui.applicationDidFinishLaunching();
+        QApplication::processEvents();
+        QDir().mkpath(QString::fromStdString(kBuildDir + "/screenshots"));
+        const QString path = QString::fromStdString(kBuildDir + "/screenshots/") + name;
+        EXPECT_TRUE(ui.window().grab().save(path)) << path.toStdString();
+    }
 
-platform::UserDefaults defaultsFor(std::vector<const char*> args) {
-    args.insert(args.begin(), "QvtRSInstaller");
-    return platform::UserDefaults(static_cast<int>(args.size()), args.data(), "");
-}
-
-void saveScreenshot(QWidget& window, const QString& name) {
-    QDir().mkpath(QString::fromStdString(kBuildDir + "/screenshots"));
-    const QString path = QString::fromStdString(kBuildDir + "/screenshots/") + name;
-    EXPECT_TRUE(window.grab().save(path)) << path.toStdString();
-}
+    std::unique_ptr<platform::UserDefaults> defaults;
+    platform::qt::QtApplication app;
+    MainMenuInterface ui;
+    const Ui::MainMenu& w = ui.widgets();
+};
 
 } // namespace
 
 TEST(InterfaceDescription, InstallerWindowShowsTheInstallerTextsOnlyAfterLaunching) {
-    const auto& bundle = useBuiltBundle("QvtRSInstaller.app");
-    const auto defaults = defaultsFor({});
-    platform::qt::QtApplication app;
-    MainMenuInterface ui(app, bundle, defaults);
-    const Ui::MainMenu& w = ui.widgets();
-
-    ui.applicationWillFinishLaunching();
-    EXPECT_FALSE(ui.window().isVisible()) << "loading and preparing must not show the window";
+    Prepared p("QvtRSInstaller.app", {});
+    const Ui::MainMenu& w = p.w;
+    EXPECT_FALSE(p.ui.window().isVisible()) << "loading and preparing must not show the window";
     EXPECT_FALSE(w.installButton->isHidden());
     EXPECT_TRUE(w.uninstallButton->isHidden());
     EXPECT_TRUE(w.removeBackupsButton->isHidden());
@@ -76,22 +69,15 @@ TEST(InterfaceDescription, InstallerWindowShowsTheInstallerTextsOnlyAfterLaunchi
     EXPECT_EQ(w.helpAction->text(), "Quorvantis Remote Installer Help");
     EXPECT_TRUE(w.installButton->isEnabled() && w.cancelButton->isEnabled());
 
-    ui.applicationDidFinishLaunching();
-    QApplication::processEvents();
-    EXPECT_TRUE(ui.window().isVisible());
-    EXPECT_TRUE(ui.window().windowFlags() & Qt::WindowStaysOnTopHint);
-    saveScreenshot(ui.window(), "installer-window.png");
+    p.show("installer-window.png");
+    EXPECT_TRUE(p.ui.window().isVisible());
+    EXPECT_TRUE(p.ui.window().windowFlags() & Qt::WindowStaysOnTopHint);
 }
 
 TEST(InterfaceDescription, UninstallOptionPreparesTheUninstallerControls) {
-    const auto& bundle = useBuiltBundle("QvtRSInstaller.app");
-    const auto defaults = defaultsFor({"-uninstall", "NO", "-gui", "YES"});
-    platform::qt::QtApplication app;
-    MainMenuInterface ui(app, bundle, defaults);
-    const Ui::MainMenu& w = ui.widgets();
-
-    ui.applicationWillFinishLaunching();
-    EXPECT_TRUE(ui.controller().runWithGUI());
+    Prepared p("QvtRSInstaller.app", {"-uninstall", "NO", "-gui", "YES"});
+    const Ui::MainMenu& w = p.w;
+    EXPECT_TRUE(p.ui.controller().runWithGUI());
     EXPECT_TRUE(w.installButton->isHidden());
     EXPECT_FALSE(w.uninstallButton->isHidden());
     EXPECT_FALSE(w.removeBackupsButton->isHidden());
@@ -99,67 +85,32 @@ TEST(InterfaceDescription, UninstallOptionPreparesTheUninstallerControls) {
     EXPECT_EQ(w.removeBackupsButton->text(), "Also delete the backups of files the service replaced");
     EXPECT_EQ(w.packageTitle->text(), "Uninstall Quorvantis Remote Support");
     EXPECT_EQ(w.applicationMenu->title(), "Quorvantis Remote Uninstaller");
-
-    ui.applicationDidFinishLaunching();
-    QApplication::processEvents();
-    saveScreenshot(ui.window(), "uninstaller-window.png");
+    p.show("uninstaller-window.png");
 }
 
 TEST(InterfaceDescription, UninstallerBundleSpeaksGermanForAGermanUser) {
-    const auto& bundle = useBuiltBundle("QvtRSUninstaller.app", "de_DE");
-    const auto defaults = defaultsFor({});
-    platform::qt::QtApplication app;
-    MainMenuInterface ui(app, bundle, defaults);
-    const Ui::MainMenu& w = ui.widgets();
-
-    ui.applicationWillFinishLaunching();
-    EXPECT_FALSE(w.uninstallButton->isHidden());
-    EXPECT_EQ(w.uninstallButton->text(), "Deinstallieren");
-    EXPECT_EQ(w.cancelButton->text(), "Abbrechen");
-    EXPECT_EQ(w.helpMenu->title(), "Hilfe");
-    EXPECT_EQ(w.hideAction->text(), "Quorvantis Remote Deinstallationsprogramm ausblenden");
-}
-
-TEST(InterfaceDescription, HeadlessRunNeverShowsTheWindow) {
-    const auto& bundle = useBuiltBundle("QvtRSInstaller.app");
-    const auto defaults = defaultsFor({"-gui", "NO"});
-    platform::qt::QtApplication app;
-    MainMenuInterface ui(app, bundle, defaults);
-    // Launching a headless run starts the update flow, which the end-to-end
-    // tests drive; here only the preparation, which must not show the window.
-    ui.applicationWillFinishLaunching();
-    QApplication::processEvents();
-    EXPECT_FALSE(ui.window().isVisible());
-    EXPECT_FALSE(ui.controller().runWithGUI());
+    Prepared p("QvtRSUninstaller.app", {}, "de_DE");
+    EXPECT_FALSE(p.w.uninstallButton->isHidden());
+    EXPECT_EQ(p.w.uninstallButton->text(), "Deinstallieren");
+    EXPECT_EQ(p.w.cancelButton->text(), "Abbrechen");
+    EXPECT_EQ(p.w.helpMenu->title(), "Hilfe");
+    EXPECT_EQ(p.w.hideAction->text(), "Quorvantis Remote Deinstallationsprogramm ausblenden");
 }
 
 TEST(InterfaceDescription, CancelButtonEndsTheApplicationLoop) {
-    const auto& bundle = useBuiltBundle("QvtRSInstaller.app");
-    const auto defaults = defaultsFor({});
-    platform::qt::QtApplication app;
-    MainMenuInterface ui(app, bundle, defaults);
-    ui.applicationWillFinishLaunching();
-    ui.applicationDidFinishLaunching();
-
-    QTimer safety;
-    safety.setSingleShot(true);
-    QObject::connect(&safety, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-    safety.start(10000);
-    QTimer::singleShot(0, [&] { QTest::mouseClick(ui.widgets().cancelButton, Qt::LeftButton); });
-    EXPECT_EQ(QApplication::exec(), 0) << "the loop ran until the safety timer";
+    Prepared p("QvtRSInstaller.app", {});
+    p.ui.applicationDidFinishLaunching();
+    QTimer::singleShot(0, [&] { QTest::mouseClick(p.w.cancelButton, Qt::LeftButton); });
+    EXPECT_EQ(runLoopUntil([] { return false; }, 10), 0) << "the loop ran until the time limit";
 }
 
 TEST(QtApplicationLoop, TerminationPostedFromAnotherThreadEndsTheLoopWithTheExitStatus) {
     platform::qt::QtApplication app;
-    QTimer safety;
-    safety.setSingleShot(true);
-    QObject::connect(&safety, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-    safety.start(10000);
     std::thread worker([&] {
         app.setExitStatus(3);
         app.postTermination();
     });
-    EXPECT_EQ(QApplication::exec(), 3);
+    EXPECT_EQ(runLoopUntil([] { return false; }, 10), 3);
     worker.join();
 }
 
@@ -173,9 +124,9 @@ TEST(QtApplicationLoop, MainQueueTasksRunOnTheLoopInPostingOrder) {
     });
     EXPECT_EQ(QApplication::exec(), 0);
     worker.join();
-    ASSERT_EQ(order.size(), 50u);
-    for (int i = 0; i < 50; ++i)
-        EXPECT_EQ(order[i], i);
+    std::vector<int> expected(50);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(order, expected);
 }
 
 TEST(QtControls, CallsFromAnotherThreadAreCarriedOutOnTheMainThread) {
@@ -206,7 +157,7 @@ TEST(QtControls, CallsFromAnotherThreadAreCarriedOutOnTheMainThread) {
 }
 
 TEST(QtControls, AlertAnswersByTheOrderInWhichButtonsWereAdded) {
-    for (int pressed : {0, 1}) {
+    for (const char* pressed : {"Yes", "Later"}) {
         platform::qt::QtAlert alert;
         alert.addButton("Yes");
         alert.addButton("Later");
@@ -214,12 +165,11 @@ TEST(QtControls, AlertAnswersByTheOrderInWhichButtonsWereAdded) {
         alert.setInformativeText("Do you want to reboot now?");
         alert.setInformationalStyle();
         QTimer::singleShot(50, [&] {
-            auto buttons = alert.messageBox().buttons();
-            for (QAbstractButton* b : buttons)
-                if (b->text() == (pressed == 0 ? "Yes" : "Later"))
+            for (QAbstractButton* b : alert.messageBox().buttons())
+                if (b->text() == pressed)
                     b->click();
         });
-        EXPECT_EQ(alert.runModal(), 1000 + pressed);
+        EXPECT_EQ(alert.runModal(), std::string(pressed) == "Yes" ? 1000 : 1001) << pressed;
         EXPECT_EQ(alert.messageBox().icon(), QMessageBox::Information);
     }
 }

@@ -12,7 +12,6 @@
 #include "platform/ui/Window.h"
 
 #include <algorithm>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -46,98 +45,75 @@ private:
     Calls m_calls;
 };
 
-class RecordingButton final : public platform::ui::Button {
-public:
-    RecordingButton(Journal& journal, std::string name) : m_journal(journal), m_name(std::move(name)) {}
-    void setHidden(bool hidden) override { m_journal.push_back(m_name + (hidden ? " hidden" : " shown")); }
-    void setTitle(const std::string& title) override { m_journal.push_back(m_name + " title=" + title); }
-    void setEnabled(bool enabled) override {
-        m_journal.push_back(m_name + (enabled ? " enabled" : " disabled"));
-    }
-    int state() const override { return checked ? 1 : 0; }
-
-    bool checked = false;
-
-private:
-    Journal& m_journal;
-    std::string m_name;
+/// Records "<name><what>" for a control named \p name.
+struct Recorder {
+    Journal& journal;
+    std::string name;
+    void record(const std::string& what) const { journal.push_back(name + what); }
 };
 
-class RecordingLabel final : public platform::ui::TextLabel {
-public:
-    RecordingLabel(Journal& journal, std::string name) : m_journal(journal), m_name(std::move(name)) {}
-    void setText(const std::string& text) override { m_journal.push_back(m_name + " text=" + text); }
-
-private:
-    Journal& m_journal;
-    std::string m_name;
+struct RecordingButton final : platform::ui::Button, Recorder {
+    RecordingButton(Journal& journal, std::string name) : Recorder{journal, std::move(name)} {}
+    void setHidden(bool hidden) override { record(hidden ? " hidden" : " shown"); }
+    void setTitle(const std::string& title) override { record(" title=" + title); }
+    void setEnabled(bool enabled) override { record(enabled ? " enabled" : " disabled"); }
+    int state() const override { return 0; }
 };
 
-class RecordingProgressBar final : public platform::ui::ProgressBar {
-public:
-    explicit RecordingProgressBar(Journal& journal) : m_journal(journal) {}
-    void setDoubleValue(double value) override {
-        m_journal.push_back("progress value=" + std::to_string(value));
-    }
-
-private:
-    Journal& m_journal;
+struct RecordingLabel final : platform::ui::TextLabel, Recorder {
+    RecordingLabel(Journal& journal, std::string name) : Recorder{journal, std::move(name)} {}
+    void setText(const std::string& text) override { record(" text=" + text); }
 };
 
-class RecordingWindow final : public platform::ui::Window {
-public:
-    explicit RecordingWindow(Journal& journal) : m_journal(journal) {}
-    void setModalPanelLevel() override { m_journal.push_back("window level=modal panel"); }
-    void center() override { m_journal.push_back("window center"); }
-    void makeKeyAndOrderFront() override { m_journal.push_back("window key and front"); }
-
-private:
-    Journal& m_journal;
+struct RecordingProgressBar final : platform::ui::ProgressBar, Recorder {
+    explicit RecordingProgressBar(Journal& journal) : Recorder{journal, "progress"} {}
+    void setDoubleValue(double value) override { record(" value=" + std::to_string(value)); }
 };
 
-class FakeMenu;
+struct RecordingWindow final : platform::ui::Window, Recorder {
+    explicit RecordingWindow(Journal& journal) : Recorder{journal, "window"} {}
+    void setModalPanelLevel() override { record(" level=modal panel"); }
+    void center() override { record(" center"); }
+    void makeKeyAndOrderFront() override { record(" key and front"); }
+};
 
-class FakeMenuItem final : public platform::ui::MenuItem {
-public:
-    FakeMenuItem(Journal& journal, std::string title, bool separator = false)
-        : m_journal(journal), m_title(std::move(title)), m_separator(separator) {}
-    std::string title() const override { return m_title; }
+struct FakeMenu;
+
+/// A menu item records as "item '<title>'", a menu as "menu '<title>'".
+struct FakeMenuItem final : platform::ui::MenuItem {
+    FakeMenuItem(Journal& journal, std::string title, bool separator)
+        : journal(journal), itemTitle(std::move(title)), separator(separator) {}
+    std::string title() const override { return itemTitle; }
     void setTitle(const std::string& title) override {
-        m_journal.push_back("item '" + m_title + "' title=" + title);
-        m_title = title;
+        journal.push_back("item '" + itemTitle + "' title=" + title);
+        itemTitle = title;
     }
-    bool isSeparator() const override { return m_separator; }
+    bool isSeparator() const override { return separator; }
     platform::ui::Menu* submenu() override;
 
+    Journal& journal;
+    std::string itemTitle;
+    bool separator;
     std::unique_ptr<FakeMenu> sub;
-
-private:
-    Journal& m_journal;
-    std::string m_title;
-    bool m_separator;
 };
 
-class FakeMenu final : public platform::ui::Menu {
-public:
-    FakeMenu(Journal& journal, std::string title) : m_journal(journal), m_title(std::move(title)) {}
-    std::string title() const override { return m_title; }
+struct FakeMenu final : platform::ui::Menu {
+    FakeMenu(Journal& journal, std::string title) : journal(journal), menuTitle(std::move(title)) {}
+    std::string title() const override { return menuTitle; }
     void setTitle(const std::string& title) override {
-        m_journal.push_back("menu '" + m_title + "' title=" + title);
-        m_title = title;
+        journal.push_back("menu '" + menuTitle + "' title=" + title);
+        menuTitle = title;
     }
     size_t itemCount() const override { return items.size(); }
     platform::ui::MenuItem& item(size_t index) override { return *items.at(index); }
 
     FakeMenuItem& add(std::string title, bool separator = false) {
-        items.push_back(std::make_unique<FakeMenuItem>(m_journal, std::move(title), separator));
-        return *items.back();
+        return *items.emplace_back(std::make_unique<FakeMenuItem>(journal, std::move(title), separator));
     }
 
+    Journal& journal;
+    std::string menuTitle;
     std::vector<std::unique_ptr<FakeMenuItem>> items;
-
-private:
-    Journal& m_journal;
-    std::string m_title;
 };
 
 inline platform::ui::Menu* FakeMenuItem::submenu() {
@@ -145,42 +121,30 @@ inline platform::ui::Menu* FakeMenuItem::submenu() {
 }
 
 /// An alert that records what it was given and answers with a chosen button.
-class ScriptedAlert final : public platform::ui::Alert {
-public:
-    ScriptedAlert(Journal& journal, int answer) : m_journal(journal), m_answer(answer) {}
-    void addButton(const std::string& title) override { m_journal.push_back("alert button=" + title); }
-    void setMessageText(const std::string& text) override { m_journal.push_back("alert message=" + text); }
-    void setInformativeText(const std::string& text) override {
-        m_journal.push_back("alert informative=" + text);
-    }
-    void setInformationalStyle() override { m_journal.push_back("alert style=informational"); }
+struct ScriptedAlert final : platform::ui::Alert, Recorder {
+    ScriptedAlert(Journal& journal, int answer) : Recorder{journal, "alert "}, answer(answer) {}
+    void addButton(const std::string& title) override { record("button=" + title); }
+    void setMessageText(const std::string& text) override { record("message=" + text); }
+    void setInformativeText(const std::string& text) override { record("informative=" + text); }
+    void setInformationalStyle() override { record("style=informational"); }
     int runModal() override {
-        m_journal.push_back("alert run");
-        return m_answer;
+        record("run");
+        return answer;
     }
-
-private:
-    Journal& m_journal;
-    int m_answer;
+    int answer;
 };
 
-class RecordingApplication final : public platform::ui::Application {
-public:
-    explicit RecordingApplication(Journal& journal) : m_journal(journal) {}
+struct RecordingApplication final : platform::ui::Application, Recorder {
+    explicit RecordingApplication(Journal& journal) : Recorder{journal, "app "} {}
     platform::ui::Menu* mainMenu() override { return menu.get(); }
     std::unique_ptr<platform::ui::Alert> makeAlert() override {
-        return std::make_unique<ScriptedAlert>(m_journal, alertAnswer);
+        return std::make_unique<ScriptedAlert>(journal, alertAnswer);
     }
-    void terminateDeferred() override { m_journal.push_back("app terminate deferred"); }
-    void postTermination() override { m_journal.push_back("app terminate posted"); }
-    void setExitStatus(int status) override {
-        m_journal.push_back("app exit status=" + std::to_string(status));
-    }
+    void terminateDeferred() override { record("terminate deferred"); }
+    void postTermination() override { record("terminate posted"); }
+    void setExitStatus(int status) override { record("exit status=" + std::to_string(status)); }
 
     std::unique_ptr<FakeMenu> menu;
     /// What alerts answer: 1000 for the first button, 1001 for the second.
     int alertAnswer = platform::ui::Alert::SecondButtonReturn;
-
-private:
-    Journal& m_journal;
 };

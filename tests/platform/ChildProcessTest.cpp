@@ -18,35 +18,40 @@ using namespace std::chrono_literals;
 
 namespace {
 
-ChildProcess::Outcome shell(const std::string& script, std::chrono::milliseconds limit = 20s) {
+ChildProcess::Options shellOptions(const std::string& script) {
     ChildProcess::Options options;
     options.arguments = {"/bin/sh", "-c", script};
-    options.timeLimit = limit;
+    return options;
+}
+
+ChildProcess::Outcome shell(const std::string& script) {
+    ChildProcess::Options options = shellOptions(script);
+    options.timeLimit = 20s;
     return ChildProcess::run(options);
 }
 
-/// Sets SIGCHLD's action to \p handler while it lives.
-class ChildSignalAction {
-public:
-    explicit ChildSignalAction(void (*handler)(int)) {
-        struct sigaction action {};
-        action.sa_handler = handler;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGCHLD, &action, &m_previous);
-    }
-    ChildSignalAction(const ChildSignalAction&) = delete;
-    ChildSignalAction& operator=(const ChildSignalAction&) = delete;
-    ~ChildSignalAction() { sigaction(SIGCHLD, &m_previous, nullptr); }
+/// The lines \p script writes, and its outcome.
+std::pair<std::vector<std::string>, ChildProcess::Outcome> shellLines(const std::string& script) {
+    ChildProcess::Options options = shellOptions(script);
+    std::vector<std::string> lines;
+    options.onLine = [&lines](const std::string& line) { lines.push_back(line); };
+    auto outcome = ChildProcess::run(options);
+    return {lines, outcome};
+}
 
-    static void (*current())(int) {
-        struct sigaction now {};
-        sigaction(SIGCHLD, nullptr, &now);
-        return now.sa_handler;
-    }
+/// SIGCHLD's action now.
+void (*childAction())(int) {
+    struct sigaction now {};
+    sigaction(SIGCHLD, nullptr, &now);
+    return now.sa_handler;
+}
 
-private:
-    struct sigaction m_previous {};
-};
+/// The pid a script wrote to \p file.
+pid_t pidIn(const std::string& file) {
+    pid_t pid = 0;
+    std::ifstream(file) >> pid;
+    return pid;
+}
 
 bool gone(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
@@ -57,30 +62,30 @@ bool gone(pid_t pid) {
 } // namespace
 
 TEST(ChildProcessTest, ReportsTheChildsOwnStatusWhateverTheSigchldDisposition) {
-    struct Case {
+    const struct {
         const char* script;
         Kind kind;
         int code;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"exit 0", Kind::Exited, 0},
         {"exit 5", Kind::Exited, 5},
         {"exit 126", Kind::Exited, 126},
         {"kill -TERM $$", Kind::Signaled, SIGTERM},
     };
     for (auto disposition : {SIG_DFL, SIG_IGN}) {
-        ChildSignalAction action(disposition);
+        std::signal(SIGCHLD, disposition);
         for (const auto& c : cases) {
             const auto outcome = shell(c.script);
             EXPECT_EQ(outcome.kind, c.kind) << c.script << " " << outcome.describe();
             EXPECT_EQ(outcome.code, c.code) << c.script << " " << outcome.describe();
         }
-        EXPECT_EQ(ChildSignalAction::current(), disposition) << "the process's own action is put back";
+        EXPECT_EQ(childAction(), disposition) << "the process's own action is put back";
     }
+    std::signal(SIGCHLD, SIG_DFL);
 }
 
 TEST(ChildProcessTest, ConcurrentRunsWithSigchldIgnoredEachGetTheirStatus) {
-    ChildSignalAction ignore(SIG_IGN);
+    std::signal(SIGCHLD, SIG_IGN);
     std::vector<std::thread> threads;
     std::vector<int> codes(8, -1);
     for (size_t i = 0; i < codes.size(); ++i)
@@ -92,9 +97,9 @@ TEST(ChildProcessTest, ConcurrentRunsWithSigchldIgnoredEachGetTheirStatus) {
         });
     for (auto& thread : threads)
         thread.join();
-    for (size_t i = 0; i < codes.size(); ++i)
-        EXPECT_EQ(codes[i], static_cast<int>(10 + i));
-    EXPECT_EQ(ChildSignalAction::current(), SIG_IGN);
+    EXPECT_EQ(childAction(), SIG_IGN);
+    std::signal(SIGCHLD, SIG_DFL);
+    EXPECT_EQ(codes, (std::vector<int>{10, 11, 12, 13, 14, 15, 16, 17}));
 }
 
 TEST(ChildProcessTest, ProgramsAreNamedByAbsolutePathOnly) {
@@ -117,9 +122,8 @@ TEST(ChildProcessTest, TheChildGetsNoDescriptorNoIgnoredSignalAndExactlyTheEnvir
     const int leaked = ::open("/dev/null", O_RDONLY); // not close-on-exec
     ASSERT_GE(leaked, 3);
     std::signal(SIGPIPE, SIG_IGN);
-    ChildProcess::Options options;
-    options.arguments = {"/bin/sh", "-c",
-                         "ls /proc/$$/fd | tr '\\n' ' '; echo; env; grep SigIgn /proc/$$/status"};
+    ChildProcess::Options options =
+        shellOptions("ls /proc/$$/fd | tr '\\n' ' '; echo; env; grep SigIgn /proc/$$/status");
     options.environment = std::vector<std::string>{"ONLY=this", "PATH=/usr/bin:/bin"};
     std::vector<std::string> lines;
     options.onLine = [&lines](const std::string& line) { lines.push_back(line); };
@@ -138,18 +142,12 @@ TEST(ChildProcessTest, TheChildGetsNoDescriptorNoIgnoredSignalAndExactlyTheEnvir
 }
 
 TEST(ChildProcessTest, OutputArrivesLineByLineAndItsTailIsKept) {
-    ChildProcess::Options options;
-    options.arguments = {"/bin/sh", "-c", "echo one; echo two >&2; printf 'no line feed'"};
-    std::vector<std::string> lines;
-    options.onLine = [&lines](const std::string& line) { lines.push_back(line); };
-    const auto outcome = ChildProcess::run(options);
+    auto [lines, outcome] = shellLines("echo one; echo two >&2; printf 'no line feed'");
     EXPECT_EQ(lines, (std::vector<std::string>{"one", "two", "no line feed"}));
     EXPECT_EQ(outcome.output, "one\ntwo\nno line feed");
 
-    lines.clear();
-    options.arguments = {"/bin/sh", "-c", "head -c 10000 /dev/zero | tr '\\0' x"};
-    const auto long_ = ChildProcess::run(options);
-    EXPECT_EQ(long_.output.size(), ChildProcess::kKeptOutput);
+    std::tie(lines, outcome) = shellLines("head -c 10000 /dev/zero | tr '\\0' x");
+    EXPECT_EQ(outcome.output.size(), ChildProcess::kKeptOutput);
     ASSERT_EQ(lines.size(), 5u) << "10000 bytes in pieces of at most 2048";
     EXPECT_EQ(lines[0].size(), ChildProcess::kLongestLine);
 }
@@ -157,16 +155,13 @@ TEST(ChildProcessTest, OutputArrivesLineByLineAndItsTailIsKept) {
 TEST(ChildProcessTest, TheTimeLimitKillsTheWholeProcessGroup) {
     testsupport::TemporaryFolder folder;
     const std::string pidFile = folder.path() + "/grandchild";
-    ChildProcess::Options options;
-    options.arguments = {"/bin/sh", "-c", "sleep 60 & echo $! > '" + pidFile + "'; wait"};
+    ChildProcess::Options options = shellOptions("sleep 60 & echo $! > '" + pidFile + "'; wait");
     options.timeLimit = 500ms;
     options.ownProcessGroup = true;
     const auto start = std::chrono::steady_clock::now();
-    const auto outcome = ChildProcess::run(options);
-    EXPECT_EQ(outcome.kind, Kind::TimedOut);
+    EXPECT_EQ(ChildProcess::run(options).kind, Kind::TimedOut);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 30s) << "no hang";
-    pid_t grandchild = 0;
-    std::ifstream(pidFile) >> grandchild;
+    const pid_t grandchild = pidIn(pidFile);
     ASSERT_GT(grandchild, 0);
     bool ended = false;
     for (int i = 0; i < 100 && !(ended = gone(grandchild)); ++i)
@@ -182,8 +177,6 @@ TEST(ChildProcessTest, ABackgroundChildHoldingTheOutputDoesNotDelayTheEnd) {
     EXPECT_TRUE(outcome.succeeded()) << outcome.describe();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
     EXPECT_NE(outcome.output.find("started"), std::string::npos);
-    pid_t daemon = 0;
-    std::ifstream(pidFile) >> daemon;
-    if (daemon > 0)
+    if (const pid_t daemon = pidIn(pidFile); daemon > 0)
         kill(daemon, SIGKILL);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -11,19 +12,18 @@ using namespace std::chrono_literals;
 TEST(MainQueue, TasksPostedFromOneThreadRunInPostingOrderOnTheLoopThread) {
     platform::MainLoop loop;
     std::vector<int> order;
-    std::atomic<bool> posted{false};
     std::thread poster([&] {
         for (int i = 0; i < 100; ++i)
             loop.post([&order, i] { order.push_back(i); });
-        posted = true;
     });
     const auto loopThread = std::this_thread::get_id();
     bool ranOnLoopThread = false;
     poster.join();
     loop.post([&] { ranOnLoopThread = std::this_thread::get_id() == loopThread; });
     EXPECT_TRUE(loop.runUntil([&] { return order.size() == 100 && ranOnLoopThread; }, 5s));
-    for (int i = 0; i < 100; ++i)
-        EXPECT_EQ(order[i], i);
+    std::vector<int> expected(100);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(order, expected);
 }
 
 TEST(MainQueue, DispatchMainPostsWithoutRunningTheTaskInline) {

@@ -17,7 +17,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using platform::Authorization;
@@ -27,6 +26,7 @@ namespace {
 
 const std::string kHelper = QVT_LISTENING_HELPER;
 const std::string kLabel = "com.quorvantis.test.Helper";
+const std::string kInstalled = ServiceManager::installedExecutablePath(kLabel);
 
 std::shared_ptr<Authorization> grantedAuthorization() {
     std::shared_ptr<Authorization> authorization;
@@ -36,10 +36,14 @@ std::shared_ptr<Authorization> grantedAuthorization() {
     return authorization;
 }
 
-pid_t jobPid(const std::string& label) {
-    std::ifstream in(ServiceManager::pidFilePath(label));
+/// Blesses \p helper as the job kLabel, with the right granted.
+std::optional<ServiceManager::Failure> bless(const std::string& helper = kHelper) {
+    return ServiceManager::blessJob(kLabel, helper, grantedAuthorization().get());
+}
+
+pid_t jobPid() {
     pid_t pid = 0;
-    in >> pid;
+    std::ifstream(ServiceManager::pidFilePath(kLabel)) >> pid;
     return pid;
 }
 
@@ -47,6 +51,10 @@ bool running(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string id, name, state;
     return stat >> id >> name >> state && state != "Z";
+}
+
+bool listening() {
+    return ServiceManager::waitForListener(ServiceManager::socketPath(kLabel), std::chrono::milliseconds(0));
 }
 
 bool exists(const std::string& path) {
@@ -58,13 +66,12 @@ std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-/// Nothing of the job \p label is left: no record, executable, unit, pid file or socket.
-void expectNoJobFiles(const std::string& label) {
-    for (const auto& path :
-         {ServiceManager::jobRecordPath(label), ServiceManager::installedExecutablePath(label),
-          ServiceManager::installedExecutablePath(label) + ".previous",
-          ServiceManager::installedExecutablePath(label) + ".new", ServiceManager::unitPath(label),
-          ServiceManager::pidFilePath(label), ServiceManager::socketPath(label)})
+/// Nothing of the job is left: no record, executable, unit, pid file or socket.
+void expectNoJobFiles() {
+    EXPECT_FALSE(ServiceManager::copyJobDictionary(kLabel));
+    for (const auto& path : {ServiceManager::jobRecordPath(kLabel), kInstalled, kInstalled + ".previous",
+                             kInstalled + ".new", ServiceManager::unitPath(kLabel),
+                             ServiceManager::pidFilePath(kLabel), ServiceManager::socketPath(kLabel)})
         EXPECT_FALSE(exists(path)) << path;
 }
 
@@ -79,116 +86,108 @@ protected:
             ServiceManager::stopJobAsRoot(kLabel);
             ServiceManager::removeJobFilesAsRoot(kLabel);
         }
+        m_systemd.reset(); // after the job is stopped through it
     }
-};
 
-} // namespace
-
-TEST_F(ServiceManagerTest, BlessingInstallsRecordsStartsAndWaitsForTheListener) {
-    EXPECT_FALSE(ServiceManager::copyJobDictionary(kLabel)) << "no job before the first installation";
-    auto authorization = grantedAuthorization();
-    auto failed = ServiceManager::blessJob(kLabel, kHelper, authorization.get());
-    ASSERT_FALSE(failed) << failed->description;
-
-    const std::string installed = ServiceManager::installedExecutablePath(kLabel);
-    struct stat info {};
-    ASSERT_EQ(::stat(installed.c_str(), &info), 0);
-    EXPECT_EQ(info.st_uid, 0u);
-    EXPECT_EQ(info.st_mode & 07777, 0755u);
-
-    auto record = ServiceManager::copyJobDictionary(kLabel);
-    ASSERT_TRUE(record);
-    EXPECT_EQ(record->string("Label"), kLabel);
-    EXPECT_EQ(record->stringArray("ProgramArguments"), std::vector<std::string>{installed});
-
-    const pid_t pid = jobPid(kLabel);
-    ASSERT_GT(pid, 1);
-    EXPECT_TRUE(running(pid));
-    EXPECT_TRUE(
-        ServiceManager::waitForListener(ServiceManager::socketPath(kLabel), std::chrono::milliseconds(0)));
-}
-
-TEST_F(ServiceManagerTest, BlessingAgainReplacesTheRunningJob) {
-    auto authorization = grantedAuthorization();
-    ASSERT_FALSE(ServiceManager::blessJob(kLabel, kHelper, authorization.get()));
-    const pid_t first = jobPid(kLabel);
-    ASSERT_FALSE(ServiceManager::blessJob(kLabel, kHelper, authorization.get()));
-    const pid_t second = jobPid(kLabel);
-    EXPECT_NE(first, second);
-    EXPECT_FALSE(running(first));
-    EXPECT_TRUE(running(second));
-}
-
-TEST_F(ServiceManagerTest, WithoutTheRightNothingChanges) {
-    std::shared_ptr<Authorization> notAsked;
-    ASSERT_EQ(Authorization::create(nullptr, 0, notAsked), Authorization::Success);
-    auto failed = ServiceManager::blessJob(kLabel, kHelper, notAsked.get());
-    ASSERT_TRUE(failed);
-    EXPECT_EQ(failed->code, Authorization::Denied);
-    failed = ServiceManager::blessJob(kLabel, kHelper, nullptr);
-    ASSERT_TRUE(failed);
-    EXPECT_FALSE(exists(ServiceManager::installedExecutablePath(kLabel)));
-    EXPECT_FALSE(exists(ServiceManager::jobRecordPath(kLabel)));
-    EXPECT_FALSE(exists(ServiceManager::pidFilePath(kLabel)));
-}
-
-TEST_F(ServiceManagerTest, AHelperThatNeverListensFailsAfterTheTimeLimitAndLeavesNothing) {
-    auto authorization = grantedAuthorization();
-    auto failed = ServiceManager::blessJob(kLabel, "/bin/true", authorization.get());
-    ASSERT_TRUE(failed);
-    EXPECT_EQ(failed->code, ETIMEDOUT);
-    EXPECT_NE(failed->description.find("did not accept connections within 5 seconds"), std::string::npos)
-        << failed->description;
-    expectNoJobFiles(kLabel);
-}
-
-TEST_F(ServiceManagerTest, AFailedReplacementPutsThePreviousJobBackRunning) {
-    auto authorization = grantedAuthorization();
-    ASSERT_FALSE(ServiceManager::blessJob(kLabel, kHelper, authorization.get()));
-    const std::string installed = ServiceManager::installedExecutablePath(kLabel);
-    const std::string before = readFile(installed);
-
-    auto failed = ServiceManager::blessJob(kLabel, "/bin/true", authorization.get());
-    ASSERT_TRUE(failed);
-    EXPECT_EQ(failed->code, ETIMEDOUT);
-    EXPECT_EQ(readFile(installed), before) << "the previous helper is back in place";
-    EXPECT_TRUE(ServiceManager::copyJobDictionary(kLabel));
-    EXPECT_FALSE(exists(installed + ".previous"));
-    EXPECT_FALSE(exists(installed + ".new"));
-    EXPECT_TRUE(running(jobPid(kLabel)));
-    EXPECT_TRUE(
-        ServiceManager::waitForListener(ServiceManager::socketPath(kLabel), std::chrono::milliseconds(0)));
-}
-
-/// systemd for the service manager, played by the stand-in of SystemdStandIn.h.
-class SystemdServiceManagerTest : public ServiceManagerTest {
-protected:
-    void SetUp() override {
-        ServiceManagerTest::SetUp();
-        if (IsSkipped())
-            return;
+    /// systemd for the service manager, played by the stand-in of SystemdStandIn.h.
+    void playSystemd() {
         m_systemd = std::make_unique<testsupport::SystemdStandIn>();
         ASSERT_TRUE(m_systemd->ok()) << m_systemd->problem();
+        ASSERT_TRUE(ServiceManager::systemdRunning());
     }
-    void TearDown() override {
-        ServiceManagerTest::TearDown();
-        m_systemd.reset();
-    }
-
-    static std::string calls() { return testsupport::SystemdStandIn::calls(); }
 
     std::unique_ptr<testsupport::SystemdStandIn> m_systemd;
 };
 
-TEST_F(SystemdServiceManagerTest, JobsAreStartedReplacedAndRemovedThroughSystemctl) {
-    ASSERT_TRUE(ServiceManager::systemdRunning());
-    auto authorization = grantedAuthorization();
-    auto failed = ServiceManager::blessJob(kLabel, kHelper, authorization.get());
+} // namespace
+
+TEST_F(ServiceManagerTest, BlessingInstallsRecordsStartsReplacesAndRemovesTheJob) {
+    EXPECT_FALSE(ServiceManager::copyJobDictionary(kLabel)) << "no job before the first installation";
+    auto failed = bless();
     ASSERT_FALSE(failed) << failed->description;
-    const std::string unit = kLabel + ".service";
-    EXPECT_EQ(calls(), "daemon-reload\nstart " + unit + "\n");
-    EXPECT_EQ(readFile(ServiceManager::unitPath(kLabel)),
-              ServiceManager::unitText(kLabel, ServiceManager::installedExecutablePath(kLabel)));
+    struct stat info {};
+    ASSERT_EQ(::stat(kInstalled.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 0u);
+    EXPECT_EQ(info.st_mode & 07777, 0755u);
+    auto record = ServiceManager::copyJobDictionary(kLabel);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->string("Label"), kLabel);
+    EXPECT_EQ(record->stringArray("ProgramArguments"), std::vector<std::string>{kInstalled});
+    const pid_t first = jobPid();
+    ASSERT_GT(first, 1);
+    EXPECT_TRUE(running(first));
+    EXPECT_TRUE(listening());
+
+    // Blessing again replaces the running job.
+    ASSERT_FALSE(bless());
+    const pid_t second = jobPid();
+    EXPECT_NE(first, second);
+    EXPECT_FALSE(running(first));
+    EXPECT_TRUE(running(second));
+
+    ServiceManager::stopJobAsRoot(kLabel);
+    EXPECT_FALSE(running(second));
+    EXPECT_TRUE(ServiceManager::removeJobFilesAsRoot(kLabel));
+    expectNoJobFiles();
+}
+
+TEST_F(ServiceManagerTest, WithoutTheRightOrWithABadLabelOrHelperNothingChanges) {
+    std::shared_ptr<Authorization> notAsked;
+    ASSERT_EQ(Authorization::create(nullptr, 0, notAsked), Authorization::Success);
+    const auto granted = grantedAuthorization();
+    const struct {
+        std::string label, helper;
+        Authorization* authorization;
+        std::optional<int32_t> code;
+    } cases[] = {
+        {kLabel, kHelper, notAsked.get(), Authorization::Denied},
+        {kLabel, kHelper, nullptr, std::nullopt},
+        {kLabel, "/nonexistent/helper", granted.get(), ENOENT},
+        {"", kHelper, granted.get(), std::nullopt},
+        {"../etc/passwd", kHelper, granted.get(), std::nullopt},
+        {"a/b", kHelper, granted.get(), std::nullopt},
+        {".hidden", kHelper, granted.get(), std::nullopt},
+        {"with space", kHelper, granted.get(), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto failed = ServiceManager::blessJob(c.label, c.helper, c.authorization);
+        ASSERT_TRUE(failed) << "'" << c.label << "' " << c.helper;
+        if (c.code) {
+            EXPECT_EQ(failed->code, *c.code) << c.helper;
+        }
+        expectNoJobFiles();
+    }
+}
+
+TEST_F(ServiceManagerTest, AHelperThatNeverListensFailsAfterTheTimeLimitLeavingNothingOrThePreviousJob) {
+    auto failed = bless("/bin/true");
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->code, ETIMEDOUT);
+    EXPECT_NE(failed->description.find("did not accept connections within 5 seconds"), std::string::npos)
+        << failed->description;
+    expectNoJobFiles();
+
+    // A failed replacement puts the previous job back, running.
+    ASSERT_FALSE(bless());
+    const std::string before = readFile(kInstalled);
+    failed = bless("/bin/true");
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->code, ETIMEDOUT);
+    EXPECT_EQ(readFile(kInstalled), before) << "the previous helper is back in place";
+    EXPECT_TRUE(ServiceManager::copyJobDictionary(kLabel));
+    EXPECT_FALSE(exists(kInstalled + ".previous"));
+    EXPECT_FALSE(exists(kInstalled + ".new"));
+    EXPECT_TRUE(running(jobPid()));
+    EXPECT_TRUE(listening());
+}
+
+TEST_F(ServiceManagerTest, UnderSystemdJobsAreStartedReplacedAndRemovedThroughSystemctl) {
+    playSystemd();
+    auto failed = bless();
+    ASSERT_FALSE(failed) << failed->description;
+    const std::string start = "daemon-reload\nstart " + kLabel + ".service\n";
+    EXPECT_EQ(testsupport::SystemdStandIn::calls(), start);
+    EXPECT_EQ(readFile(ServiceManager::unitPath(kLabel)), ServiceManager::unitText(kLabel, kInstalled));
     EXPECT_FALSE(exists(ServiceManager::pidFilePath(kLabel))) << "systemd keeps the pid, not a pid file";
 
     // The unit is one that systemd accepts as it is, without a warning.
@@ -197,17 +196,20 @@ TEST_F(SystemdServiceManagerTest, JobsAreStartedReplacedAndRemovedThroughSystemc
     EXPECT_EQ(verified.exitStatus, 0) << verified.errors;
     EXPECT_EQ(verified.errors + verified.output, "");
 
-    ASSERT_FALSE(ServiceManager::blessJob(kLabel, kHelper, authorization.get()));
-    EXPECT_EQ(calls(),
-              "daemon-reload\nstart " + unit + "\nstop " + unit + "\ndaemon-reload\nstart " + unit + "\n");
+    ASSERT_FALSE(bless());
+    const std::string replaced = start + "stop " + kLabel + ".service\n" + start;
+    EXPECT_EQ(testsupport::SystemdStandIn::calls(), replaced);
 
     ServiceManager::stopJobAsRoot(kLabel);
     EXPECT_TRUE(ServiceManager::removeJobFilesAsRoot(kLabel));
-    EXPECT_NE(calls().find("stop " + unit + "\ndaemon-reload\n"), std::string::npos) << calls();
-    expectNoJobFiles(kLabel);
+    const std::string calls = testsupport::SystemdStandIn::calls();
+    EXPECT_NE(calls.find("stop " + kLabel + ".service\ndaemon-reload\n", replaced.size()), std::string::npos)
+        << calls;
+    expectNoJobFiles();
 }
 
-TEST_F(SystemdServiceManagerTest, AFailingSystemctlIsReportedWithWhatItSaid) {
+TEST_F(ServiceManagerTest, UnderSystemdAFailingSystemctlIsReportedWithWhatItSaid) {
+    playSystemd();
     testsupport::TemporaryFolder folder;
     const std::string failing =
         folder.write("systemctl", "#!/bin/sh\necho \"Unit file is broken\" >&2\nexit 1\n");
@@ -216,35 +218,12 @@ TEST_F(SystemdServiceManagerTest, AFailingSystemctlIsReportedWithWhatItSaid) {
     ASSERT_TRUE(standIn.ok()) << standIn.problem();
     // The process ignores SIGCHLD, as the application does.
     std::signal(SIGCHLD, SIG_IGN);
-    auto failed = ServiceManager::blessJob(kLabel, kHelper, grantedAuthorization().get());
+    auto failed = bless();
     std::signal(SIGCHLD, SIG_DFL);
     ASSERT_TRUE(failed);
     EXPECT_EQ(failed->description,
               "systemctl daemon-reload failed: exited with status 1: Unit file is broken");
-    expectNoJobFiles(kLabel);
-}
-
-TEST_F(ServiceManagerTest, BadLabelsAndMissingHelpersAreRefused) {
-    auto authorization = grantedAuthorization();
-    for (const char* label : {"", "../etc/passwd", "a/b", ".hidden", "with space"})
-        EXPECT_TRUE(ServiceManager::blessJob(label, kHelper, authorization.get())) << label;
-    auto failed = ServiceManager::blessJob(kLabel, "/nonexistent/helper", authorization.get());
-    ASSERT_TRUE(failed);
-    EXPECT_EQ(failed->code, ENOENT);
-    EXPECT_FALSE(exists(ServiceManager::jobRecordPath(kLabel)));
-}
-
-TEST_F(ServiceManagerTest, RemovingTheJobFilesLeavesNoJob) {
-    auto authorization = grantedAuthorization();
-    ASSERT_FALSE(ServiceManager::blessJob(kLabel, kHelper, authorization.get()));
-    const pid_t pid = jobPid(kLabel);
-    ServiceManager::stopJobAsRoot(kLabel);
-    EXPECT_FALSE(running(pid));
-    EXPECT_TRUE(ServiceManager::removeJobFilesAsRoot(kLabel));
-    EXPECT_FALSE(ServiceManager::copyJobDictionary(kLabel));
-    for (const auto& path : {ServiceManager::installedExecutablePath(kLabel),
-                             ServiceManager::pidFilePath(kLabel), ServiceManager::socketPath(kLabel)})
-        EXPECT_FALSE(exists(path)) << path;
+    expectNoJobFiles();
 }
 
 TEST_F(ServiceManagerTest, RootHoldsTheBlessRightButNoUnknownOne) {
@@ -273,71 +252,47 @@ protected:
 TEST_F(AuthorizationUsersTest, PamChecksThePasswordAndTheAdministratorGroup) {
     // pam_unix lets a user check only their own password without root, so each
     // check runs as the user it names, as the installer would.
-    EXPECT_EQ(testsupport::runAsUser(
-                  "qvtadmin",
-                  [] { return Authorization::verifyAdministrator("qvtadmin", "Adm1n-pass") == 0 ? 0 : 1; }),
-              0);
-    EXPECT_EQ(testsupport::runAsUser("qvtadmin",
-                                     [] {
-                                         return Authorization::verifyAdministrator("qvtadmin", "wrong") ==
-                                                        Authorization::Denied
-                                                    ? 0
-                                                    : 1;
-                                     }),
-              0);
-    EXPECT_EQ(testsupport::runAsUser("qvtuser",
-                                     [] {
-                                         return Authorization::verifyAdministrator("qvtuser", "Us3r-pass") ==
-                                                        Authorization::Denied
-                                                    ? 0
-                                                    : 1;
-                                     }),
-              0);
+    const struct {
+        const char* user;
+        const char* password;
+        int32_t result;
+    } cases[] = {{"qvtadmin", "Adm1n-pass", Authorization::Success},
+                 {"qvtadmin", "wrong", Authorization::Denied},
+                 {"qvtuser", "Us3r-pass", Authorization::Denied}};
+    for (const auto& c : cases)
+        EXPECT_EQ(
+            testsupport::runAsUser(
+                c.user,
+                [&] { return Authorization::verifyAdministrator(c.user, c.password) == c.result ? 0 : 1; }),
+            0)
+            << c.user << " " << c.password;
 }
 
-TEST_F(AuthorizationUsersTest, AnUnprivilegedRunWithoutPkexecCannotInstallAndChangesNothing) {
-    // pkexec is found on its fixed path only: nothing on PATH stands in for it.
-    testsupport::TemporaryFolder folder;
-    const std::string fake = folder.write("bin/pkexec", "#!/bin/sh\nexit 0\n");
-    ::chmod(fake.c_str(), 0755);
-    testsupport::BindMount noPkexec("/dev/null", Authorization::kPkexecPaths[0]);
-    ASSERT_TRUE(noPkexec.ok()) << noPkexec.problem();
-    const std::string path = folder.path() + "/bin";
-    const int status = testsupport::runAsUser("qvtuser", [&] {
-        setenv("PATH", path.c_str(), 1);
-        if (!Authorization::findPkexec().empty())
-            return 3;
-        std::shared_ptr<Authorization> authorization;
-        Authorization::create(nullptr, 19, authorization);
-        if (authorization->copyRights(Authorization::kBlessHelperRight, nullptr, 19) !=
-            Authorization::InteractionNotAllowed)
-            return 1;
-        auto failed = ServiceManager::blessJob(kLabel, kHelper, authorization.get());
-        return failed && failed->code == Authorization::Denied ? 0 : 2;
-    });
-    EXPECT_EQ(status, 0);
-    expectNoJobFiles(kLabel);
-}
-
-TEST_F(AuthorizationUsersTest, PolkitRefusalsAndMissingAuthenticationAgentsAreToldApart) {
-    // The helper where the user (and pkexec on the user's behalf) can reach it.
+TEST_F(AuthorizationUsersTest, WithoutPkexecOrPolkitsConsentNothingIsInstalledAndTheReasonsAreToldApart) {
+    // The helper where the user (and pkexec on the user's behalf) can reach it,
+    // and a pkexec on PATH that must not stand in for the one on its fixed path.
     testsupport::TemporaryFolder folder;
     ::chmod(folder.path().c_str(), 0755);
     const std::string helper = folder.path() + "/helper";
     std::filesystem::copy_file(kHelper, helper);
-    struct Case {
+    ::chmod(folder.write("bin/pkexec", "#!/bin/sh\nexit 0\n").c_str(), 0755);
+    const std::string path = folder.path() + "/bin";
+    const struct {
         const char* name;
         std::optional<std::string> rules; ///< nothing: no polkit daemon at all
-        int32_t code;
+        bool pkexec;                      ///< on its fixed path
+        int32_t asked, code;              ///< the answers to asking for the right and to blessing
         const char* logged;
-    };
-    const Case cases[] = {
-        {"a rule that says no", testsupport::PolkitService::blessingRule("qvtuser", helper, "NO"),
-         Authorization::Denied, "pkexec: the administrator authorization was refused"},
+    } cases[] = {
+        {"no pkexec", std::nullopt, false, Authorization::InteractionNotAllowed, Authorization::Denied, ""},
+        {"a rule that says no", testsupport::PolkitService::blessingRule("qvtuser", helper, "NO"), true,
+         Authorization::Success, Authorization::Denied,
+         "pkexec: the administrator authorization was refused"},
         {"nobody to ask the password",
-         std::string("// polkit's defaults: an administrator must authenticate\n"),
-         Authorization::InteractionNotAllowed, "pkexec: no authentication agent could ask"},
-        {"no polkit daemon", std::nullopt, Authorization::InteractionNotAllowed,
+         std::string("// polkit's defaults: an administrator must authenticate\n"), true,
+         Authorization::Success, Authorization::InteractionNotAllowed,
+         "pkexec: no authentication agent could ask"},
+        {"no polkit daemon", std::nullopt, true, Authorization::Success, Authorization::InteractionNotAllowed,
          "pkexec: no authentication agent could ask"},
     };
     for (const auto& c : cases) {
@@ -346,12 +301,18 @@ TEST_F(AuthorizationUsersTest, PolkitRefusalsAndMissingAuthenticationAgentsAreTo
             polkit = std::make_unique<testsupport::PolkitService>(*c.rules);
             ASSERT_TRUE(polkit->ok()) << polkit->problem();
         }
-        std::string log;
+        std::optional<testsupport::BindMount> noPkexec;
+        if (!c.pkexec) {
+            noPkexec.emplace("/dev/null", Authorization::kPkexecPaths[0]);
+            ASSERT_TRUE(noPkexec->ok()) << noPkexec->problem();
+        }
         const int status = testsupport::runAsUser("qvtuser", [&] {
+            setenv("PATH", path.c_str(), 1);
+            if (Authorization::findPkexec().empty() == c.pkexec)
+                return 4;
             std::shared_ptr<Authorization> authorization;
             Authorization::create(nullptr, 19, authorization);
-            if (authorization->copyRights(Authorization::kBlessHelperRight, nullptr, 19) !=
-                Authorization::Success)
+            if (authorization->copyRights(Authorization::kBlessHelperRight, nullptr, 19) != c.asked)
                 return 1;
             std::optional<ServiceManager::Failure> failed;
             const std::string said = testsupport::captureStandardError(
@@ -361,6 +322,6 @@ TEST_F(AuthorizationUsersTest, PolkitRefusalsAndMissingAuthenticationAgentsAreTo
             return failed && failed->code == c.code ? 0 : 2;
         });
         EXPECT_EQ(status, 0) << c.name;
-        expectNoJobFiles(kLabel);
+        expectNoJobFiles();
     }
 }
