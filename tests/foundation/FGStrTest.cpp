@@ -1,26 +1,20 @@
-#include "FType.h"
-
-#include <gtest/gtest.h>
+#include "FoundationTestSupport.h"
 
 #include <climits>
-#include <string>
+#include <cstring>
+#include <tuple>
 #include <vector>
 
 using namespace FSpace;
+using namespace foundation_test;
 
 namespace {
 
 using Str = FGStr<char>;
 using WStr = FGStr<wchar_t>;
 
-std::string text(Str const& s) {
-    char const* p = s;
-    return p == nullptr ? std::string() : std::string(p);
-}
-
-std::wstring text(WStr const& s) {
-    wchar_t const* p = s;
-    return p == nullptr ? std::wstring() : std::wstring(p);
+char const* raw(Str const& s) {
+    return s;
 }
 
 /// Takes an array made by a static function and frees it.
@@ -30,54 +24,49 @@ std::string owned(char* p) {
     return result;
 }
 
+/// The text that streaming \p value into an empty string gives.
+template <class V>
+std::string rendered(V const& value) {
+    Str s;
+    s << value;
+    return text(s);
+}
+
 } // namespace
 
-// --- Construction and the two empty forms ---
+// --- Construction, the two empty forms, ownership ---
 
-TEST(FGStrTest, DefaultStringIsTheNullFormOfEmpty) {
+TEST(FGStrTest, EmptyTextHasANullFormAndAnAllocatedOne) {
     Str s;
-    EXPECT_TRUE(s.isEmpty());
-    EXPECT_TRUE(!s);
-    EXPECT_EQ(s.length(), 0);
-    EXPECT_EQ(static_cast<char const*>(s), nullptr);
-    s.append("abc");
-    EXPECT_EQ(text(s), "abc");
-}
-
-TEST(FGStrTest, ClearKeepsAnAllocatedEmptyText) {
-    Str s("abc");
-    s.clear();
-    EXPECT_TRUE(s.isEmpty());
-    EXPECT_NE(static_cast<char const*>(s), nullptr);
-    EXPECT_TRUE(s == Str());
-}
-
-TEST(FGStrTest, CopiesOfEmptyTextAreTheNullForm) {
-    Str cleared("x");
-    cleared.clear();
-    Str copy(cleared);
-    EXPECT_EQ(static_cast<char const*>(copy), nullptr);
-    EXPECT_EQ(static_cast<char const*>(Str(FStrToken<char>())), nullptr);
-    EXPECT_EQ(static_cast<char const*>(Str("abc", 0)), nullptr);
-    EXPECT_EQ(static_cast<char const*>(Str(nullptr, 3)), nullptr);
+    EXPECT_TRUE(s.isEmpty() && !s && s.length() == 0);
+    EXPECT_EQ(raw(s), nullptr);
+    EXPECT_EQ(text(s.append("abc")), "abc");
+    s.clear(); // keeps the array
+    EXPECT_TRUE(s.isEmpty() && s == Str());
+    EXPECT_NE(raw(s), nullptr);
+    // Copies of empty text, and empty sources, give the null form.
+    for (Str const& empty : {Str(s), Str(FStrToken<char>()), Str("abc", 0), Str(nullptr, 3)})
+        EXPECT_EQ(raw(empty), nullptr);
     EXPECT_EQ(text(Str("abcdef", 3)), "abc");
 }
 
-TEST(FGStrTest, AssigningItsOwnTextIsSafe) {
+TEST(FGStrTest, AssigningAppendingOrReplacingWithItsOwnTextIsSafe) {
     Str s("hello");
     s = s(1, 3); // a view into its own array
     EXPECT_EQ(text(s), "ell");
     Str& alias = s;
     s = alias;
     EXPECT_EQ(text(s), "ell");
-    s.append(s);
-    EXPECT_EQ(text(s), "ellell");
+    EXPECT_EQ(text(s.append(s)), "ellell");
+    Str r("abab");
+    EXPECT_EQ(r.replace(r(0, 1), r(1, 1)), 2);
+    EXPECT_EQ(text(r), "bbbb");
 }
 
 TEST(FGStrTest, MovesAndSwapsExchangeOwnership) {
     Str a("a");
     Str b(std::move(a));
-    EXPECT_EQ(static_cast<char const*>(a), nullptr);
+    EXPECT_EQ(raw(a), nullptr);
     Str c("c");
     c.swap(b);
     EXPECT_EQ(text(c), "a");
@@ -91,9 +80,7 @@ TEST(FGStrTest, GetBufferGivesAZeroedWritableArray) {
     char* buffer = s.getBuffer(3);
     EXPECT_EQ(buffer[0], 0);
     EXPECT_EQ(buffer[4], 0);
-    buffer[0] = 'x';
-    buffer[1] = 'y';
-    buffer[2] = 'z';
+    std::memcpy(buffer, "xyz", 3);
     EXPECT_EQ(text(s), "xyz");
     EXPECT_EQ(s.getBuffer(0), buffer);
 }
@@ -104,164 +91,69 @@ TEST(FGStrTest, AtCountsNegativeIndexesFromTheEndAndThrowsOutside) {
     EXPECT_EQ(s[0], 'a');
     s[1] = 'X';
     EXPECT_EQ(text(s), "aXc");
-    for (long index : {3L, -4L, 100L}) {
-        try {
-            s.at(index);
-            ADD_FAILURE() << "no exception for " << index;
-        } catch (FException const& e) {
-            EXPECT_STREQ(e.what(), "Index out of range");
-        }
-    }
-    EXPECT_THROW(Str().at(0), FException);
+    for (long index : {3L, -4L, 100L})
+        EXPECT_STREQ(thrownBy([&] { s.at(index); }).what(), "Index out of range") << index;
+    EXPECT_STREQ(thrownBy([] { Str().at(0); }).what(), "Index out of range");
 }
 
 // --- Number rendering ---
 
-TEST(FGStrTest, IntegersRenderAsPlainDecimal) {
-    struct Case {
-        long long value;
-        char const* expected;
-    } const cases[] = {
-        {-7, "-7"},
-        {0, "0"},
-        {42, "42"},
-        {LLONG_MIN, "-9223372036854775808"},
-        {LLONG_MAX, "9223372036854775807"},
-    };
-    for (auto const& c : cases) {
-        Str s;
-        s << c.value;
-        EXPECT_EQ(text(s), c.expected);
-    }
-}
-
-TEST(FGStrTest, MostNegativeValueOfEachWidthRendersInFull) {
-    Str s;
-    s << static_cast<signed char>(-128) << ' ' << static_cast<short>(SHRT_MIN) << ' ' << INT_MIN;
-    EXPECT_EQ(text(s), "-128 -32768 -2147483648");
-    Str u;
-    u << static_cast<unsigned char>(255) << '|' << ULLONG_MAX;
-    EXPECT_EQ(text(u), "255|18446744073709551615");
-}
-
-TEST(FGStrTest, EmptyWhenZeroFlagDropsTheZero) {
+TEST(FGStrTest, NumbersRenderAsPlainDecimal) {
+    // Doubles go through the fraction digit loop, which stops after 20 digits;
+    // floats are widened first; the most negative value of each width is whole.
+    EXPECT_ROWS(std::string, {rendered(-7LL), "-7"}, {rendered(0LL), "0"}, {rendered(42LL), "42"},
+                {rendered(LLONG_MIN), "-9223372036854775808"}, {rendered(LLONG_MAX), "9223372036854775807"},
+                {rendered(int8_t{-128}), "-128"}, {rendered(int16_t{SHRT_MIN}), "-32768"},
+                {rendered(INT_MIN), "-2147483648"}, {rendered(ULLONG_MAX), "18446744073709551615"},
+                {text(Str() << uint8_t{255} << '|' << true << false), "255|10"}, {rendered(2.0), "2"},
+                {rendered(0.5), "0.5"}, {rendered(-1.5), "-1.5"}, {rendered(-0.25), "-0.25"},
+                {rendered(1.25), "1.25"}, {rendered(0.1), "0.1"}, {rendered(0.0), "0"},
+                {rendered(3.14159), "3.14158999999999988261"}, {rendered(1e20), "100000000000000000000"},
+                {text(Str() << 0.5f << ' ' << 0.1f), "0.5 0.10000000149011611938"},
+                {owned(Str::valueOf(1.0 / 0.0, false)), "inf"},
+                {owned(Str::valueOf(-1.0 / 0.0, false)), "-inf"},
+                {owned(Str::valueOf(0.0 / 0.0, false)), "nan"});
+    // The empty-when-zero flag drops zeros.
     Str s("[");
     s.appendValueOf(0, true).appendValueOf(false, true).appendValueOf(5, true).appendValueOf(0.0, true);
-    s << "]";
-    EXPECT_EQ(text(s), "[5]");
+    EXPECT_EQ(text(s), "[5");
     EXPECT_EQ(owned(Str::valueOf(0.5, true)), ".5");
 }
 
-TEST(FGStrTest, BooleansRenderAsDigits) {
-    Str s;
-    s << true << false;
-    EXPECT_EQ(text(s), "10");
-}
-
-TEST(FGStrTest, DoublesRenderByTheFractionDigitLoop) {
-    struct Case {
-        double value;
-        char const* expected;
-    } const cases[] = {
-        {2.0, "2"},
-        {0.5, "0.5"},
-        {-1.5, "-1.5"},
-        {-0.25, "-0.25"},
-        {1.25, "1.25"},
-        {0.1, "0.1"},
-        {0.0, "0"},
-        {3.14159, "3.14158999999999988261"}, // stops after 20 digits
-        {1e20, "100000000000000000000"},
-    };
-    for (auto const& c : cases) {
-        Str s;
-        s << c.value;
-        EXPECT_EQ(text(s), c.expected) << c.expected;
-    }
-}
-
-TEST(FGStrTest, NonFiniteDoublesRenderAsWords) {
-    EXPECT_EQ(owned(Str::valueOf(1.0 / 0.0, false)), "inf");
-    EXPECT_EQ(owned(Str::valueOf(-1.0 / 0.0, false)), "-inf");
-    EXPECT_EQ(owned(Str::valueOf(0.0 / 0.0, false)), "nan");
-}
-
-TEST(FGStrTest, FloatsAreWidenedFirst) {
-    Str s;
-    s << 0.5f << ' ' << 0.1f;
-    EXPECT_EQ(text(s), "0.5 0.10000000149011611938");
-}
-
-TEST(FGStrTest, HexadecimalIsLowerCaseAndFixedWidth) {
-    Str s;
-    s.appendHexOf(static_cast<unsigned short>(0x1F));
-    EXPECT_EQ(text(s), "001f");
-    struct Case {
-        Str rendered;
-        char const* expected;
-    };
-    Case const cases[] = {
-        {Str().appendHexOf(-1), "ffffffff"},
-        {Str().appendHexOf(static_cast<unsigned char>(0xAB)), "ab"},
-        {Str().appendHexOf(static_cast<signed char>(-2)), "fe"},
-        {Str().appendHexOf(0x0123456789ABCDEFull), "0123456789abcdef"},
-        {Str().appendHexOf(static_cast<short>(-1)), "ffff"},
-        {Str().appendHexOf(0x10u), "00000010"},
-    };
-    for (auto const& c : cases) {
-        EXPECT_EQ(text(c.rendered), c.expected);
-    }
-}
-
-TEST(FGStrTest, MemoryBlocksRenderInMemoryOrder) {
+TEST(FGStrTest, HexadecimalIsLowerCaseFixedWidthAndInMemoryOrder) {
+    auto hex = [](auto value) { return text(Str().appendHexOf(value)); };
     unsigned char const bytes[] = {0x12, 0x00, 0xFF};
-    EXPECT_EQ(text(Str().appendHexOf(bytes, 3)), "1200ff");
-    EXPECT_EQ(text(Str().appendHexOf(bytes, 0)), "");
-    auto const* pointer = reinterpret_cast<unsigned char const*>(0x1234);
-    Str s;
-    s << pointer;
-    EXPECT_EQ(text(s), "3412000000000000");
+    EXPECT_ROWS(std::string, {hex(uint16_t{0x1F}), "001f"}, {hex(-1), "ffffffff"}, {hex(uint8_t{0xAB}), "ab"},
+                {hex(int8_t{-2}), "fe"}, {hex(0x0123456789ABCDEFull), "0123456789abcdef"},
+                {hex(int16_t{-1}), "ffff"}, {hex(0x10u), "00000010"},
+                {text(Str().appendHexOf(bytes, 3)), "1200ff"}, {text(Str().appendHexOf(bytes, 0)), ""},
+                {rendered(reinterpret_cast<unsigned char const*>(0x1234)), "3412000000000000"});
     char buffer[4] = {'x', 'x', 'x', 'x'};
-    EXPECT_EQ(Str::hexOf(buffer, static_cast<unsigned char>(0x5A)), 2);
+    EXPECT_EQ(Str::hexOf(buffer, uint8_t{0x5A}), 2);
     EXPECT_EQ(std::string(buffer, 4), "5axx"); // no terminator written
 }
 
 // --- Parsing ---
 
-TEST(FGStrTest, DecimalParsingWrapsAndStopsAtTheFirstNonDigit) {
-    EXPECT_EQ(Str("-12x").toInt32(), -12);
-    EXPECT_EQ(Str("+5").toInt32(), 0);
-    EXPECT_EQ(Str(" 5").toInt32(), 0);
-    EXPECT_EQ(Str("300").toUInt8(), 44);
-    EXPECT_EQ(Str("-5").toUInt32(), 0u);
-    EXPECT_EQ(Str("200").toInt8(), -56);
-    EXPECT_EQ(Str("-32768").toInt16(), SHRT_MIN);
-    EXPECT_EQ(Str("-9223372036854775808").toInt64(), LLONG_MIN);
+TEST(FGStrTest, ParsingWrapsAndStopsAtTheFirstCharacterThatDoesNotFit) {
+    EXPECT_ROWS(long long, {Str("-12x").toInt32(), -12}, {Str("+5").toInt32(), 0}, {Str(" 5").toInt32(), 0},
+                {Str("300").toUInt8(), 44}, {Str("-5").toUInt32(), 0}, {Str("200").toInt8(), -56},
+                {Str("-32768").toInt16(), SHRT_MIN}, {Str("-9223372036854775808").toInt64(), LLONG_MIN},
+                {Str().toInt32(), 0}, {Str::toInt32("123", 2), 12}, {Str::toUInt16(nullptr), 0});
     EXPECT_EQ(Str("18446744073709551615").toUInt64(), ULLONG_MAX);
-    EXPECT_EQ(Str().toInt32(), 0);
-    EXPECT_EQ(Str::toInt32("123", 2), 12);
-    EXPECT_EQ(Str::toUInt16(nullptr), 0);
-}
-
-TEST(FGStrTest, FloatingParsingTakesDigitsAndPoints) {
-    EXPECT_DOUBLE_EQ(Str("1.25").toDouble(), 1.25);
-    EXPECT_DOUBLE_EQ(Str("-0.5").toDouble(), -0.5);
-    EXPECT_DOUBLE_EQ(Str("12").toDouble(), 12.0);
-    EXPECT_DOUBLE_EQ(Str("1.2.5").toDouble(), 1.7); // a second point restarts the fraction
-    EXPECT_FLOAT_EQ(Str("2.5").toSingle(), 2.5f);
-    EXPECT_DOUBLE_EQ(Str("").toDouble(), 0.0);
+    // A second point restarts the fraction: "1.2.5" is 1 + 0.2 + 0.5.
+    EXPECT_ROWS(double, {Str("1.25").toDouble(), 1.25}, {Str("-0.5").toDouble(), -0.5},
+                {Str("12").toDouble(), 12.0}, {Str("1.2.5").toDouble(), 1.7}, {Str("2.5").toSingle(), 2.5},
+                {Str("").toDouble(), 0.0});
 }
 
 TEST(FGStrTest, HexParsingReadsFixedWidthsWithoutReadingPastTheText) {
-    EXPECT_EQ(Str("00Ff").hexToUInt16(), 255);
-    EXPECT_EQ(Str::hexToNibble('g'), 0);
-    EXPECT_EQ(Str::hexToNibble('B'), 11);
-    EXPECT_EQ(Str("ffffffff").hexToUInt32(), 0xFFFFFFFFu);
-    EXPECT_EQ(Str("0123456789abcdefXX").hexToUInt64(), 0x0123456789ABCDEFull);
-    EXPECT_EQ(Str("1g").hexToUInt8(), 0x10);
-    // Shorter than the width: only the characters that are there count.
-    EXPECT_EQ(Str("f").hexToUInt32(), 0xFu);
-    EXPECT_EQ(Str::hexToUInt16(nullptr), 0);
+    // A text shorter than the width gives the value of the digits it has.
+    EXPECT_ROWS(unsigned long long, {Str("00Ff").hexToUInt16(), 255}, {Str::hexToNibble('g'), 0},
+                {Str::hexToNibble('B'), 11}, {Str("ffffffff").hexToUInt32(), 0xFFFFFFFFu},
+                {Str("0123456789abcdefXX").hexToUInt64(), 0x0123456789ABCDEFull},
+                {Str("1g").hexToUInt8(), 0x10}, {Str("f").hexToUInt32(), 0xF},
+                {Str::hexToUInt16(nullptr), 0});
     unsigned char bytes[4] = {};
     EXPECT_EQ(Str("0aFF1").hexTo(bytes, 4), 2);
     EXPECT_EQ(bytes[0], 0x0A);
@@ -273,127 +165,74 @@ TEST(FGStrTest, HexParsingReadsFixedWidthsWithoutReadingPastTheText) {
 // --- Comparison and search ---
 
 TEST(FGStrTest, ComparisonGivesLengthDifferencesAfterAnEqualPrefix) {
-    struct Case {
-        char const* a;
-        char const* b;
-        long expected;
-    } const cases[] = {
+    // Bytes above 0x7F are negative, so they sort first.
+    std::tuple<char const*, char const*, long> const cases[] = {
         {"abc", "abcde", -2}, {"abcde", "a", 4}, {"abc", "abc", 0}, {"abd", "abc", 1},
-        {"a", "b", -1},       {"", "xyz", -3},   {"\xE9", "a", -1}, // bytes above 0x7F sort first
-    };
-    for (auto const& c : cases) {
-        EXPECT_EQ(Str(c.a).compare(c.b), c.expected) << c.a << " vs " << c.b;
-        EXPECT_EQ(Str::compare(c.a, c.b), c.expected);
+        {"a", "b", -1},       {"", "xyz", -3},   {"\xE9", "a", -1}};
+    for (auto const& [a, b, expected] : cases) {
+        EXPECT_EQ(Str(a).compare(b), expected) << a << " vs " << b;
+        EXPECT_EQ(Str::compare(a, b), expected) << a << " vs " << b;
     }
-    EXPECT_EQ(Str("ABC").compareIgnoreCase("abc"), 0);
-    EXPECT_EQ(Str::compareIgnoreCase("ABCD", "abc"), 1);
-    EXPECT_EQ(Str::compareRange("abcX", "abcY", 3), 0);
-    EXPECT_EQ(Str::compareRange("ab", "abcY", 3), -1);
-    EXPECT_TRUE(Str("abc") < Str("abd"));
-    EXPECT_TRUE(Str("b") > "abc");
-    EXPECT_TRUE(Str("abc") != "ab");
-    EXPECT_TRUE(Str("abc").isLike("abc"));
-    EXPECT_FALSE(Str("abc").isLike("ABC"));
+    EXPECT_ROWS(long, {Str("ABC").compareIgnoreCase("abc"), 0}, {Str::compareIgnoreCase("ABCD", "abc"), 1},
+                {Str::compareRange("abcX", "abcY", 3), 0}, {Str::compareRange("ab", "abcY", 3), -1});
+    EXPECT_ROWS(bool, {Str("abc") < Str("abd"), true}, {Str("b") > "abc", true}, {Str("abc") != "ab", true},
+                {Str("abc").isLike("abc"), true}, {Str("abc").isLike("ABC"), false});
 }
 
-TEST(FGStrTest, SearchUsesSignedPositions) {
-    Str s("abcabc");
-    EXPECT_EQ(s.indexOf('b'), 1);
-    EXPECT_EQ(s.indexOf('b', 2), 4);
-    EXPECT_EQ(s.indexOf('b', -2), 4);
-    EXPECT_EQ(s.indexOf('b', 6), -1);
-    EXPECT_EQ(s.indexOf("ca"), 2);
-    EXPECT_EQ(s.indexOf(""), -1);
-    EXPECT_EQ(s.lastIndexOf('a'), 3);
-    EXPECT_EQ(s.lastIndexOf('a', 2), 0);
-    EXPECT_EQ(s.lastIndexOf('c', 99), 5);
-    EXPECT_EQ(s.lastIndexOf('a', -7), -1);
-    EXPECT_EQ(s.lastIndexOf("abc"), 3);
-    EXPECT_EQ(s.lastIndexOf("abc", 5), 0);
-    EXPECT_EQ(s.lastIndexOf("abc", 6), 3);
-    EXPECT_EQ(s.lastIndexOf("x"), -1);
-    EXPECT_EQ(Str().indexOf('a'), -1);
-    EXPECT_EQ(Str().lastIndexOf('a'), -1);
+TEST(FGStrTest, SearchCountAndVerifyUseSignedPositions) {
+    Str const s("abcabc");
+    EXPECT_ROWS(long, {s.indexOf('b'), 1}, {s.indexOf('b', 2), 4}, {s.indexOf('b', -2), 4},
+                {s.indexOf('b', 6), -1}, {s.indexOf("ca"), 2}, {s.indexOf(""), -1}, {s.lastIndexOf('a'), 3},
+                {s.lastIndexOf('a', 2), 0}, {s.lastIndexOf('c', 99), 5}, {s.lastIndexOf('a', -7), -1},
+                {s.lastIndexOf("abc"), 3}, {s.lastIndexOf("abc", 5), 0}, {s.lastIndexOf("abc", 6), 3},
+                {s.lastIndexOf("x"), -1}, {Str().indexOf('a'), -1}, {Str().lastIndexOf('a'), -1});
+    // Occurrences are counted without overlap.
+    EXPECT_ROWS(long, {Str("aaaa").count("aa"), 2}, {Str("aaaa").count('a'), 4}, {Str("abc").count(""), 0});
+    // s_verify finds the first element outside the set.
+    Str const blanks("  x y");
+    EXPECT_ROWS(long, {blanks.s_verify(' '), 2}, {blanks.s_verify(FStrToken<char>(" x")), 4},
+                {Str("aaa").s_verify('a'), -1}, {blanks.s_verify(FStrToken<char>("")), 0},
+                {blanks.s_verify(' ', 10), -1}, {Str::stripIndexOf("xxyz", 4, "yx", 2), 3});
 }
 
-TEST(FGStrTest, CountsOccurrencesWithoutOverlap) {
-    EXPECT_EQ(Str("aaaa").count("aa"), 2);
-    EXPECT_EQ(Str("aaaa").count('a'), 4);
-    EXPECT_EQ(Str("abc").count(""), 0);
-}
-
-TEST(FGStrTest, VerifyFindsTheFirstElementOutsideTheSet) {
-    Str s("  x y");
-    EXPECT_EQ(s.s_verify(' '), 2);
-    EXPECT_EQ(s.s_verify(FStrToken<char>(" x")), 4);
-    EXPECT_EQ(Str("aaa").s_verify('a'), -1);
-    EXPECT_EQ(s.s_verify(FStrToken<char>("")), 0);
-    EXPECT_EQ(s.s_verify(' ', 10), -1);
-    EXPECT_EQ(Str::stripIndexOf("xxyz", 4, "yx", 2), 3);
-}
-
-TEST(FGStrTest, CharacterClassesAreAscii) {
-    EXPECT_TRUE(Str("-1.5").isNumeric());
-    EXPECT_TRUE(Str("").isNumeric());
-    EXPECT_FALSE(Str("1e5").isNumeric());
-    EXPECT_TRUE(Str("a1").isAlpha());
-    EXPECT_FALSE(Str("1a").isAlpha());
-    EXPECT_FALSE(Str("").isAlpha());
-    EXPECT_FALSE(Str("\xE9").isAlpha());
+TEST(FGStrTest, CharacterClassesAndCaseMappingAreAscii) {
+    EXPECT_ROWS(bool, {Str("-1.5").isNumeric(), true}, {Str("").isNumeric(), true},
+                {Str("1e5").isNumeric(), false}, {Str("a1").isAlpha(), true}, {Str("1a").isAlpha(), false},
+                {Str("").isAlpha(), false}, {Str("\xE9").isAlpha(), false});
     Str mixed("aZ\xC9-");
-    mixed.toUpper();
-    EXPECT_EQ(text(mixed), "AZ\xC9-");
-    mixed.toLower();
-    EXPECT_EQ(text(mixed), "az\xC9-");
+    EXPECT_EQ(text(mixed.toUpper()), "AZ\xC9-");
+    EXPECT_EQ(text(mixed.toLower()), "az\xC9-");
 }
 
 // --- Editing ---
 
-TEST(FGStrTest, SubstringsClampTheirRange) {
-    Str s("hello");
-    struct Case {
-        long start;
-        long count;
-        char const* expected;
-    } const cases[] = {{1, 3, "ell"}, {-2, -1, "lo"}, {-9, 2, "he"}, {3, 99, "lo"}, {7, 2, ""}, {0, 0, ""}};
-    for (auto const& c : cases) {
-        EXPECT_EQ(text(s.subString(c.start, c.count)), c.expected) << c.start << "," << c.count;
-        EXPECT_TRUE(s(c.start, c.count) == c.expected);
+TEST(FGStrTest, SubstringsClampTheirRangeAndRemoveDeletesInPlace) {
+    Str const s("hello");
+    std::tuple<long, long, char const*> const cases[] = {{1, 3, "ell"}, {-2, -1, "lo"}, {-9, 2, "he"},
+                                                         {3, 99, "lo"}, {7, 2, ""},     {0, 0, ""}};
+    for (auto const& [start, count, expected] : cases) {
+        EXPECT_EQ(text(s.subString(start, count)), expected) << start << "," << count;
+        EXPECT_TRUE(s(start, count) == expected) << start << "," << count;
     }
-    EXPECT_EQ(text(s.left(2)), "he");
-    EXPECT_EQ(text(s.left(0)), "");
-    EXPECT_EQ(text(s.right(3)), "llo");
-    EXPECT_EQ(text(s.right(10)), "hello");
-}
-
-TEST(FGStrTest, RemoveDeletesInPlace) {
-    EXPECT_EQ(text(Str("abcdef").remove(1, 2)), "adef");
-    EXPECT_EQ(text(Str("abcdef").remove(4)), "abcd");
-    EXPECT_EQ(text(Str("abcdef").remove(-2, 1)), "abcdf");
-    EXPECT_EQ(text(Str("abc").remove(5, 1)), "abc");
-    EXPECT_EQ(text(Str().remove(0, 1)), "");
+    EXPECT_ROWS(std::string, {text(s.left(2)), "he"}, {text(s.left(0)), ""}, {text(s.right(3)), "llo"},
+                {text(s.right(10)), "hello"}, {text(Str("abcdef").remove(1, 2)), "adef"},
+                {text(Str("abcdef").remove(4)), "abcd"}, {text(Str("abcdef").remove(-2, 1)), "abcdf"},
+                {text(Str("abc").remove(5, 1)), "abc"}, {text(Str().remove(0, 1)), ""});
 }
 
 TEST(FGStrTest, ReplaceSubstitutesEveryOccurrenceLeftToRight) {
-    struct Case {
-        char const* text;
-        char const* from;
-        char const* to;
-        long replaced;
-        char const* expected;
-    } const cases[] = {
+    std::tuple<char const*, char const*, char const*, long, char const*> const cases[] = {
         {"aaaa", "aa", "b", 2, "bb"},
         {"aaa", "aa", "b", 1, "ba"},
         {"a.b.c", ".", "::", 2, "a::b::c"},
         {"abc", "x", "y", 0, "abc"},
         {"abc", "", "y", 0, "abc"},
         {"abcabc", "abc", "", 2, ""},
-        {"path/to/x", "/", "\\", 2, "path\\to\\x"},
-    };
-    for (auto const& c : cases) {
-        Str s(c.text);
-        EXPECT_EQ(s.replace(FStrToken<char>(c.from), FStrToken<char>(c.to)), c.replaced) << c.text;
-        EXPECT_EQ(text(s), c.expected);
+        {"path/to/x", "/", "\\", 2, "path\\to\\x"}};
+    for (auto const& [source, from, to, replaced, expected] : cases) {
+        Str s(source);
+        EXPECT_EQ(s.replace(FStrToken<char>(from), FStrToken<char>(to)), replaced) << source;
+        EXPECT_EQ(text(s), expected) << source;
     }
     Str chars("a-b-c");
     EXPECT_EQ(chars.replace('-', '+'), 2);
@@ -403,43 +242,26 @@ TEST(FGStrTest, ReplaceSubstitutesEveryOccurrenceLeftToRight) {
     EXPECT_EQ(replaced, 3);
 }
 
-TEST(FGStrTest, ReplaceMayUseViewsOfItsOwnText) {
-    Str s("abab");
-    EXPECT_EQ(s.replace(s(0, 1), s(1, 1)), 2);
-    EXPECT_EQ(text(s), "bbbb");
-}
-
 TEST(FGStrTest, TrimmingReturnsTheNumberRemoved) {
-    struct Case {
-        char const* text;
-        long (Str::*trim)();
-        long removed;
-        char const* expected;
-    } const cases[] = {
+    // UTF-8 bytes are not blanks.
+    std::tuple<char const*, long (Str::*)(), long, char const*> const cases[] = {
         {"\t x", &Str::lTrim, 2, "x"},
         {"x \r\n", &Str::rTrim, 3, "x"},
         {"  x  ", &Str::trim, 4, "x"},
         {"   ", &Str::trim, 3, ""},
         {"x", &Str::trim, 0, "x"},
         {"", &Str::lTrim, 0, ""},
-        {"\xC3\xA9 ", &Str::trim, 1, "\xC3\xA9"}, // UTF-8 bytes are not blanks
-    };
-    for (auto const& c : cases) {
-        Str s(c.text);
-        EXPECT_EQ((s.*c.trim)(), c.removed) << '"' << c.text << '"';
-        EXPECT_EQ(text(s), c.expected);
+        {"\xC3\xA9 ", &Str::trim, 1, "\xC3\xA9"}};
+    for (auto const& [source, trim, removed, expected] : cases) {
+        Str s(source);
+        EXPECT_EQ((s.*trim)(), removed) << '"' << source << '"';
+        EXPECT_EQ(text(s), expected) << '"' << source << '"';
     }
-    Str nothing;
-    EXPECT_EQ(nothing.trim(), 0);
+    EXPECT_EQ(Str().trim(), 0);
 }
 
 TEST(FGStrTest, SplitKeepsEmptyPiecesAndHonoursTheMaximum) {
-    struct Case {
-        char const* text;
-        char const* sep;
-        long max;
-        std::vector<std::string> expected;
-    } const cases[] = {
+    std::tuple<char const*, char const*, long, std::vector<std::string>> const cases[] = {
         {"a,,b,", ",", 0, {"a", "", "b", ""}},
         {"a,b,c", ",", 2, {"a", "b,c"}},
         {",a", ",", 0, {"", "a"}},
@@ -448,87 +270,66 @@ TEST(FGStrTest, SplitKeepsEmptyPiecesAndHonoursTheMaximum) {
         {"abc", "", 0, {"abc"}},
         {"a::b::c", "::", 0, {"a", "b", "c"}},
         {"a,b,c", ",", 1, {"a,b,c"}},
-        {"a,b", ",", 5, {"a", "b"}},
-    };
-    for (auto const& c : cases) {
-        auto const pieces = Str(c.text).split(FStrToken<char>(c.sep), c.max);
-        ASSERT_EQ(pieces.Count(), static_cast<long>(c.expected.size())) << '"' << c.text << '"';
-        for (long i = 0; i < pieces.Count(); ++i) {
-            EXPECT_EQ(text(pieces[i]), c.expected[i]) << '"' << c.text << "\" piece " << i;
-        }
+        {"a,b", ",", 5, {"a", "b"}}};
+    for (auto const& [source, sep, max, expected] : cases) {
+        auto const pieces = Str(source).split(FStrToken<char>(sep), max);
+        std::vector<std::string> got;
+        for (long i = 0; i < pieces.Count(); ++i)
+            got.push_back(text(pieces[i]));
+        EXPECT_EQ(got, expected) << '"' << source << "\" at \"" << sep << "\" max " << max;
     }
     auto const byChar = Str("x y").split(' ');
     ASSERT_EQ(byChar.Count(), 2);
     EXPECT_EQ(text(byChar[1]), "y");
 }
 
-TEST(FGStrTest, ReverseAndJoin) {
-    EXPECT_EQ(text(Str("abc").reverse()), "cba");
+TEST(FGStrTest, ReverseJoinAndConcatenation) {
     char const* parts[] = {"a", nullptr, "bc", "d"};
-    EXPECT_EQ(text(Str("old").join(parts, 4)), "abcd");
     char const* listed[] = {"x", "y", nullptr};
-    EXPECT_EQ(text(Str().join(listed)), "xy");
-    EXPECT_EQ(static_cast<char const*>(Str("old").join(parts, 0)), nullptr);
-}
-
-TEST(FGStrTest, ConcatenationMakesANewString) {
     Str const a("ab");
-    Str const b = a + FStrToken<char>("cd");
-    EXPECT_EQ(text(a), "ab");
-    EXPECT_EQ(text(b), "abcd");
-    EXPECT_EQ(text(a.concat(Str())), "ab");
     Str s;
     s += "x";
     s += Str("y");
-    EXPECT_EQ(text(s), "xy");
+    // Concatenation makes a new string and leaves its operand alone.
+    EXPECT_ROWS(std::string, {text(Str("abc").reverse()), "cba"}, {text(Str("old").join(parts, 4)), "abcd"},
+                {text(Str().join(listed)), "xy"}, {text(a + FStrToken<char>("cd")), "abcd"}, {text(a), "ab"},
+                {text(a.concat(Str())), "ab"}, {text(s), "xy"});
+    EXPECT_EQ(raw(Str("old").join(parts, 0)), nullptr);
 }
 
 // --- Raw arrays ---
 
 TEST(FGStrTest, RawCopiesStayInsideTheirCapacity) {
+    // "count:text" after each call.
+    auto after = [](long count, char const* buffer) { return std::to_string(count) + ":" + buffer; };
     char buffer[4] = {'#', '#', '#', '#'};
-    EXPECT_EQ(Str::copyTo(buffer, 4, "abcdef"), 3);
-    EXPECT_STREQ(buffer, "abc");
-    EXPECT_EQ(Str::copyTo(buffer, 4, "abcdef", 2), 2);
-    EXPECT_STREQ(buffer, "ab");
-    EXPECT_EQ(Str::copyTo(buffer, 4, nullptr), 0);
-    EXPECT_STREQ(buffer, "");
-    EXPECT_EQ(Str::copyToRev(buffer, 4, "abc", 3), 3);
-    EXPECT_STREQ(buffer, "cba");
     char room[6] = "ab";
-    EXPECT_EQ(Str::concatTo(room, 6, "cdefg"), 3);
-    EXPECT_STREQ(room, "abcde");
-    EXPECT_EQ(Str::concatTo(room, 6, "x"), 0);
     char joined[8] = "";
     char const* parts[] = {"ab", "cd", "efgh"};
-    EXPECT_EQ(Str::joinTo(joined, 8, parts, 3), 7);
-    EXPECT_STREQ(joined, "abcdefg");
-}
-
-TEST(FGStrTest, RawArraysFromStaticFunctions) {
-    EXPECT_EQ(owned(Str::concat("ab", "cd")), "abcd");
-    EXPECT_EQ(owned(Str::concat(nullptr, "cd")), "cd");
-    EXPECT_EQ(owned(Str::copy("abc", 2)), "ab");
-    EXPECT_EQ(owned(Str::copy(nullptr)), "");
-    EXPECT_EQ(owned(Str::create(3, 'z')), "zzz");
-    EXPECT_EQ(owned(Str::create(3)), "");
-    char const* parts[] = {"a", "b"};
-    EXPECT_EQ(owned(Str::joinFrom(parts, 2)), "ab");
-    EXPECT_EQ(Str::length(nullptr), 0);
-    EXPECT_TRUE(Str::isEmpty(""));
-    EXPECT_EQ(Str::digitOf(13), '3');
     char s[] = "abcdef";
-    EXPECT_EQ(Str::removeSubString(s, 1, 2), 2);
-    EXPECT_STREQ(s, "adef");
-    EXPECT_EQ(Str::charAt("abc", -1), 'c');
-    EXPECT_THROW(Str::charAt(nullptr, 0), FException);
+    EXPECT_EQ(after(Str::copyTo(buffer, 4, "abcdef"), buffer), "3:abc");
+    EXPECT_EQ(after(Str::copyTo(buffer, 4, "abcdef", 2), buffer), "2:ab");
+    EXPECT_EQ(after(Str::copyTo(buffer, 4, nullptr), buffer), "0:");
+    EXPECT_EQ(after(Str::copyToRev(buffer, 4, "abc", 3), buffer), "3:cba");
+    EXPECT_EQ(after(Str::concatTo(room, 6, "cdefg"), room), "3:abcde");
+    EXPECT_EQ(after(Str::concatTo(room, 6, "x"), room), "0:abcde");
+    EXPECT_EQ(after(Str::joinTo(joined, 8, parts, 3), joined), "7:abcdefg");
+    EXPECT_EQ(after(Str::removeSubString(s, 1, 2), s), "2:adef");
 }
 
-TEST(FGStrTest, ByteBlocksCopyExactly) {
+TEST(FGStrTest, StaticFunctionsMakeNewArrays) {
+    char const* parts[] = {"a", "b"};
+    EXPECT_ROWS(std::string, {owned(Str::concat("ab", "cd")), "abcd"},
+                {owned(Str::concat(nullptr, "cd")), "cd"}, {owned(Str::copy("abc", 2)), "ab"},
+                {owned(Str::copy(nullptr)), ""}, {owned(Str::create(3, 'z')), "zzz"},
+                {owned(Str::create(3)), ""}, {owned(Str::joinFrom(parts, 2)), "ab"});
+    EXPECT_EQ(Str::length(nullptr), 0);
+    EXPECT_EQ(Str::digitOf(13), '3');
+    EXPECT_EQ(Str::charAt("abc", -1), 'c');
+    EXPECT_STREQ(thrownBy([] { Str::charAt(nullptr, 0); }).what(), "Index out of range");
     unsigned char const bytes[] = {0, 1, 0xFF};
     unsigned char* copy = FGStr<unsigned char>::copy(bytes, 3);
-    EXPECT_EQ(copy[0], 0);
-    EXPECT_EQ(copy[2], 0xFF);
+    EXPECT_EQ(std::memcmp(copy, bytes, 3), 0);
     FGStr<unsigned char>::release(copy);
 }
 
@@ -538,20 +339,12 @@ TEST(FGStrTest, WideningZeroExtendsAndNarrowingKeepsTheLowByte) {
     WStr wide;
     wide << "\xE9"
          << "A";
-    EXPECT_EQ(wide.length(), 2);
-    EXPECT_EQ(wide[0], L'\u00E9');
-    EXPECT_EQ(wide[1], L'A');
-
+    EXPECT_EQ(text(wide), L"\u00E9A");
     Str narrow;
     narrow << L"\u20AC" << L"\u00FF" << L"b";
-    ASSERT_EQ(narrow.length(), 3);
-    EXPECT_EQ(static_cast<unsigned char>(narrow[0]), 0xAC);
-    EXPECT_EQ(static_cast<unsigned char>(narrow[1]), 0xFF);
-    EXPECT_EQ(narrow[2], 'b');
-
-    Str counted;
-    counted.appendValueOf(L"xyz", 2);
-    EXPECT_EQ(text(counted), "xy");
+    EXPECT_EQ(text(narrow), "\xAC\xFF"
+                            "b");
+    EXPECT_EQ(text(Str().appendValueOf(L"xyz", 2)), "xy");
 }
 
 TEST(FGStrTest, WideStringsBehaveLikeNarrowOnes) {
@@ -564,10 +357,8 @@ TEST(FGStrTest, WideStringsBehaveLikeNarrowOnes) {
     EXPECT_EQ(WStr(L"abc").compare(L"abcde"), -2);
     EXPECT_EQ(WStr(L"300").toUInt8(), 44);
     EXPECT_EQ(text(WStr().appendHexOf(-1)), L"ffffffff");
-    EXPECT_EQ(WStr::CRLF[0], L'\r');
-    EXPECT_EQ(WStr::CRLF[1], L'\n');
-    EXPECT_STREQ(WStr::BOMLE, "\xFF\xFE");
-    EXPECT_STREQ(WStr::BOMBE, "\xFE\xFF");
-    EXPECT_STREQ(Str::BOMLE, "\xEF\xBB\xBF");
-    EXPECT_STREQ(Str::NewLine, "\n");
+    EXPECT_EQ(std::wstring(WStr::CRLF), L"\r\n");
+    // The byte-order marks are bytes in both forms.
+    EXPECT_ROWS(std::string, {WStr::BOMLE, "\xFF\xFE"}, {WStr::BOMBE, "\xFE\xFF"},
+                {Str::BOMLE, "\xEF\xBB\xBF"}, {Str::NewLine, "\n"});
 }

@@ -1,0 +1,66 @@
+// Helpers shared by the foundation tests.
+#pragma once
+
+#include "FType.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <initializer_list>
+#include <string>
+#include <type_traits>
+#include <utility>
+
+namespace foundation_test {
+
+/// The text of a string; "" for the null form.
+inline std::string text(FSpace::FGStr<char> const& s) {
+    char const* p = s;
+    return p == nullptr ? std::string() : std::string(p);
+}
+
+inline std::wstring text(FSpace::FGStr<wchar_t> const& s) {
+    wchar_t const* p = s;
+    return p == nullptr ? std::wstring() : std::wstring(p);
+}
+
+/// The text of a value that renders itself with toCString().
+template <class T>
+requires requires(T const& v) {
+    v.toCString();
+}
+std::string text(T const& value) {
+    return text(FSpace::FGStr<char>(value.toCString()));
+}
+
+/// Checks each {computed, expected} row of \p rows; see EXPECT_ROWS.
+template <class T>
+void expectRows(std::initializer_list<std::pair<T, T>> rows, char const* file, int line) {
+    testing::ScopedTrace const trace(file, line, "EXPECT_ROWS");
+    std::size_t row = 0;
+    for (auto const& [got, want] : rows) {
+        if constexpr (std::is_floating_point_v<T>)
+            EXPECT_DOUBLE_EQ(got, want) << "row " << row++;
+        else
+            EXPECT_EQ(got, want) << "row " << row++;
+    }
+}
+
+/// The FException (or \p E) that \p action throws; one with the message
+/// "no exception" when it throws nothing.
+template <class E = FSpace::FException, class F>
+FSpace::FException thrownBy(F&& action) {
+    try {
+        action();
+    } catch (E const& e) {
+        return e;
+    }
+    return FSpace::FException(0u, "no exception");
+}
+
+} // namespace foundation_test
+
+/// Checks rows of {computed value, expected value}, both converted to \p type
+/// (std::string for texts, never a pointer type). A failure names the row,
+/// counted from 0, and the line of the check.
+#define EXPECT_ROWS(type, ...) foundation_test::expectRows<type>({__VA_ARGS__}, __FILE__, __LINE__)
