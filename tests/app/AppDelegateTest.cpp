@@ -117,14 +117,6 @@ protected:
 
 } // namespace
 
-TEST(GuiOption, AbsentMeansWindowOtherwiseTheBooleanReadingOfItsText) {
-    // The boolean reading itself is UserDefaults' (its own table).
-    EXPECT_TRUE(AppDelegate::runWithGUIForOption(std::nullopt));
-    EXPECT_TRUE(AppDelegate::runWithGUIForOption("yes"));
-    EXPECT_FALSE(AppDelegate::runWithGUIForOption("NO"));
-    EXPECT_FALSE(AppDelegate::runWithGUIForOption(""));
-}
-
 TEST_F(ControllerTest, ModeIsUninstallerWhenTheOptionIsPresentOrTheBundleNameSaysSo) {
     const struct {
         std::vector<const char*> args;

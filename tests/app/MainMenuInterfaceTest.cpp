@@ -5,7 +5,6 @@
 
 #include "QtTestSupport.h"
 #include "agentlink/FOCVersion.h"
-#include "platform/qt/QtAlert.h"
 #include "platform/qt/QtMainPoster.h"
 #include "ui_MainMenu.h"
 
@@ -104,16 +103,6 @@ TEST(InterfaceDescription, CancelButtonEndsTheApplicationLoop) {
     EXPECT_EQ(runLoopUntil([] { return false; }, 10), 0) << "the loop ran until the time limit";
 }
 
-TEST(QtApplicationLoop, TerminationPostedFromAnotherThreadEndsTheLoopWithTheExitStatus) {
-    platform::qt::QtApplication app;
-    std::thread worker([&] {
-        app.setExitStatus(3);
-        app.postTermination();
-    });
-    EXPECT_EQ(runLoopUntil([] { return false; }, 10), 3);
-    worker.join();
-}
-
 TEST(QtApplicationLoop, MainQueueTasksRunOnTheLoopInPostingOrder) {
     platform::qt::QtMainPoster poster;
     std::vector<int> order;
@@ -154,24 +143,6 @@ TEST(QtControls, CallsFromAnotherThreadAreCarriedOutOnTheMainThread) {
 
     barControl.setDoubleValue(250);
     EXPECT_EQ(bar.value(), 100);
-}
-
-TEST(QtControls, AlertAnswersByTheOrderInWhichButtonsWereAdded) {
-    for (const char* pressed : {"Yes", "Later"}) {
-        platform::qt::QtAlert alert;
-        alert.addButton("Yes");
-        alert.addButton("Later");
-        alert.setMessageText("Restart?");
-        alert.setInformativeText("Do you want to reboot now?");
-        alert.setInformationalStyle();
-        QTimer::singleShot(50, [&] {
-            for (QAbstractButton* b : alert.messageBox().buttons())
-                if (b->text() == pressed)
-                    b->click();
-        });
-        EXPECT_EQ(alert.runModal(), std::string(pressed) == "Yes" ? 1000 : 1001) << pressed;
-        EXPECT_EQ(alert.messageBox().icon(), QMessageBox::Information);
-    }
 }
 
 int main(int argc, char** argv) {

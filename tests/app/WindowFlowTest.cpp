@@ -186,6 +186,7 @@ TEST_F(WindowFlow, OnOldSystemsTheRebootAlertCanRebootOrBeDismissed) {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 alertSeen = true;
                 EXPECT_EQ(box->informativeText(), "Do you want to reboot now?");
+                EXPECT_EQ(box->icon(), QMessageBox::Information);
                 for (QAbstractButton* button : box->buttons())
                     if (button->text().toStdString() == answer)
                         button->click();

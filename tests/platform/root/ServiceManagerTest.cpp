@@ -21,6 +21,7 @@
 
 using platform::Authorization;
 using platform::ServiceManager;
+using std::filesystem::exists;
 
 namespace {
 
@@ -55,10 +56,6 @@ bool running(pid_t pid) {
 
 bool listening() {
     return ServiceManager::waitForListener(ServiceManager::socketPath(kLabel), std::chrono::milliseconds(0));
-}
-
-bool exists(const std::string& path) {
-    return ::access(path.c_str(), F_OK) == 0;
 }
 
 std::string readFile(const std::string& path) {

@@ -1,9 +1,10 @@
-// The headless automatic update from end to end: the real bundle, started as
-// a management tool would start it, installs the real agent through the real
-// service manager, which installs the package. Inside the test sandbox: as
-// root, as an unprivileged user who cannot elevate, as a desktop user who
-// elevates through the real pkexec and polkit daemon, and where systemd
-// manages the jobs.
+// The shipped installer from end to end, inside the test sandbox: the real
+// bundle, started as a management tool would start it, runs the headless
+// automatic update, which installs the real agent through the real service
+// manager, which installs the package: as root, as an unprivileged user who
+// cannot elevate, as a desktop user who elevates through the real pkexec and
+// polkit daemon, and where systemd manages the jobs. Started as a user would
+// start it, it shows its window.
 #include "PolkitService.h"
 #include "SystemdStandIn.h"
 #include "TestSupport.h"
@@ -49,6 +50,17 @@ size_t count(const std::string& text, const std::string& part) {
     auto result =
         text.find(part) != std::string::npos ? ::testing::AssertionSuccess() : ::testing::AssertionFailure();
     return result << "\"" << part << "\" in:\n" << text;
+}
+
+/// Whether \p log has the launch line of the installer of the bundle at
+/// \p bundle: time stamp, process and thread, version and revision.
+bool hasLaunchLine(const std::string& log, const std::string& bundle) {
+    const auto info = platform::PropertyList::fromFile(bundle + "/Contents/Info.plist");
+    const std::string revision = info ? info->string("com.quorvantis.source.revision").value_or("?") : "?";
+    return std::regex_search(log, std::regex("(^|\\n)\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} "
+                                             "QvtRSInstaller\\[\\d+:[0-9a-f]+\\] Launched: QvtRSInstaller "
+                                             "version: 3\\.2\\.0  \\(" +
+                                             revision + "\\)\\n"));
 }
 
 std::string agentLog() {
@@ -160,7 +172,7 @@ TEST_F(HeadlessFlow, UpdateInstallsTheDemoPackageAndExitsZero) {
         EXPECT_TRUE(fs::exists(std::string("/opt/quorvantis-remote/") + file)) << file;
     EXPECT_TRUE(platform::PropertyList::fromFile(kReceipt)) << "no receipt";
 
-    EXPECT_TRUE(includes(log, "] Launched: QvtRSInstaller version: 3.2.0  ("));
+    EXPECT_TRUE(hasLaunchLine(log, bundle)) << log;
     EXPECT_EQ(count(log, "] AuthorizationCreate: flags: 19\n"), 1u) << log;
     EXPECT_TRUE(
         std::regex_search(log, std::regex("AuthorizationCopyRights: [0-9a-f]+, flags: 19, env items: 1, "
@@ -264,4 +276,14 @@ TEST_F(HeadlessFlow, UnderSystemdARootRunInstallsThroughSystemctlAndExitsZero) {
     EXPECT_TRUE(fs::exists(kService));
     EXPECT_EQ(testsupport::SystemdStandIn::calls(), "daemon-reload\nstart " + kLabel + ".service\n");
     EXPECT_FALSE(fs::exists(ServiceManager::pidFilePath(kLabel))) << "no detached daemon was started";
+}
+
+TEST(WindowLaunch, WithoutADisplayTheWindowRunStaysUpOffscreenUntilStopped) {
+    const std::string bundle = kBuildDir + "/QvtRSInstaller.app";
+    const auto result = testsupport::runProcess(
+        {bundle + "/Contents/MacOS/QvtRSInstaller", "-uninstall", "NO", "-gui", "YES"},
+        {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}}, 3);
+    EXPECT_TRUE(hasLaunchLine(result.errors, bundle)) << result.errors;
+    // It waits for its buttons, so the harness had to stop it.
+    EXPECT_EQ(result.exitStatus, 128 + 9) << result.errors;
 }
