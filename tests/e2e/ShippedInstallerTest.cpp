@@ -113,14 +113,13 @@ protected:
                                                   const std::map<std::string, std::string>& changes = {}) {
         std::map<std::string, std::string> environment = {
             {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}, {"LANG", "C.UTF-8"}};
-        const std::vector<std::string> argv = {bundle + "/Contents/MacOS/QvtRSInstaller", "-gui", "NO"};
-        if (user.empty()) {
-            environment.insert(changes.begin(), changes.end());
-            return testsupport::runProcess(argv, environment, 120);
-        }
-        environment["HOME"] = environment["XDG_RUNTIME_DIR"] = "/run/" + user;
+        if (!user.empty())
+            environment["HOME"] = environment["XDG_RUNTIME_DIR"] = "/run/" + user;
         for (const auto& [name, value] : changes)
             environment[name] = value;
+        const std::vector<std::string> argv = {bundle + "/Contents/MacOS/QvtRSInstaller", "-gui", "NO"};
+        if (user.empty())
+            return testsupport::runProcess(argv, environment, 120);
         const std::string log = "/run/" + user + "/log";
         fs::remove(log);
         testsupport::ProcessResult result;
