@@ -99,15 +99,15 @@ protected:
     }
 
     Journal m_journal;
-    RecordingButton m_install{m_journal, "install"};
-    RecordingButton m_uninstall{m_journal, "uninstall"};
-    RecordingButton m_cancel{m_journal, "cancel"};
-    RecordingButton m_removeBackups{m_journal, "removeBackups"};
-    RecordingLabel m_packageTitle{m_journal, "packageTitle"};
-    RecordingLabel m_packageInfo{m_journal, "packageInfo"};
-    RecordingLabel m_progressInfo{m_journal, "progressInfo"};
-    RecordingProgressBar m_progress{m_journal};
-    RecordingWindow m_window{m_journal};
+    RecordingControl m_install{m_journal, "install"};
+    RecordingControl m_uninstall{m_journal, "uninstall"};
+    RecordingControl m_cancel{m_journal, "cancel"};
+    RecordingControl m_removeBackups{m_journal, "removeBackups"};
+    RecordingControl m_packageTitle{m_journal, "packageTitle"};
+    RecordingControl m_packageInfo{m_journal, "packageInfo"};
+    RecordingControl m_progressInfo{m_journal, "progressInfo"};
+    RecordingControl m_progress{m_journal, "progress"};
+    RecordingControl m_window{m_journal, "window"};
     RecordingApplication m_app{m_journal};
     testsupport::TemporaryFolder m_folder;
     std::unique_ptr<platform::UserDefaults> m_defaults;

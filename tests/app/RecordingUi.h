@@ -52,26 +52,20 @@ struct Recorder {
     void record(const std::string& what) const { journal.push_back(name + what); }
 };
 
-struct RecordingButton final : platform::ui::Button, Recorder {
-    RecordingButton(Journal& journal, std::string name) : Recorder{journal, std::move(name)} {}
+/// Any of the window's controls: a button, a text label, the progress bar or
+/// the window itself.
+struct RecordingControl final : platform::ui::Button,
+                                platform::ui::TextLabel,
+                                platform::ui::ProgressBar,
+                                platform::ui::Window,
+                                Recorder {
+    RecordingControl(Journal& journal, std::string name) : Recorder{journal, std::move(name)} {}
     void setHidden(bool hidden) override { record(hidden ? " hidden" : " shown"); }
     void setTitle(const std::string& title) override { record(" title=" + title); }
     void setEnabled(bool enabled) override { record(enabled ? " enabled" : " disabled"); }
     int state() const override { return 0; }
-};
-
-struct RecordingLabel final : platform::ui::TextLabel, Recorder {
-    RecordingLabel(Journal& journal, std::string name) : Recorder{journal, std::move(name)} {}
     void setText(const std::string& text) override { record(" text=" + text); }
-};
-
-struct RecordingProgressBar final : platform::ui::ProgressBar, Recorder {
-    explicit RecordingProgressBar(Journal& journal) : Recorder{journal, "progress"} {}
     void setDoubleValue(double value) override { record(" value=" + std::to_string(value)); }
-};
-
-struct RecordingWindow final : platform::ui::Window, Recorder {
-    explicit RecordingWindow(Journal& journal) : Recorder{journal, "window"} {}
     void setModalPanelLevel() override { record(" level=modal panel"); }
     void center() override { record(" center"); }
     void makeKeyAndOrderFront() override { record(" key and front"); }
