@@ -1,27 +1,20 @@
-#include "FType.h"
+#include "FoundationTestSupport.h"
 
-#include <gtest/gtest.h>
-
+#include <array>
 #include <climits>
 #include <functional>
-#include <string>
+#include <tuple>
 
 using namespace FSpace;
+using namespace foundation_test;
 
 namespace {
-
-std::string text(FBITFIELD const& f) {
-    FGStr<char> const s = f.toCString();
-    char const* p = s;
-    return p == nullptr ? std::string() : std::string(p);
-}
 
 /// A field from a text of '0' and '1', bit 0 first.
 FBITFIELD bits(std::string const& pattern) {
     FBITFIELD f(static_cast<int>(pattern.size()));
-    for (std::size_t i = 0; i < pattern.size(); ++i) {
+    for (std::size_t i = 0; i < pattern.size(); ++i)
         f.set(static_cast<int>(i), pattern[i] == '1');
-    }
     return f;
 }
 
@@ -43,10 +36,7 @@ TEST(FBitFieldTest, PrintsBitZeroFirst) {
 
 TEST(FBitFieldTest, IndexesOutsideTheFieldThrowAndChangeNothing) {
     FBITFIELD const original = bits("1000000001");
-    struct Case {
-        char const* what;
-        std::function<void(FBITFIELD&)> apply;
-    } const cases[] = {
+    std::pair<char const*, std::function<void(FBITFIELD&)>> const cases[] = {
         {"get(10)", [](FBITFIELD& f) { (void)f.get(10); }},
         {"get(-1)", [](FBITFIELD& f) { (void)f.get(-1); }},
         {"[INT_MIN]", [](FBITFIELD& f) { (void)f[INT_MIN]; }},
@@ -58,37 +48,26 @@ TEST(FBitFieldTest, IndexesOutsideTheFieldThrowAndChangeNothing) {
         {"set(INT_MAX, 2 bits)", [](FBITFIELD& f) { f.set(INT_MAX, bits("11")); }},
         {"sub-range 8..10", [](FBITFIELD& f) { FBITFIELD const sub(f, 8, 3); }},
         {"sub-range from -1", [](FBITFIELD& f) { FBITFIELD const sub(f, -1, 2); }},
-        {"sub-range INT_MAX bits", [](FBITFIELD& f) { FBITFIELD const sub(f, 1, INT_MAX); }},
-    };
-    for (Case const& c : cases) {
+        {"sub-range INT_MAX bits", [](FBITFIELD& f) { FBITFIELD const sub(f, 1, INT_MAX); }}};
+    for (auto const& [what, apply] : cases) {
         FBITFIELD f(original);
-        try {
-            c.apply(f);
-            ADD_FAILURE() << "no exception for " << c.what;
-        } catch (FXCOutOfBounds const& e) {
-            EXPECT_EQ(e.code(), 1026u) << c.what;
-            EXPECT_STREQ(e.what(), "Out of bounds") << c.what;
-            EXPECT_STREQ(e.where(), "FBitField::get") << c.what;
-        }
-        EXPECT_TRUE(f == original) << c.what;
+        EXPECT_EQ(describe(thrownBy<FXCOutOfBounds>([&] { apply(f); })),
+                  "1026|Out of bounds|FBitField::get|(null)")
+            << what;
+        EXPECT_TRUE(f == original) << what;
     }
 }
 
 TEST(FBitFieldTest, EqualityIgnoresBitsBeyondTheLength) {
-    struct Case {
-        unsigned char a[2];
-        unsigned char b[2];
-        int n;
-        bool equal;
-    } const cases[] = {
-        {{0x05, 0}, {0x0D, 0}, 3, true},  // differ only in bit 3
-        {{0x05, 0}, {0x01, 0}, 3, false}, // differ in bit 2
-        {{0xFF, 0x01}, {0xFF, 0xFF}, 9, true}, {{0xFF, 0x01}, {0xFE, 0x01}, 9, false},
-        {{0x00, 0x00}, {0xFF, 0xFF}, 0, true},
-    };
-    for (Case const& c : cases) {
-        EXPECT_EQ(FBITFIELD::equals(c.a, c.b, c.n), c.equal);
-        EXPECT_EQ(FBITFIELD(c.a, c.n) == FBITFIELD(c.b, c.n), c.equal);
+    using Bytes = std::array<unsigned char, 2>;
+    std::tuple<Bytes, Bytes, int, bool> const cases[] = {{{0x05, 0}, {0x0D, 0}, 3, true},
+                                                         {{0x05, 0}, {0x01, 0}, 3, false},
+                                                         {{0xFF, 0x01}, {0xFF, 0xFF}, 9, true},
+                                                         {{0xFF, 0x01}, {0xFE, 0x01}, 9, false},
+                                                         {{0x00, 0x00}, {0xFF, 0xFF}, 0, true}};
+    for (auto const& [a, b, n, equal] : cases) {
+        EXPECT_EQ(FBITFIELD::equals(a.data(), b.data(), n), equal) << n;
+        EXPECT_EQ(FBITFIELD(a.data(), n) == FBITFIELD(b.data(), n), equal) << n;
     }
     EXPECT_TRUE(bits("101") != bits("1010"));
 }
@@ -108,21 +87,14 @@ TEST(FBitFieldTest, CopiesKeepEveryByte) {
 }
 
 TEST(FBitFieldTest, AppendingPutsTheOtherBitsAfterTheOwn) {
-    struct Case {
-        char const* first;
-        char const* second;
-        char const* expected;
-    } const cases[] = {
-        {"11", "101", "11101"},
-        {"1010101", "011", "1010101011"}, // crosses a byte boundary
-        {"", "101", "101"},
-        {"101", "", "101"},
-    };
-    for (Case const& c : cases) {
-        FBITFIELD f = bits(c.first);
-        f += bits(c.second);
-        EXPECT_EQ(text(f), c.expected);
-        EXPECT_EQ(f.Length(), static_cast<int>(std::string(c.expected).size()));
+    // The second row crosses a byte boundary.
+    std::tuple<char const*, char const*, char const*> const cases[] = {
+        {"11", "101", "11101"}, {"1010101", "011", "1010101011"}, {"", "101", "101"}, {"101", "", "101"}};
+    for (auto const& [first, second, expected] : cases) {
+        FBITFIELD f = bits(first);
+        f += bits(second);
+        EXPECT_EQ(text(f), expected);
+        EXPECT_EQ(f.Length(), static_cast<int>(std::string(expected).size()));
     }
     FBITFIELD self = bits("10");
     self += self;
@@ -145,11 +117,9 @@ TEST(FBitFieldTest, SubRangesAndPlacedCopiesTakeTheirBitsInOrder) {
 
 TEST(FBitFieldTest, CombinationsWorkOnTheCommonPositions) {
     FBITFIELD const a = bits("1100");
-    FBITFIELD const b = bits("10101");
-    EXPECT_EQ(text(a | b), "1110");
-    EXPECT_EQ(text(a & b), "1000");
-    EXPECT_EQ(text(a & bits("0")), "0100"); // positions beyond the other stay
-    EXPECT_EQ(text(~a), "0011");
+    // Positions beyond the other field keep their bits.
+    EXPECT_ROWS(std::string, {text(a | bits("10101")), "1110"}, {text(a & bits("10101")), "1000"},
+                {text(a & bits("0")), "0100"}, {text(~a), "0011"});
     FBITFIELD c = a;
     c |= bits("0011");
     EXPECT_EQ(text(c), "1111");

@@ -46,6 +46,12 @@ void expectRows(std::initializer_list<std::pair<T, T>> rows, char const* file, i
     }
 }
 
+/// "code|what|where|why" of an exception, "(null)" standing for a null text.
+inline std::string describe(FSpace::FException const& e) {
+    auto shown = [](char const* p) { return std::string(p != nullptr ? p : "(null)"); };
+    return std::to_string(e.code()) + "|" + shown(e.what()) + "|" + shown(e.where()) + "|" + shown(e.why());
+}
+
 /// The FException (or \p E) that \p action throws; one with the message
 /// "no exception" when it throws nothing.
 template <class E = FSpace::FException, class F>
