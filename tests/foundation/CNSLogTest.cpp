@@ -15,10 +15,13 @@
 #include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
 namespace {
+
+using Messages = std::vector<std::string>;
 
 std::string consoleOutputOf(const std::function<void()>& body) {
     char path[] = "/tmp/cnslog-test.XXXXXX";
@@ -44,9 +47,9 @@ std::string consoleOutputOf(const std::function<void()>& body) {
 }
 
 // The text of each console line, without its time and process prefix.
-std::vector<std::string> messagesIn(const std::string& console) {
+Messages messagesIn(const std::string& console) {
     static const std::regex prefix(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} [^\[]+\[\d+:[0-9a-f]+\] )");
-    std::vector<std::string> messages;
+    Messages messages;
     size_t start = 0;
     while (start < console.size()) {
         size_t end = console.find('\n', start);
@@ -65,6 +68,10 @@ std::vector<std::string> messagesIn(const std::string& console) {
     return messages;
 }
 
+Messages messagesOf(const std::function<void()>& body) {
+    return messagesIn(consoleOutputOf(body));
+}
+
 struct Widget {
     int id;
 };
@@ -72,47 +79,6 @@ struct Widget {
 void OCDescribe(OCTextSink& sink, const Widget& widget) {
     sink.appendFormat("<Widget %d>", widget.id);
 }
-
-} // namespace
-
-TEST(LoggingFacadeConsole, WritesOneTimestampedLinePerMessageOnStandardError) {
-    std::string console = consoleOutputOf([] { CNSLog("hello %d", 42); });
-    static const std::regex line(
-        R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} [^\[ ]+\[\d+:[0-9a-f]+\] hello 42\n$)");
-    EXPECT_TRUE(std::regex_match(console, line)) << console;
-}
-
-TEST(LoggingFacadeDebugFlag, DebugMessagesAreDroppedUntilTheDebugFlagIsGiven) {
-    auto off = messagesIn(consoleOutputOf([] {
-        CNSInitLog(0, 0, "Test", nullptr);
-        CNSDbgLog("debug %d", 1);
-        OCNSDbgLog("object debug %@", "x");
-        CNSLog("plain");
-        std::printf("%d", CNSDbgLogEnabled() ? 1 : 0);
-    }));
-    EXPECT_EQ(off, std::vector<std::string>{"plain"});
-
-    auto on = messagesIn(consoleOutputOf([] {
-        CNSInitLog(CNSLogFlagDebug, 0, "Test", nullptr);
-        if (!CNSDbgLogEnabled())
-            _exit(3);
-        CNSDbgLog("debug %d", 1);
-        OCNSDbgLog("object debug %@", "x");
-        CNSLog("plain");
-    }));
-    EXPECT_EQ(on, (std::vector<std::string>{"debug 1", "object debug x", "plain"}));
-}
-
-TEST(LoggingFacadeDebugFlag, OtherFlagBitsDoNotTurnDebugOn) {
-    auto messages = messagesIn(consoleOutputOf([] {
-        CNSInitLog(0x0fd | 0x100, 0, "Test", "/nonexistent-log-dir");
-        CNSDbgLog("debug");
-        CNSLog("plain");
-    }));
-    EXPECT_EQ(messages, std::vector<std::string>{"plain"});
-}
-
-namespace {
 
 // Runs \p body while another process traces this one, as a debugger would.
 // False when tracing is not permitted here.
@@ -140,6 +106,32 @@ bool whileTraced(const std::function<void()>& body) {
 
 } // namespace
 
+TEST(LoggingFacadeConsole, WritesOneTimestampedLinePerMessageOnStandardError) {
+    std::string console = consoleOutputOf([] { CNSLog("hello %d", 42); });
+    static const std::regex line(
+        R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} [^\[ ]+\[\d+:[0-9a-f]+\] hello 42\n$)");
+    EXPECT_TRUE(std::regex_match(console, line)) << console;
+}
+
+TEST(LoggingFacadeDebugFlag, OnlyTheDebugFlagLetsDebugMessagesThrough) {
+    // Other flag bits, a new log file among them, do not turn debug on.
+    std::tuple<int, const char*, Messages> const cases[] = {
+        {0, nullptr, {"plain"}},
+        {0x0fd | CNSLogFlagNewFile, "/nonexistent-log-dir", {"plain"}},
+        {CNSLogFlagDebug, nullptr, {"debug 1", "object debug x", "plain"}}};
+    for (auto const& [flags, logDir, expected] : cases) {
+        auto messages = messagesOf([flags = flags, logDir = logDir] {
+            CNSInitLog(flags, 0, "Test", logDir);
+            if (CNSDbgLogEnabled() != ((flags & CNSLogFlagDebug) != 0))
+                _exit(3);
+            CNSDbgLog("debug %d", 1);
+            OCNSDbgLog("object debug %@", "x");
+            CNSLog("plain");
+        });
+        EXPECT_EQ(messages, expected) << "flags " << flags;
+    }
+}
+
 TEST(LoggingFacadeDebugFlag, ATracedProcessGetsDebugMessagesAndSystemLogEcho) {
     std::string console = consoleOutputOf([] {
         bool traced = whileTraced([] {
@@ -156,36 +148,21 @@ TEST(LoggingFacadeDebugFlag, ATracedProcessGetsDebugMessagesAndSystemLogEcho) {
     EXPECT_NE(console.find("debug while traced"), std::string::npos) << console;
 }
 
-TEST(LoggingFacadeBuffers, PrintfMessagesAreCutTo4094Bytes) {
-    auto messages = messagesIn(consoleOutputOf([] {
+TEST(LoggingFacadeBuffers, PrintfMessagesAreCutTo4094BytesObjectFormatMessagesAreNot) {
+    auto messages = messagesOf([] {
         std::string longText(5000, 'a');
         CNSLog("%s", longText.c_str());
         CNSSysLog(3, "%s", longText.c_str());
-        std::string exact(4094, 'b');
-        CNSLog("%s", exact.c_str());
-    }));
-    ASSERT_EQ(messages.size(), 3u);
-    EXPECT_EQ(messages[0], std::string(4094, 'a'));
-    EXPECT_EQ(messages[1], std::string(4094, 'a'));
-    EXPECT_EQ(messages[2], std::string(4094, 'b'));
-}
-
-TEST(LoggingFacadeBuffers, ObjectFormatMessagesHaveNoLimit) {
-    auto messages = messagesIn(consoleOutputOf([] {
-        std::string longText(20000, 'c');
-        OCNSLog("%@", longText);
-    }));
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], std::string(20000, 'c'));
+        CNSLog("%s", std::string(4094, 'b').c_str());
+        OCNSLog("%@", std::string(20000, 'c'));
+    });
+    EXPECT_EQ(messages, (Messages{std::string(4094, 'a'), std::string(4094, 'a'), std::string(4094, 'b'),
+                                  std::string(20000, 'c')}));
 }
 
 TEST(LoggingFacadeStackTrace, MessageArrivesWholeFollowedByTheStackTraceBlock) {
-    std::string console = consoleOutputOf([] {
-        std::string longText(5000, 'd');
-        CNSLogWithStackTrace("%s!", longText.c_str());
-    });
-    auto messages = messagesIn(console);
-    ASSERT_EQ(messages.size(), 1u) << console;
+    auto messages = messagesOf([] { CNSLogWithStackTrace("%s!", std::string(5000, 'd').c_str()); });
+    ASSERT_EQ(messages.size(), 1u);
     const std::string& text = messages[0];
     const std::string header = std::string(5000, 'd') + "!\n------- stack trace -------\n";
     ASSERT_EQ(text.compare(0, header.size(), header), 0);
@@ -197,45 +174,41 @@ TEST(LoggingFacadeStackTrace, MessageArrivesWholeFollowedByTheStackTraceBlock) {
     const std::string frames = text.substr(header.size(), text.size() - header.size() - footer.size());
     EXPECT_NE(frames.find("CNSLogWithStackTrace"), std::string::npos) << frames;
     EXPECT_EQ(frames.back(), '\n');
-}
-
-TEST(LoggingFacadeStackTrace, ObjectFormatVariantAppendsTheSameBlock) {
-    auto messages = messagesIn(consoleOutputOf([] { OCNSLogWithStackTrace("failed: %@", Widget{7}); }));
+    // The object-format variant appends the same block.
+    messages = messagesOf([] { OCNSLogWithStackTrace("failed: %@", Widget{7}); });
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].rfind("failed: <Widget 7>\n------- stack trace -------\n", 0), 0u);
-    EXPECT_EQ(messages[0].substr(messages[0].size() - 27), std::string(27, '-'));
+    EXPECT_EQ(messages[0].substr(messages[0].size() - footer.size()), footer);
 }
 
 TEST(LoggingFacadeMessages, CNSLogMsgWritesItsTextLiterallyAndIgnoresNull) {
-    auto messages = messagesIn(consoleOutputOf([] {
+    auto messages = messagesOf([] {
         CNSLogMsg("100%d %@ %s %n");
         CNSLogMsg(nullptr);
         CNSLog("after");
-    }));
-    EXPECT_EQ(messages, (std::vector<std::string>{"100%d %@ %s %n", "after"}));
+    });
+    EXPECT_EQ(messages, (Messages{"100%d %@ %s %n", "after"}));
 }
 
 TEST(LoggingFacadeRouting, SystemLogClientTakesMessagesInsteadOfTheConsole) {
-    auto messages = messagesIn(consoleOutputOf([] {
+    auto messages = messagesOf([] {
         CNSInitLog(0, 1, "QvtLogTest", nullptr);
         CNSLog("to the system log");
         OCNSLog("%@", "also to the system log");
         CNSSysLog(6, "%s", "system log at level 6");
-    }));
+    });
     // Not traced, so the client does not echo to standard error.
     EXPECT_TRUE(messages.empty());
-}
-
-TEST(LoggingFacadeRouting, SysLogFallsBackToTheConsoleWithoutAClient) {
-    auto messages = messagesIn(consoleOutputOf([] {
+    // Without a client, the system-log call falls back to the console.
+    messages = messagesOf([] {
         CNSInitLog(0, 0, "QvtLogTest", nullptr);
         CNSSysLog(2, "critical %s", "thing");
-    }));
-    EXPECT_EQ(messages, std::vector<std::string>{"critical thing"});
+    });
+    EXPECT_EQ(messages, Messages{"critical thing"});
 }
 
 TEST(LoggingFacadeConcurrency, LinesFromManyThreadsArriveWhole) {
-    auto messages = messagesIn(consoleOutputOf([] {
+    auto messages = messagesOf([] {
         std::vector<std::thread> threads;
         for (int t = 0; t < 8; ++t)
             threads.emplace_back([t] {
@@ -244,7 +217,7 @@ TEST(LoggingFacadeConcurrency, LinesFromManyThreadsArriveWhole) {
             });
         for (auto& thread : threads)
             thread.join();
-    }));
+    });
     ASSERT_EQ(messages.size(), 1600u);
     static const std::regex whole(R"(^thread (\d) line \d+ ([a-h]){100}$)");
     for (const auto& message : messages) {
@@ -257,28 +230,15 @@ TEST(LoggingFacadeConcurrency, LinesFromManyThreadsArriveWhole) {
 // ---------------------------------------------------------------------------
 // Object formats
 
-namespace {
-
-std::string format(const char* fmt, const std::vector<OCArg>& args) {
-    OCTextSink sink;
-    OCFormatV(sink, fmt, args.data(), args.size());
-    return sink.text();
-}
-
-} // namespace
-
 TEST(ObjectFormat, ConvertsEachArgumentByItsConversion) {
     const Widget widget{3};
     const Widget* none = nullptr;
     const char* noText = nullptr;
     // An argument list refers to its values: they must outlive the formatting.
+    // Text arguments need no terminating zero.
     const std::string text = "text", notANumber = "not a number", ab = "ab";
-    struct Case {
-        const char* format;
-        std::vector<OCArg> args;
-        const char* expected;
-    };
-    const std::vector<Case> cases = {
+    const std::string_view view("abcdef", 3);
+    std::tuple<const char*, std::vector<OCArg>, const char*> const cases[] = {
         {"%@ and %@", {text, widget}, "text and <Widget 3>"},
         {"%@", {none}, "(null)"},
         {"%s|%@", {noText, nullptr}, "(null)|(null)"},
@@ -296,14 +256,12 @@ TEST(ObjectFormat, ConvertsEachArgumentByItsConversion) {
         {"tail %", {}, "tail %"},
         {"%y", {}, "%y"},
         {"%@", {true}, "1"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(format(c.format, c.args), c.expected) << c.format;
-}
-
-TEST(ObjectFormat, TextArgumentsNeedNoTerminatingZero) {
-    const std::string_view view("abcdef", 3);
-    EXPECT_EQ(format("[%@][%s][%.1s]", {view, view, view}), "[abc][abc][a]");
+        {"[%@][%s][%.1s]", {view, view, view}, "[abc][abc][a]"}};
+    for (const auto& [format, args, expected] : cases) {
+        OCTextSink sink;
+        OCFormatV(sink, format, args.data(), args.size());
+        EXPECT_STREQ(sink.text(), expected) << format;
+    }
 }
 
 TEST(ObjectFormat, SinkGrowsAcrossManyAppends) {

@@ -1,6 +1,6 @@
-#include "FType.h"
+#include "FoundationTestSupport.h"
 
-#include <gtest/gtest.h>
+#include <vector>
 
 using namespace FSpace;
 
@@ -16,6 +16,7 @@ struct Tracked {
     Tracked(Tracked const& other) : value(other.value) { ++live; }
     Tracked& operator=(Tracked const&) = default;
     ~Tracked() { --live; }
+    operator int() const { return value; }
 };
 
 class ContainerTest : public ::testing::Test {
@@ -24,33 +25,39 @@ protected:
     void TearDown() override { EXPECT_EQ(Tracked::live, 0) << "elements leaked or deleted twice"; }
 };
 
+/// The elements in index order.
+template <class C>
+std::vector<int> contents(C const& c) {
+    std::vector<int> result;
+    for (long i = 0; i < c.Count(); ++i)
+        result.push_back(c[i]);
+    return result;
+}
+
+FList<Tracked> listOf(std::vector<int> const& values) {
+    FList<Tracked> list;
+    for (int v : values)
+        list.add(Tracked(v));
+    return list;
+}
+
 } // namespace
 
-TEST(FMemoryTest, AllocateZeroFillsAndRejectsNonPositiveCounts) {
-    int* p = FMemory<int>::allocate(4);
+TEST(FMemoryTest, AllocateZeroFillsAndRelocateKeepsTheCommonPrefix) {
+    int* p = FMemory<int>::allocate(3);
     ASSERT_NE(p, nullptr);
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(p[i], 0);
-    }
-    FMemory<int>::deallocate(p);
+    EXPECT_EQ(std::vector<int>(p, p + 3), (std::vector<int>{0, 0, 0}));
     EXPECT_EQ(FMemory<int>::allocate(0), nullptr);
     EXPECT_EQ(FMemory<int>::allocate(-3), nullptr);
     FMemory<int>::deallocate(nullptr);
-}
-
-TEST(FMemoryTest, RelocateKeepsTheCommonPrefix) {
-    int* p = FMemory<int>::allocate(3);
     p[0] = 1;
     p[1] = 2;
     p[2] = 3;
     EXPECT_EQ(FMemory<int>::relocate(p, 3, 3), p);
     int* grown = FMemory<int>::relocate(p, 3, 5);
-    EXPECT_EQ(grown[0], 1);
-    EXPECT_EQ(grown[2], 3);
-    EXPECT_EQ(grown[4], 0);
+    EXPECT_EQ(std::vector<int>(grown, grown + 5), (std::vector<int>{1, 2, 3, 0, 0}));
     int* shrunk = FMemory<int>::relocate(grown, 5, 2);
-    EXPECT_EQ(shrunk[0], 1);
-    EXPECT_EQ(shrunk[1], 2);
+    EXPECT_EQ(std::vector<int>(shrunk, shrunk + 2), (std::vector<int>{1, 2}));
     FMemory<int>::deallocate(shrunk);
 }
 
@@ -65,39 +72,24 @@ TEST(FArrayTest, ExactFitArrayGrowsByOnePerAdd) {
 
 TEST(FArrayTest, RemoveKeepsOrderAndCutsRangesToTheArray) {
     FArray<int, FAllocationBuf<int>> array;
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 6; ++i)
         array.add(i);
-    }
     EXPECT_EQ(array.remove(1, 2), 4);
-    int const expected[] = {0, 3, 4, 5};
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(array[i], expected[i]);
-    }
+    EXPECT_EQ(contents(array), (std::vector<int>{0, 3, 4, 5}));
     EXPECT_EQ(array.remove(3, 10), 3); // cut to the end
-    EXPECT_EQ(array.remove(7, 1), 3);  // outside: nothing changes
-    EXPECT_EQ(array.remove(-1, 1), 3);
-    EXPECT_EQ(array.remove(0, 0), 3);
+    // Outside the array, or nothing to remove: nothing changes.
+    EXPECT_ROWS(long, {array.remove(7, 1), 3}, {array.remove(-1, 1), 3}, {array.remove(0, 0), 3});
+    EXPECT_EQ(contents(array), (std::vector<int>{0, 3, 4}));
 }
 
-TEST(FArrayTest, IndexConventionCountsFromTheEndAndClamps) {
-    FArray<int, FAllocation<int>> array;
-    array.add(1);
-    array.add(2);
-    array.add(3);
-    struct Case {
-        long index;
-        int expected;
-    } const cases[] = {{0, 1}, {2, 3}, {3, 3}, {99, 3}, {-1, 3}, {-3, 1}, {-10, 1}};
-    for (auto const& c : cases) {
-        EXPECT_EQ(array[c.index], c.expected) << "index " << c.index;
-    }
-}
-
-TEST(FArrayTest, AccessToAnEmptyArrayThrowsInsteadOfReadingNothing) {
+TEST(FArrayTest, IndexConventionCountsFromTheEndClampsAndThrowsWhenEmpty) {
     FArray<int, FAllocation<int>> array;
     EXPECT_THROW(array[0], FXCOutOfBounds);
-    FList<int> list;
-    EXPECT_THROW(list[-1], FXCOutOfBounds);
+    EXPECT_THROW(FList<int>()[-1], FXCOutOfBounds);
+    for (int v : {1, 2, 3})
+        array.add(v);
+    EXPECT_ROWS(int, {array[0], 1}, {array[2], 3}, {array[3], 3}, {array[99], 3}, {array[-1], 3},
+                {array[-3], 1}, {array[-10], 1});
 }
 
 TEST(FArrayTest, CopiesAreIndependent) {
@@ -113,39 +105,31 @@ TEST(FArrayTest, CopiesAreIndependent) {
 
 TEST_F(ContainerTest, ListCapacityGrowsByTheRequestOnTopOfTheCapacity) {
     FList<Tracked> list;
-    long const expected[] = {1, 3, 3, 7, 7, 7, 7, 15};
+    std::vector<long> capacities;
     for (int i = 0; i < 8; ++i) {
         list.add(Tracked(i));
-        EXPECT_EQ(list.Capacity(), expected[i]) << "after " << i + 1 << " adds";
+        capacities.push_back(list.Capacity());
     }
+    EXPECT_EQ(capacities, (std::vector<long>{1, 3, 3, 7, 7, 7, 7, 15}));
     EXPECT_EQ(list.Count(), 8);
     EXPECT_EQ(Tracked::live, 8);
 }
 
 TEST_F(ContainerTest, RemoveAtOutsideTheListChangesNothing) {
-    FList<Tracked> list;
-    for (int i = 0; i < 5; ++i) {
-        list.add(Tracked(i));
-    }
-    for (long index : {5L, 6L, -1L, 100L}) {
+    FList<Tracked> list = listOf({0, 1, 2, 3, 4});
+    for (long index : {5L, 6L, -1L, 100L})
         EXPECT_FALSE(list.il_removeAt(index)) << index;
-        EXPECT_EQ(list.Count(), 5);
-    }
+    EXPECT_EQ(list.Count(), 5);
     EXPECT_TRUE(list.il_removeAt(4));
     EXPECT_TRUE(list.il_removeAt(0));
-    EXPECT_EQ(list.Count(), 3);
-    EXPECT_EQ(list[0].value, 1);
-    EXPECT_EQ(list[2].value, 3);
+    EXPECT_EQ(contents(list), (std::vector<int>{1, 2, 3}));
     EXPECT_EQ(Tracked::live, 3);
-}
-
-TEST_F(ContainerTest, RemovingTheOnlyElementLeavesAnEmptyList) {
-    FList<Tracked> list;
-    list.add(Tracked(7));
-    EXPECT_TRUE(list.il_removeAt(0));
-    EXPECT_TRUE(list.isEmpty());
-    EXPECT_EQ(Tracked::live, 0);
-    EXPECT_FALSE(list.il_removeAt(0));
+    // Removing the only element leaves an empty list.
+    FList<Tracked> single = listOf({7});
+    EXPECT_TRUE(single.il_removeAt(0));
+    EXPECT_TRUE(single.isEmpty());
+    EXPECT_FALSE(single.il_removeAt(0));
+    EXPECT_EQ(Tracked::live, 3);
 }
 
 TEST_F(ContainerTest, RemoveAllDeletesEveryElementAndReportsWhetherThereWasAny) {
@@ -164,22 +148,18 @@ TEST_F(ContainerTest, RemoveAllDeletesEveryElementAndReportsWhetherThereWasAny) 
 }
 
 TEST_F(ContainerTest, ListCopiesCopyEveryElement) {
-    FList<Tracked> list;
-    list.add(Tracked(1));
-    list.add(Tracked(2));
+    FList<Tracked> list = listOf({1, 2});
     {
         FList<Tracked> copy(list);
         EXPECT_EQ(Tracked::live, 4);
         copy[0].value = 10;
         EXPECT_EQ(list[0].value, 1);
-        FList<Tracked> assigned;
-        assigned.add(Tracked(9));
+        FList<Tracked> assigned = listOf({9});
         assigned = list;
-        EXPECT_EQ(assigned.Count(), 2);
-        EXPECT_EQ(assigned[1].value, 2);
+        EXPECT_EQ(contents(assigned), (std::vector<int>{1, 2}));
         FList<Tracked>& alias = assigned;
         assigned = alias;
-        EXPECT_EQ(assigned.Count(), 2);
+        EXPECT_EQ(contents(assigned), (std::vector<int>{1, 2}));
     }
     EXPECT_EQ(Tracked::live, 2);
 }
@@ -190,10 +170,8 @@ TEST_F(ContainerTest, SetReplacesTheElementWithAnEqualKeyInItsSlot) {
     set.add(2);
     set.add(1);
     EXPECT_EQ(set.Count(), 2);
-    EXPECT_EQ(set.il_find(2), 1);
-    EXPECT_EQ(set.il_find(3), -1);
-    EXPECT_EQ(set.il_find(1, 1), -1);
-    EXPECT_EQ(set.il_find(2, -1), 1);
+    EXPECT_ROWS(long, {set.il_find(2), 1}, {set.il_find(3), -1}, {set.il_find(1, 1), -1},
+                {set.il_find(2, -1), 1});
 }
 
 TEST(FMapTest, PointerKeysCompareByIdentityNotByText) {
