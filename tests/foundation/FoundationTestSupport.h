@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstddef>
 #include <initializer_list>
 #include <string>
@@ -32,6 +33,18 @@ requires requires(T const& v) {
 std::string text(T const& value) {
     return text(FSpace::FGStr<char>(value.toCString()));
 }
+
+/// An object that counts its destructions, to see what references and values
+/// share and release.
+struct Probe : FSpace::FObject {
+    explicit Probe(std::atomic<int>* destroyed) : m_destroyed(destroyed) {}
+    ~Probe() override { m_destroyed->fetch_add(1); }
+
+    int value = 42;
+
+private:
+    std::atomic<int>* m_destroyed;
+};
 
 /// Checks each {computed, expected} row of \p rows; see EXPECT_ROWS.
 template <class T>
