@@ -7,9 +7,9 @@
 
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <functional>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <sys/prctl.h>
 #include <sys/ptrace.h>
@@ -24,12 +24,10 @@ namespace {
 using Messages = std::vector<std::string>;
 
 std::string consoleOutputOf(const std::function<void()>& body) {
-    char path[] = "/tmp/cnslog-test.XXXXXX";
-    int fd = mkstemp(path);
-    EXPECT_GE(fd, 0);
+    FILE* file = std::tmpfile();
     pid_t child = fork();
     if (child == 0) {
-        dup2(fd, STDERR_FILENO);
+        dup2(fileno(file), STDERR_FILENO);
         body();
         _exit(0);
     }
@@ -37,12 +35,10 @@ std::string consoleOutputOf(const std::function<void()>& body) {
     waitpid(child, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
     std::string content;
-    char buffer[65536];
-    lseek(fd, 0, SEEK_SET);
-    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
-        content.append(buffer, static_cast<size_t>(n));
-    close(fd);
-    unlink(path);
+    std::rewind(file);
+    for (int c; (c = std::fgetc(file)) != EOF;)
+        content += static_cast<char>(c);
+    std::fclose(file);
     return content;
 }
 
@@ -50,12 +46,8 @@ std::string consoleOutputOf(const std::function<void()>& body) {
 Messages messagesIn(const std::string& console) {
     static const std::regex prefix(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} [^\[]+\[\d+:[0-9a-f]+\] )");
     Messages messages;
-    size_t start = 0;
-    while (start < console.size()) {
-        size_t end = console.find('\n', start);
-        if (end == std::string::npos)
-            end = console.size();
-        std::string line = console.substr(start, end - start);
+    std::istringstream lines(console);
+    for (std::string line; std::getline(lines, line);) {
         std::smatch match;
         if (std::regex_search(line, match, prefix))
             messages.push_back(match.suffix());
@@ -63,7 +55,6 @@ Messages messagesIn(const std::string& console) {
             messages.back() += "\n" + line; // continuation of a multi-line message
         else
             messages.push_back("<no prefix>" + line);
-        start = end + 1;
     }
     return messages;
 }
