@@ -16,17 +16,11 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
-#include <csignal>
-#include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -37,16 +31,13 @@ using namespace std::chrono_literals;
 
 constexpr const char* kIdentifier = "com.quorvantis.remote.RInstallerAgent";
 constexpr const char* kSocket = "/var/run/com.quorvantis.remote.RInstallerAgent.socket";
+const std::string kDemo = QVT_DEMO_PACKAGE;
 const std::string kLocation = "/opt/quorvantis-remote";
 const std::string kDataFolder = "/var/lib/com.quorvantis.remote";
 const std::string kReceipt = kDataFolder + "/receipts/com.quorvantis.remote.service.plist";
 const std::string kBackups = kDataFolder + "/backups/com.quorvantis.remote.service";
 const std::string kRebootStamp = "/run/qvt-reboot-stamp";
-
-bool inSandbox() {
-    const char* flag = std::getenv("QVT_SANDBOX");
-    return flag && std::string(flag) == "1";
-}
+const AgentMessage kReboot{{"Cmd", "Reboot"}};
 
 template <class Predicate>
 bool waitFor(Predicate done, std::chrono::milliseconds timeout = 10s) {
@@ -65,87 +56,14 @@ std::string readFile(const std::string& path) {
 }
 
 std::string demoFile(const std::string& relative) {
-    return readFile(std::string(QVT_DEMO_PACKAGE) + "/Payload/" + relative);
+    return readFile(kDemo + "/Payload/" + relative);
 }
 
-size_t count(const std::string& text, const std::string& what) {
-    size_t found = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
-        ++found;
-    return found;
+std::optional<std::string> installedVersion() {
+    std::string error;
+    const auto receipt = PackageReceipt::read(kReceipt, error);
+    return receipt ? std::optional(receipt->version) : std::nullopt;
 }
-
-/// Counts the failure reports of a client's protocol handler.
-class CountingDelegate : public PHConnectionDelegate {
-public:
-    void connctionFailedWithError(PHProtocolHandler&, const ErrorRef&) override { ++failures; }
-    void connectionClosed(PHProtocolHandler&) override { ++closes; }
-
-    std::atomic<int> failures{0};
-    std::atomic<int> closes{0};
-};
-
-/// A client as the installer application is one: connects, asks the version,
-/// sends commands and reads the events.
-class Client {
-public:
-    Client() { m_handler.setDelegate(m_delegate); }
-
-    /// Connects and exchanges the version; false when that fails.
-    bool connect() {
-        if (!m_handler.connectPrivilegedAgent(kIdentifier))
-            return false;
-        // No test waits forever for an agent that stopped answering.
-        timeval timeout{60, 0};
-        ::setsockopt(m_handler.conFd(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        return true;
-    }
-    bool send(const AgentMessage& message) { return m_handler.sendMessage(message); }
-    std::optional<AgentMessage> read() { return m_handler.readMessage(); }
-    std::optional<std::string> version() { return m_handler.getAgentVersion(); }
-    void close() { m_handler.closeConnection(); }
-
-    /// Reads events up to and including the first "CommandCompleted"; stops
-    /// early when the connection fails.
-    std::vector<AgentMessage> eventsUntilCompletion() {
-        std::vector<AgentMessage> events;
-        while (auto event = read()) {
-            events.push_back(*event);
-            if (event->text("Event") == "CommandCompleted")
-                break;
-        }
-        return events;
-    }
-
-    /// Sends \p command and returns the "status" of its completion, which
-    /// may follow progress events; -1000 without a completion, -1001 when the
-    /// status is no integer.
-    int64_t completionStatus(const AgentMessage& command) {
-        if (!send(command))
-            return -1000;
-        const auto events = eventsUntilCompletion();
-        if (events.empty() || events.back().text("Event") != "CommandCompleted")
-            return -1000;
-        return events.back().integer("status").value_or(-1001);
-    }
-
-    /// As completionStatus(), for a command refused before it ran: the
-    /// completion must be the only event (-1002 otherwise).
-    int64_t refusalStatus(const AgentMessage& command) {
-        if (!send(command))
-            return -1000;
-        const auto events = eventsUntilCompletion();
-        if (events.empty() || events.back().text("Event") != "CommandCompleted")
-            return -1000;
-        if (events.size() != 1)
-            return -1002;
-        return events.back().integer("status").value_or(-1001);
-    }
-
-private:
-    std::shared_ptr<CountingDelegate> m_delegate = std::make_shared<CountingDelegate>();
-    PHClientProtocolHandler m_handler{-1, false};
-};
 
 AgentMessage installCommand(const std::string& package) {
     return {{"Cmd", "Install"}, {"InstallerPackage", package}, {"LoggedInUser", int64_t{::getuid()}}};
@@ -161,6 +79,55 @@ AgentMessage uninstallCommand(bool removeBackups) {
             {"RemoveBackups", removeBackups ? 1 : 0}};
 }
 
+/// A client as the installer application is one: connects, asks the version,
+/// sends commands and reads the events.
+class Client {
+public:
+    /// Connects and exchanges the version; false when that fails.
+    bool connect() {
+        if (!m_handler.connectPrivilegedAgent(kIdentifier))
+            return false;
+        // No test waits forever for an agent that stopped answering.
+        timeval timeout{60, 0};
+        ::setsockopt(m_handler.conFd(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        return true;
+    }
+    bool send(const AgentMessage& message) { return m_handler.sendMessage(message); }
+    std::optional<AgentMessage> read() { return m_handler.readMessage(); }
+    std::optional<std::string> version() { return m_handler.getAgentVersion(); }
+
+    /// Reads events up to and including the first "CommandCompleted"; stops
+    /// early when the connection fails.
+    std::vector<AgentMessage> eventsUntilCompletion() {
+        std::vector<AgentMessage> events;
+        while (auto event = read()) {
+            events.push_back(*event);
+            if (event->text("Event") == "CommandCompleted")
+                break;
+        }
+        return events;
+    }
+    /// Sends \p command and reads its events (none when sending failed).
+    std::vector<AgentMessage> run(const AgentMessage& command) {
+        return send(command) ? eventsUntilCompletion() : std::vector<AgentMessage>{};
+    }
+
+    /// Runs \p command: the "status" of its completion, which may follow
+    /// progress events unless \p refused (-1002 then); -1000 without a
+    /// completion, -1001 when the status is no integer.
+    int64_t status(const AgentMessage& command, bool refused = false) {
+        const auto events = run(command);
+        if (events.empty() || events.back().text("Event") != "CommandCompleted")
+            return -1000;
+        if (refused && events.size() != 1)
+            return -1002;
+        return events.back().integer("status").value_or(-1001);
+    }
+
+private:
+    PHClientProtocolHandler m_handler{-1, false};
+};
+
 /// Checks the events of one successful or failed package command: progress
 /// only, percent a real from 0 to 100 never going down, info a text without
 /// ","; then exactly one completion, last. Returns its status (-1 without).
@@ -169,52 +136,25 @@ int64_t checkEvents(const std::vector<AgentMessage>& events) {
     size_t completions = 0;
     for (size_t i = 0; i < events.size(); ++i) {
         const auto& event = events[i];
-        const auto name = event.text("Event");
-        if (name == "CommandCompleted") {
+        if (event.text("Event") == "CommandCompleted") {
             ++completions;
             EXPECT_EQ(i, events.size() - 1) << "the completion is not the last event";
             EXPECT_TRUE(event.integer("status").has_value()) << "status is no integer";
             continue;
         }
-        EXPECT_EQ(name, "Progress") << "event " << i;
+        EXPECT_EQ(event.text("Event"), "Progress") << "event " << i;
         const auto percent = event.real("percentCompleted");
         EXPECT_TRUE(percent.has_value()) << "percentCompleted is no number in event " << i;
-        if (percent) {
-            EXPECT_GE(*percent, last) << "percent went down at event " << i;
-            EXPECT_LE(*percent, 100.0);
-            last = *percent;
-        }
+        EXPECT_GE(percent.value_or(last), last) << "percent went down at event " << i;
+        EXPECT_LE(percent.value_or(0), 100.0);
+        last = percent.value_or(last);
         const auto info = event.text("info");
         EXPECT_TRUE(info.has_value()) << "info is no text in event " << i;
-        if (info) {
-            EXPECT_EQ(info->find(','), std::string::npos) << *info;
-        }
+        EXPECT_EQ(info.value_or("").find(','), std::string::npos) << info.value_or("");
     }
     EXPECT_EQ(completions, 1u);
-    if (events.empty() || completions != 1)
-        return -1;
-    return events.back().integer("status").value_or(-1);
+    return completions == 1 ? events.back().integer("status").value_or(-1) : -1;
 }
-
-/// A copy of the demo package with another version, configuration and scripts.
-class DemoVariant {
-public:
-    DemoVariant(const std::string& path, const std::string& version, const std::string& settingsNote)
-        : m_builder(path, "com.quorvantis.remote.service", version, kLocation) {
-        m_builder.file("bin/qvt-remote-service", demoFile("bin/qvt-remote-service"), 0755)
-            .file("etc/service.conf", demoFile("etc/service.conf") + settingsNote)
-            .file("README.txt", demoFile("README.txt"));
-        ::chmod(path.c_str(), 0755);
-    }
-    DemoVariant& script(const std::string& name, const std::string& body) {
-        m_builder.script(name, body);
-        return *this;
-    }
-    const std::string& path() const { return m_builder.path(); }
-
-private:
-    PackageBuilder m_builder;
-};
 
 /// The real agent, started as root from a root-only copy (it refuses to run
 /// from a place others could change, which a build tree may be), with its
@@ -222,46 +162,56 @@ private:
 class AgentCommands : public testing::Test {
 protected:
     void SetUp() override {
-        if (!inSandbox())
-            GTEST_SKIP() << "needs the test sandbox (tests/sandbox): the agent runs as root on system paths";
-        if (::geteuid() != 0)
-            GTEST_SKIP() << "the sandbox did not make this process root";
+        if (!testsupport::rootInSandbox())
+            GTEST_SKIP()
+                << "needs root inside the test sandbox (tests/sandbox): the agent runs on system paths";
         for (const std::string& path :
              {kLocation, kDataFolder, std::string("/etc/com.quorvantis.remote"), kRebootStamp})
             fs::remove_all(path);
-        startAgent();
-    }
-
-    void TearDown() override {
-        if (m_agent.running())
-            stopAgent();
-        // A sanitizer build of the agent reports into its log.
-        EXPECT_EQ(agentLog().find("Sanitizer"), std::string::npos) << agentLog();
-    }
-
-    void startAgent() {
         ASSERT_TRUE(m_agent.start(QVT_AGENT_PATH, "qvt-command-test"));
         ASSERT_TRUE(waitFor([&] { return fs::exists(kSocket); })) << agentLog();
     }
 
-    /// Stops the agent with SIGTERM; its exit status.
-    int stopAgent() { return m_agent.stop(); }
-
-    bool agentAlive() const { return m_agent.running(); }
-
-    std::string agentLog() const { return m_agent.log(); }
-
-    std::optional<PackageReceipt> receipt() const {
+    /// The installation at \p version is complete: its receipt and every file it lists.
+    void expectInstalled(const std::string& version) const {
         std::string error;
-        return PackageReceipt::read(kReceipt, error);
+        const auto installed = PackageReceipt::read(kReceipt, error);
+        ASSERT_TRUE(installed) << "no complete installation: " << error << "\n" << agentLog();
+        EXPECT_EQ(installed->version, version);
+        for (const auto& file : installed->files)
+            EXPECT_TRUE(fs::exists(kLocation + "/" + file)) << file;
     }
 
-    /// Installs the demo package on a connection of its own.
-    void installDemo() {
+    void TearDown() override {
+        if (m_agent.running())
+            m_agent.stop();
+        // A sanitizer build of the agent reports into its log.
+        EXPECT_EQ(agentLog().find("Sanitizer"), std::string::npos) << agentLog();
+    }
+
+    std::string agentLog() const { return m_agent.log(); }
+    bool logHas(const std::string& part) const { return agentLog().find(part) != std::string::npos; }
+
+    /// A copy of the demo package at \p version, its configuration ending in
+    /// "# <version>", with the script \p script when one is named; its path.
+    std::string variant(const std::string& version, const std::string& script = "",
+                        const std::string& body = "") {
+        PackageBuilder package(m_folder.path() + "/" + version, "com.quorvantis.remote.service", version,
+                               kLocation);
+        package.file("bin/qvt-remote-service", demoFile("bin/qvt-remote-service"), 0755)
+            .file("etc/service.conf", demoFile("etc/service.conf") + "# " + version + "\n")
+            .file("README.txt", demoFile("README.txt"));
+        if (!script.empty())
+            package.script(script, body);
+        ::chmod(package.path().c_str(), 0755);
+        return package.path();
+    }
+
+    /// Runs \p command on a connection of its own and checks its events.
+    void runAlone(const AgentMessage& command, int64_t expected = InstallResult::Success) {
         Client client;
         ASSERT_TRUE(client.connect()) << agentLog();
-        ASSERT_TRUE(client.send(installCommand(QVT_DEMO_PACKAGE)));
-        ASSERT_EQ(checkEvents(client.eventsUntilCompletion()), 0) << agentLog();
+        ASSERT_EQ(checkEvents(client.run(command)), expected) << agentLog();
     }
 
     /// RebootCommand set to a script that writes the stamp file, or to \p command.
@@ -283,8 +233,7 @@ protected:
 TEST_F(AgentCommands, InstallOfTheDemoPackageReportsProgressThenOneSuccessAndInstallsIt) {
     Client client;
     ASSERT_TRUE(client.connect()) << agentLog();
-    ASSERT_TRUE(client.send(installCommand(QVT_DEMO_PACKAGE)));
-    const auto events = client.eventsUntilCompletion();
+    const auto events = client.run(installCommand(kDemo));
     EXPECT_EQ(checkEvents(events), 0) << agentLog();
     ASSERT_GE(events.size(), 3u) << "no progress was reported";
     EXPECT_EQ(events[events.size() - 2].real("percentCompleted"), 100.0) << "progress did not end at 100";
@@ -293,256 +242,189 @@ TEST_F(AgentCommands, InstallOfTheDemoPackageReportsProgressThenOneSuccessAndIns
 
     for (const char* file : {"bin/qvt-remote-service", "etc/service.conf", "README.txt"})
         EXPECT_EQ(readFile(kLocation + "/" + file), demoFile(file)) << file;
-    const auto installed = receipt();
-    ASSERT_TRUE(installed) << "no valid receipt at " << kReceipt;
+    std::string error;
+    const auto installed = PackageReceipt::read(kReceipt, error);
+    ASSERT_TRUE(installed) << error;
     EXPECT_EQ(installed->version, "3.2.0");
     EXPECT_EQ(installed->installLocation, kLocation);
-    EXPECT_NE(agentLog().find("Install for user " + std::to_string(::getuid())), std::string::npos)
-        << agentLog();
+    EXPECT_TRUE(logHas("Install for user " + std::to_string(::getuid()))) << agentLog();
 }
 
 TEST_F(AgentCommands, UpdateInstallsANewerVersionAndRefusesAnOlderOne) {
-    installDemo();
-    DemoVariant newer(m_folder.path() + "/newer", "99.0", "# newer\n");
+    runAlone(installCommand(kDemo));
     Client client;
     ASSERT_TRUE(client.connect());
-    ASSERT_TRUE(client.send(updateCommand(newer.path())));
-    EXPECT_EQ(checkEvents(client.eventsUntilCompletion()), 0) << agentLog();
-    const auto updated = receipt();
-    ASSERT_TRUE(updated);
-    EXPECT_EQ(updated->version, "99.0");
-    EXPECT_EQ(readFile(kLocation + "/etc/service.conf"), demoFile("etc/service.conf") + "# newer\n");
-
-    // Going back to the demo's 3.2.0 by "Update" is refused and changes nothing.
-    ASSERT_TRUE(client.send(updateCommand(QVT_DEMO_PACKAGE)));
-    EXPECT_EQ(checkEvents(client.eventsUntilCompletion()), InstallResult::DowngradeRefused);
-    const auto kept = receipt();
-    ASSERT_TRUE(kept);
-    EXPECT_EQ(kept->version, "99.0");
-    EXPECT_EQ(readFile(kLocation + "/etc/service.conf"), demoFile("etc/service.conf") + "# newer\n");
+    const std::string newerConf = demoFile("etc/service.conf") + "# 99.0\n";
+    // Going back to the demo's 3.2.0 by "Update" afterwards is refused and changes nothing.
+    for (const auto& [package, status] : {std::pair(variant("99.0"), InstallResult::Success),
+                                          std::pair(kDemo, InstallResult::DowngradeRefused)}) {
+        EXPECT_EQ(checkEvents(client.run(updateCommand(package))), status) << agentLog();
+        EXPECT_EQ(installedVersion(), "99.0");
+        EXPECT_EQ(readFile(kLocation + "/etc/service.conf"), newerConf);
+    }
 }
 
 class UninstallBackups : public AgentCommands, public testing::WithParamInterface<bool> {};
 
 TEST_P(UninstallBackups, RemovesTheInstallationAndTheBackupsOnlyWhenAsked) {
     const bool removeBackups = GetParam();
-    installDemo();
-    DemoVariant newer(m_folder.path() + "/newer", "99.0", "# newer\n");
-    {
-        Client updating;
-        ASSERT_TRUE(updating.connect());
-        ASSERT_TRUE(updating.send(updateCommand(newer.path())));
-        ASSERT_EQ(checkEvents(updating.eventsUntilCompletion()), 0) << agentLog();
-    }
-    ASSERT_TRUE(fs::exists(kBackups)) << "the update made no backup";
-    ASSERT_FALSE(fs::is_empty(kBackups));
+    runAlone(installCommand(kDemo));
+    runAlone(updateCommand(variant("99.0")));
+    ASSERT_TRUE(fs::exists(kBackups) && !fs::is_empty(kBackups)) << "the update made no backup";
 
     Client client;
     ASSERT_TRUE(client.connect());
-    ASSERT_TRUE(client.send(uninstallCommand(removeBackups)));
-    EXPECT_EQ(checkEvents(client.eventsUntilCompletion()), 0) << agentLog();
+    EXPECT_EQ(checkEvents(client.run(uninstallCommand(removeBackups))), 0) << agentLog();
     EXPECT_FALSE(fs::exists(kLocation));
     EXPECT_FALSE(fs::exists(kReceipt));
     EXPECT_EQ(fs::exists(kBackups), !removeBackups);
-    if (!removeBackups) {
-        EXPECT_FALSE(fs::is_empty(kBackups));
-    }
-
+    EXPECT_TRUE(removeBackups || !fs::is_empty(kBackups));
     // Nothing is installed any more.
-    ASSERT_TRUE(client.send(uninstallCommand(false)));
-    EXPECT_EQ(checkEvents(client.eventsUntilCompletion()), InstallResult::NotInstalled);
+    EXPECT_EQ(checkEvents(client.run(uninstallCommand(false))), InstallResult::NotInstalled);
 }
 
 INSTANTIATE_TEST_SUITE_P(AgentCommands, UninstallBackups, testing::Bool(),
                          [](const auto& info) { return info.param ? "RemoveBackups1" : "RemoveBackups0"; });
 
-TEST_F(AgentCommands, AFailingPostinstallReportsItsStatusAndKeepsThePreviousInstallation) {
-    installDemo();
-    DemoVariant failing(m_folder.path() + "/failing", "4.0", "# failing\n");
-    failing.script("postinstall", "exit 3");
+TEST_F(AgentCommands, AFailedInstallReportsItsStatusAndKeepsThePreviousInstallationAndTheConnection) {
+    runAlone(installCommand(kDemo));
     Client client;
     ASSERT_TRUE(client.connect());
-    ASSERT_TRUE(client.send(installCommand(failing.path())));
-    EXPECT_EQ(checkEvents(client.eventsUntilCompletion()), InstallResult::PostinstallFailed) << agentLog();
-    const auto kept = receipt();
-    ASSERT_TRUE(kept);
-    EXPECT_EQ(kept->version, "3.2.0");
-    EXPECT_EQ(readFile(kLocation + "/etc/service.conf"), demoFile("etc/service.conf"));
-    EXPECT_EQ(client.version(), QVT_PROJECT_VERSION) << "the connection did not stay usable";
-}
-
-TEST_F(AgentCommands, AMissingPackageReportsPackageMissing) {
-    Client client;
-    ASSERT_TRUE(client.connect());
-    EXPECT_EQ(client.completionStatus(installCommand(m_folder.path() + "/absent")),
-              InstallResult::PackageMissing);
-    EXPECT_FALSE(fs::exists(kLocation));
+    for (const auto& [package, status] :
+         {std::pair(variant("4.0", "postinstall", "exit 3"), InstallResult::PostinstallFailed),
+          std::pair(m_folder.path() + "/absent", InstallResult::PackageMissing)}) {
+        EXPECT_EQ(checkEvents(client.run(installCommand(package))), status) << agentLog();
+        EXPECT_EQ(installedVersion(), "3.2.0");
+        EXPECT_EQ(readFile(kLocation + "/etc/service.conf"), demoFile("etc/service.conf"));
+        EXPECT_EQ(client.version(), QVT_PROJECT_VERSION) << "the connection did not stay usable";
+    }
 }
 
 // ---- Malformed commands ----------------------------------------------------------
 
-struct MalformedCase {
-    const char* name;
-    AgentMessage command;
-};
-
-class MalformedCommands : public AgentCommands, public testing::WithParamInterface<MalformedCase> {};
-
-TEST_P(MalformedCommands, GetOneCompletionWithCommandMalformedAndChangeNothing) {
+TEST_F(AgentCommands, MalformedCommandsGetOneCompletionWithCommandMalformedAndChangeNothing) {
+    const std::pair<const char*, AgentMessage> cases[] = {
+        {"install without package", {{"Cmd", "Install"}, {"LoggedInUser", 0}}},
+        {"install without user", {{"Cmd", "Install"}, {"InstallerPackage", kDemo}}},
+        {"package as integer", {{"Cmd", "Install"}, {"InstallerPackage", 7}, {"LoggedInUser", 0}}},
+        {"relative package",
+         {{"Cmd", "Install"}, {"InstallerPackage", "package/InstallerPackage"}, {"LoggedInUser", 0}}},
+        {"user as text", {{"Cmd", "Install"}, {"InstallerPackage", kDemo}, {"LoggedInUser", "0"}}},
+        {"negative user", {{"Cmd", "Install"}, {"InstallerPackage", kDemo}, {"LoggedInUser", -1}}},
+        {"update without package", {{"Cmd", "Update"}}},
+        {"package as real", {{"Cmd", "Update"}, {"InstallerPackage", 1.5}}},
+        {"uninstall without backups flag", {{"Cmd", "Uninstall"}, {"LoggedInUser", 0}}},
+        {"backups flag 2", {{"Cmd", "Uninstall"}, {"LoggedInUser", 0}, {"RemoveBackups", 2}}},
+        {"backups flag as text", {{"Cmd", "Uninstall"}, {"LoggedInUser", 0}, {"RemoveBackups", "1"}}},
+        {"uninstall without user", {{"Cmd", "Uninstall"}, {"RemoveBackups", 1}}},
+        {"command name as integer", {{"Cmd", 5}}},
+    };
     Client client;
     ASSERT_TRUE(client.connect());
-    EXPECT_EQ(client.refusalStatus(GetParam().command), InstallResult::CommandMalformed) << agentLog();
-    EXPECT_EQ(client.version(), QVT_PROJECT_VERSION) << "a second event followed, or the connection ended";
+    for (const auto& [name, command] : cases) {
+        EXPECT_EQ(client.status(command, true), InstallResult::CommandMalformed) << name << "\n"
+                                                                                 << agentLog();
+        EXPECT_EQ(client.version(), QVT_PROJECT_VERSION) << name << ": a second event followed, or the end";
+    }
     EXPECT_FALSE(fs::exists(kLocation));
     EXPECT_FALSE(fs::exists(kReceipt));
-    EXPECT_NE(agentLog().find("malformed command refused: "), std::string::npos) << agentLog();
-    EXPECT_TRUE(agentAlive());
+    const std::string log = agentLog();
+    size_t refused = 0;
+    for (size_t at = log.find("malformed command refused: "); at != std::string::npos;
+         at = log.find("malformed command refused: ", at + 1))
+        ++refused;
+    EXPECT_EQ(refused, std::size(cases)) << log;
+    EXPECT_TRUE(m_agent.running());
 }
-
-const std::string kDemo = QVT_DEMO_PACKAGE;
-
-INSTANTIATE_TEST_SUITE_P(
-    AgentCommands, MalformedCommands,
-    testing::Values(MalformedCase{"InstallWithoutPackage", {{"Cmd", "Install"}, {"LoggedInUser", 0}}},
-                    MalformedCase{"InstallWithoutUser", {{"Cmd", "Install"}, {"InstallerPackage", kDemo}}},
-                    MalformedCase{"InstallPackageAsInteger",
-                                  {{"Cmd", "Install"}, {"InstallerPackage", 7}, {"LoggedInUser", 0}}},
-                    MalformedCase{"InstallRelativePackage",
-                                  {{"Cmd", "Install"},
-                                   {"InstallerPackage", "package/InstallerPackage"},
-                                   {"LoggedInUser", 0}}},
-                    MalformedCase{"InstallUserAsText",
-                                  {{"Cmd", "Install"}, {"InstallerPackage", kDemo}, {"LoggedInUser", "0"}}},
-                    MalformedCase{"InstallNegativeUser",
-                                  {{"Cmd", "Install"}, {"InstallerPackage", kDemo}, {"LoggedInUser", -1}}},
-                    MalformedCase{"UpdateWithoutPackage", {{"Cmd", "Update"}}},
-                    MalformedCase{"UpdatePackageAsReal", {{"Cmd", "Update"}, {"InstallerPackage", 1.5}}},
-                    MalformedCase{"UninstallWithoutBackupsFlag", {{"Cmd", "Uninstall"}, {"LoggedInUser", 0}}},
-                    MalformedCase{"UninstallBackupsFlagTwo",
-                                  {{"Cmd", "Uninstall"}, {"LoggedInUser", 0}, {"RemoveBackups", 2}}},
-                    MalformedCase{"UninstallBackupsFlagAsText",
-                                  {{"Cmd", "Uninstall"}, {"LoggedInUser", 0}, {"RemoveBackups", "1"}}},
-                    MalformedCase{"UninstallWithoutUser", {{"Cmd", "Uninstall"}, {"RemoveBackups", 1}}},
-                    MalformedCase{"CommandNameAsInteger", {{"Cmd", 5}}}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // ---- One command at a time -------------------------------------------------------
 
 TEST_F(AgentCommands, ACommandOnASecondConnectionWhileOneRunsIsRefusedAsBusyAtOnce) {
     configureReboot();
-    DemoVariant slow(m_folder.path() + "/slow", "3.3", "# slow\n");
-    slow.script("preinstall", "sleep 3");
+    const auto slow = variant("3.3", "preinstall", "sleep 3");
     Client first;
     ASSERT_TRUE(first.connect());
-    ASSERT_TRUE(first.send(installCommand(slow.path())));
-    auto firstEvents = std::vector<AgentMessage>{};
-    const auto started = first.read();
-    ASSERT_TRUE(started);
-    ASSERT_EQ(started->text("Event"), "Progress") << "the command did not start";
-    firstEvents.push_back(*started);
+    ASSERT_TRUE(first.send(installCommand(slow)));
+    std::vector<AgentMessage> firstEvents{first.read().value_or(AgentMessage{})};
+    ASSERT_EQ(firstEvents[0].text("Event"), "Progress") << "the command did not start";
 
     Client second;
     ASSERT_TRUE(second.connect());
     const auto asked = std::chrono::steady_clock::now();
-    EXPECT_EQ(second.refusalStatus(installCommand(QVT_DEMO_PACKAGE)), InstallResult::Busy);
-    EXPECT_EQ(second.refusalStatus(uninstallCommand(true)), InstallResult::Busy);
-    EXPECT_EQ(second.refusalStatus({{"Cmd", "Reboot"}}), InstallResult::Busy);
+    for (const AgentMessage& command : {installCommand(kDemo), uninstallCommand(true), kReboot})
+        EXPECT_EQ(second.status(command, true), InstallResult::Busy) << command.text("Cmd").value_or("");
     EXPECT_LT(std::chrono::steady_clock::now() - asked, 2s) << "the refusals waited for the running command";
 
     // The first command goes on undisturbed and ends with its own single completion.
     for (auto& event : first.eventsUntilCompletion())
         firstEvents.push_back(event);
     EXPECT_EQ(checkEvents(firstEvents), 0) << agentLog();
-    const auto installed = receipt();
-    ASSERT_TRUE(installed);
-    EXPECT_EQ(installed->version, "3.3");
+    EXPECT_EQ(installedVersion(), "3.3");
     EXPECT_FALSE(fs::exists(kRebootStamp)) << "the refused reboot ran";
 
     // Right after the completion the second connection may run a command; it
     // received nothing else meanwhile.
-    ASSERT_TRUE(second.send(uninstallCommand(false)));
-    EXPECT_EQ(checkEvents(second.eventsUntilCompletion()), 0) << agentLog();
+    EXPECT_EQ(checkEvents(second.run(uninstallCommand(false))), 0) << agentLog();
     EXPECT_EQ(second.version(), QVT_PROJECT_VERSION);
-    EXPECT_NE(agentLog().find("Install refused: another command is running"), std::string::npos)
-        << agentLog();
+    EXPECT_TRUE(logHas("Install refused: another command is running")) << agentLog();
 }
 
 TEST_F(AgentCommands, AStopRequestWaitsForTheRunningCommandToComplete) {
-    DemoVariant slow(m_folder.path() + "/slow", "3.3", "# slow\n");
-    slow.script("preinstall", "sleep 2");
+    const auto slow = variant("3.3", "preinstall", "sleep 2");
     Client client;
     ASSERT_TRUE(client.connect());
-    ASSERT_TRUE(client.send(installCommand(slow.path())));
+    ASSERT_TRUE(client.send(installCommand(slow)));
     ASSERT_TRUE(client.read());
-    EXPECT_EQ(stopAgent(), 0);
-    const auto installed = receipt();
-    ASSERT_TRUE(installed) << "the installation was cut short: " << agentLog();
-    EXPECT_EQ(installed->version, "3.3");
-    for (const auto& file : installed->files)
-        EXPECT_TRUE(fs::exists(kLocation + "/" + file)) << file;
-    EXPECT_NE(agentLog().find("Stopping: waiting for the running command to complete"), std::string::npos)
-        << agentLog();
+    EXPECT_EQ(m_agent.stop(), 0);
+    expectInstalled("3.3");
+    EXPECT_TRUE(logHas("Stopping: waiting for the running command to complete")) << agentLog();
 }
 
-// ---- The client going away -------------------------------------------------------
-
 TEST_F(AgentCommands, AClientClosingMidCommandLeavesAConsistentInstallationAndAFreeAgent) {
-    DemoVariant slow(m_folder.path() + "/slow", "3.3", "# slow\n");
-    slow.script("preinstall", "sleep 1");
+    const auto slow = variant("3.3", "preinstall", "sleep 1");
     {
         Client leaving;
         ASSERT_TRUE(leaving.connect());
-        ASSERT_TRUE(leaving.send(installCommand(slow.path())));
+        ASSERT_TRUE(leaving.send(installCommand(slow)));
         ASSERT_TRUE(leaving.read());
-        leaving.close();
     }
-    ASSERT_TRUE(
-        waitFor([&] { return agentLog().find("Install completed with status") != std::string::npos; }, 30s))
-        << agentLog();
+    ASSERT_TRUE(waitFor([&] { return logHas("Install completed with status"); }, 30s)) << agentLog();
     const std::string log = agentLog();
     EXPECT_NE(log.find("Install completed with status 0"), std::string::npos) << log;
-    EXPECT_EQ(count(log, "client gone"), 1u) << "every undelivered event was reported:\n" << log;
-    const auto installed = receipt();
-    ASSERT_TRUE(installed);
-    EXPECT_EQ(installed->version, "3.3");
-    for (const auto& file : installed->files)
-        EXPECT_TRUE(fs::exists(kLocation + "/" + file)) << file;
+    EXPECT_NE(log.find("client gone"), std::string::npos) << log;
+    EXPECT_EQ(log.find("client gone"), log.rfind("client gone")) << "every undelivered event was reported";
+    expectInstalled("3.3");
 
-    Client next;
-    ASSERT_TRUE(next.connect());
-    ASSERT_TRUE(next.send(uninstallCommand(true)));
-    EXPECT_EQ(checkEvents(next.eventsUntilCompletion()), 0) << agentLog();
+    runAlone(uninstallCommand(true));
     EXPECT_FALSE(fs::exists(kLocation));
-    EXPECT_TRUE(agentAlive());
+    EXPECT_TRUE(m_agent.running());
 }
 
 // ---- Reboot ----------------------------------------------------------------------
 
-TEST_F(AgentCommands, RebootRunsTheConfiguredCommandAndSendsNothing) {
+TEST_F(AgentCommands, RebootRunsTheConfiguredCommandEvenWhenTheClientLeavesAndSendsNothing) {
     configureReboot();
+    {
+        Client leaving; // closes right after sending
+        ASSERT_TRUE(leaving.connect());
+        ASSERT_TRUE(leaving.send(kReboot));
+    }
+    EXPECT_TRUE(waitFor([&] { return fs::exists(kRebootStamp); })) << agentLog();
+    fs::remove(kRebootStamp);
+
     Client client;
     ASSERT_TRUE(client.connect());
-    ASSERT_TRUE(client.send({{"Cmd", "Reboot"}}));
+    ASSERT_TRUE(client.send(kReboot));
     EXPECT_TRUE(waitFor([&] { return fs::exists(kRebootStamp); })) << agentLog();
     EXPECT_EQ(readFile(kRebootStamp), "rebooted\n");
     EXPECT_EQ(client.version(), QVT_PROJECT_VERSION) << "Reboot was answered";
-}
-
-TEST_F(AgentCommands, RebootRunsAlsoWhenTheClientClosesRightAfterSendingIt) {
-    configureReboot();
-    {
-        Client client;
-        ASSERT_TRUE(client.connect());
-        ASSERT_TRUE(client.send({{"Cmd", "Reboot"}}));
-    }
-    EXPECT_TRUE(waitFor([&] { return fs::exists(kRebootStamp); })) << agentLog();
 }
 
 TEST_F(AgentCommands, AFailingRebootCommandIsReportedAsRebootFailed) {
     configureReboot("/bin/false");
     Client client;
     ASSERT_TRUE(client.connect());
-    EXPECT_EQ(client.refusalStatus({{"Cmd", "Reboot"}}), InstallResult::RebootFailed) << agentLog();
+    EXPECT_EQ(client.status(kReboot, true), InstallResult::RebootFailed) << agentLog();
 }
 
 // ---- Who may send commands ---------------------------------------------------------
@@ -550,36 +432,29 @@ TEST_F(AgentCommands, AFailingRebootCommandIsReportedAsRebootFailed) {
 TEST_F(AgentCommands, AUserWhoIsNoAdministratorGetsTheVersionButNoCommand) {
     configureReboot();
     ASSERT_NE(testsupport::makeSandboxUser("qvtuser"), static_cast<uid_t>(-1));
-    const std::string demo = QVT_DEMO_PACKAGE;
     // The child's own checks: its exit status names the first that failed.
     const int status = testsupport::runAsUser("qvtuser", [&] {
         Client client;
         if (!client.connect() || client.version() != QVT_PROJECT_VERSION)
             return 10;
-        if (client.refusalStatus(installCommand(demo)) != InstallResult::NotPermitted)
-            return 11;
-        if (client.refusalStatus(updateCommand(demo)) != InstallResult::NotPermitted)
-            return 12;
-        if (client.refusalStatus(uninstallCommand(true)) != InstallResult::NotPermitted)
-            return 13;
-        if (client.refusalStatus({{"Cmd", "Reboot"}}) != InstallResult::NotPermitted)
-            return 14;
-        if (client.refusalStatus({{"Cmd", "UninstallInstallerAgent"}}) != InstallResult::NotPermitted)
-            return 15;
-        if (client.refusalStatus({{"Cmd", "Install"}}) != InstallResult::NotPermitted)
-            return 16; // refused before its keys are looked at
-        if (!client.send({{"Ctrl", "bye"}}) || client.version() != QVT_PROJECT_VERSION)
-            return 17;
-        return 0;
+        const AgentMessage commands[] = {installCommand(kDemo), updateCommand(kDemo), uninstallCommand(true),
+                                         kReboot, AgentMessage{{"Cmd", "UninstallInstallerAgent"}},
+                                         // Refused before its keys are looked at.
+                                         AgentMessage{{"Cmd", "Install"}}};
+        int check = 11;
+        for (const auto& command : commands) {
+            if (client.status(command, true) != InstallResult::NotPermitted)
+                return check;
+            ++check;
+        }
+        return client.send({{"Ctrl", "bye"}}) && client.version() == QVT_PROJECT_VERSION ? 0 : check;
     });
     EXPECT_EQ(status, 0) << agentLog();
     EXPECT_FALSE(fs::exists(kLocation));
     EXPECT_FALSE(fs::exists(kRebootStamp));
-    EXPECT_TRUE(agentAlive()) << "the agent removed itself for a user";
+    EXPECT_TRUE(m_agent.running()) << "the agent removed itself for a user";
     EXPECT_TRUE(fs::exists(kSocket));
-    EXPECT_NE(
-        agentLog().find("command refused: uid " + std::to_string(testsupport::userId("qvtuser")) + " pid "),
-        std::string::npos)
+    EXPECT_TRUE(logHas("command refused: uid " + std::to_string(testsupport::userId("qvtuser")) + " pid "))
         << agentLog();
 }
 
@@ -604,9 +479,7 @@ TEST_P(Grants, ServeOnlyTheAuthorizedInstallerProcessForOneSession) {
     ASSERT_NE(testsupport::makeSandboxUser("qvtadmin", "sudo"), static_cast<uid_t>(-1));
     const auto commandFromAnotherConnection = [] {
         Client client;
-        if (!client.connect())
-            return int64_t{-1};
-        return client.completionStatus(uninstallCommand(false));
+        return client.connect() ? client.status(uninstallCommand(false)) : int64_t{-1};
     };
     const auto asClient = [&] {
         if (commandFromAnotherConnection() != c.first)
@@ -620,35 +493,25 @@ TEST_P(Grants, ServeOnlyTheAuthorizedInstallerProcessForOneSession) {
     ASSERT_TRUE(grant);
     std::string problem;
     ASSERT_TRUE(CommandGrant::record(kIdentifier, *grant, problem)) << problem;
-    if (c.clientIsGrantee) {
-        EXPECT_EQ(grantee.wait(), 0) << c.name << "\n" << agentLog();
-    } else {
-        EXPECT_EQ(testsupport::runAsUser(c.client, asClient), 0) << c.name << "\n" << agentLog();
-    }
+    const int status = c.clientIsGrantee ? grantee.wait() : testsupport::runAsUser(c.client, asClient);
+    EXPECT_EQ(status, 0) << agentLog();
     // Root is served whatever grants there are.
     EXPECT_EQ(commandFromAnotherConnection(), InstallResult::NotInstalled);
 }
 
 INSTANTIATE_TEST_SUITE_P(AgentCommands, Grants,
-                         testing::Values(GrantCase{"the authorized process", "qvtuser", true, 0,
+                         testing::Values(GrantCase{"TheAuthorizedProcess", "qvtuser", true, 0,
                                                    InstallResult::NotInstalled, InstallResult::NotPermitted},
-                                         GrantCase{"another process of the same user", "qvtuser", false, 0,
+                                         GrantCase{"AnotherProcessOfTheSameUser", "qvtuser", false, 0,
                                                    InstallResult::NotPermitted, InstallResult::NotPermitted},
-                                         GrantCase{"a process of an administrator", "qvtadmin", false, 0,
+                                         GrantCase{"AProcessOfAnAdministrator", "qvtadmin", false, 0,
                                                    InstallResult::NotPermitted, InstallResult::NotPermitted},
-                                         GrantCase{"the authorized process after ten minutes", "qvtuser",
-                                                   true, 10, InstallResult::NotPermitted,
-                                                   InstallResult::NotPermitted}),
-                         [](const testing::TestParamInfo<GrantCase>& info) {
-                             std::string name;
-                             for (const char* c = info.param.name; *c; ++c)
-                                 if (std::isalnum(static_cast<unsigned char>(*c)))
-                                     name += *c;
-                             return name;
-                         });
+                                         GrantCase{"TheAuthorizedProcessAfterTenMinutes", "qvtuser", true, 10,
+                                                   InstallResult::NotPermitted, InstallResult::NotPermitted}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CommandGrantFile, OnlyARootOnlyFileHoldsGrants) {
-    if (!inSandbox() || ::geteuid() != 0)
+    if (!testsupport::rootInSandbox())
         GTEST_SKIP() << "needs root inside the test sandbox: the grants live in /var/run";
     const std::string label = "com.quorvantis.tests.grants";
     const std::string path = CommandGrant::path(label);
@@ -675,25 +538,20 @@ TEST(CommandGrantFile, OnlyARootOnlyFileHoldsGrants) {
     ::unlink(path.c_str());
 }
 
-// ---- Events, without the agent -----------------------------------------------------
+// ---- Events and command keys, without the agent --------------------------------------
 
-TEST(CommandEventText, InfoLinesAreMadeSafeForTheMessageText) {
+TEST(CommandEventText, InfoLinesAreMadeSafeForTheMessageTextAndTheLongestEventFitsAFrame) {
     EXPECT_EQ(CommandEvents::safeInfo("Copying a,b,c"), "Copying a b c");
     EXPECT_EQ(CommandEvents::safeInfo("say \"hi\"\tnow\n"), "say 'hi' now ");
     EXPECT_EQ(CommandEvents::safeInfo("bad \xff\xfe byte"), "bad ?? byte");
     EXPECT_EQ(CommandEvents::safeInfo("Kopiere Dateien \xc3\xa4"), "Kopiere Dateien \xc3\xa4");
-    // A cut never splits a character.
-    EXPECT_EQ(CommandEvents::safeInfo("ab\xc3\xa4", 3), "ab");
-    const std::string longPath = "Copying /" + std::string(2000, 'x');
-    EXPECT_EQ(CommandEvents::safeInfo(longPath).size(), CommandEvents::kMaxInfoBytes);
-}
+    EXPECT_EQ(CommandEvents::safeInfo("ab\xc3\xa4", 3), "ab"); // a cut never splits a character
+    EXPECT_EQ(CommandEvents::safeInfo("Copying /" + std::string(2000, 'x')).size(),
+              CommandEvents::kMaxInfoBytes);
 
-TEST(CommandEventText, TheLongestProgressEventFitsAFrame) {
     const auto event = CommandEvents::progressEvent(100, std::string(CommandEvents::kMaxInfoBytes * 2, 'x'));
     EXPECT_LE(serialize(event).size(), kMaxFrameBodySize);
-    const auto parsed = deserialize(serialize(event));
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ(*parsed, event);
+    EXPECT_EQ(deserialize(serialize(event)), event);
 }
 
 TEST(CommandEventText, ProgressIsSentOnlyOnChangeNeverGoesDownAndOneCompletionAtMost) {
@@ -713,15 +571,10 @@ TEST(CommandEventText, ProgressIsSentOnlyOnChangeNeverGoesDownAndOneCompletionAt
         EXPECT_FALSE(events.completed(9));
         events.progress(100, "late");
     }
-    const auto first = clientSide.readMessage();
-    ASSERT_TRUE(first);
-    EXPECT_EQ(*first, CommandEvents::progressEvent(10, "Copying files"));
-    const auto second = clientSide.readMessage();
-    ASSERT_TRUE(second);
-    EXPECT_EQ(*second, CommandEvents::progressEvent(100, "Writing receipt"));
-    const auto third = clientSide.readMessage();
-    ASSERT_TRUE(third);
-    EXPECT_EQ(*third, CommandEvents::completedEvent(0));
+    for (const AgentMessage& expected :
+         {CommandEvents::progressEvent(10, "Copying files"),
+          CommandEvents::progressEvent(100, "Writing receipt"), CommandEvents::completedEvent(0)})
+        EXPECT_EQ(clientSide.readMessage(), expected);
     agentSide.closeConnection();
     EXPECT_FALSE(clientSide.readMessage()) << "a message followed the completion";
 }
@@ -738,24 +591,19 @@ TEST(CommandEventText, SendingAfterTheClientLeftFailsQuietly) {
     EXPECT_FALSE(agentSide.isConnected());
 }
 
-// ---- Command keys, without the agent ----------------------------------------------
-
-TEST(CommandKeys, AWellFormedUninstallCarriesUserAndBackupsFlag) {
+TEST(CommandKeys, WellFormedKeysAreKeptAndNulBytesOrUserIdsBeyondRangeAreRefused) {
     std::string problem;
-    const auto command =
+    const auto uninstall =
         CommandRequest::parse({{"Cmd", "Uninstall"}, {"LoggedInUser", 501}, {"RemoveBackups", 1}}, problem);
-    ASSERT_TRUE(command) << problem;
-    EXPECT_EQ(command->kind(), CommandRequest::Kind::Uninstall);
-    EXPECT_EQ(command->loggedInUser(), 501u);
-    EXPECT_TRUE(command->removeBackups());
-}
-
-TEST(CommandKeys, PackagePathsWithBlanksStayAsTheyAreAndNulBytesAreRefused) {
-    std::string problem;
-    const auto command =
+    ASSERT_TRUE(uninstall) << problem;
+    EXPECT_EQ(uninstall->kind(), CommandRequest::Kind::Uninstall);
+    EXPECT_EQ(uninstall->loggedInUser(), 501u);
+    EXPECT_TRUE(uninstall->removeBackups());
+    const auto update =
         CommandRequest::parse({{"Cmd", "Update"}, {"InstallerPackage", "/a b/Installer Package"}}, problem);
-    ASSERT_TRUE(command) << problem;
-    EXPECT_EQ(command->packagePath(), "/a b/Installer Package");
+    ASSERT_TRUE(update) << problem;
+    EXPECT_EQ(update->packagePath(), "/a b/Installer Package");
+
     EXPECT_FALSE(
         CommandRequest::parse({{"Cmd", "Update"}, {"InstallerPackage", std::string("/a\0b", 4)}}, problem));
     EXPECT_NE(problem.find("NUL"), std::string::npos) << problem;

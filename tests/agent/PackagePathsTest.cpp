@@ -7,75 +7,57 @@
 
 namespace {
 
-struct VersionCase {
-    const char* older;
-    const char* newer;
-};
-
-class VersionOrderTest : public ::testing::TestWithParam<VersionCase> {};
-
-TEST_P(VersionOrderTest, OrdersPartByPart) {
-    EXPECT_LT(InstallerPackage::compareVersions(GetParam().older, GetParam().newer), 0);
-    EXPECT_GT(InstallerPackage::compareVersions(GetParam().newer, GetParam().older), 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(Versions, VersionOrderTest,
-                         ::testing::Values(VersionCase{"1.9", "1.10"}, VersionCase{"1.0", "1.0.1"},
-                                           VersionCase{"2.9.9", "3"}, VersionCase{"3.2.0", "3.2.0.1"},
-                                           VersionCase{"1.0a", "1.0b"},
-                                           VersionCase{"999999999999999999", "1000000000000000000"}));
-
-TEST(VersionOrderTest, MissingPartsCountAsZero) {
+TEST(VersionOrderTest, OrdersPartByPartWithMissingPartsAsZero) {
+    const std::pair<const char*, const char*> olderNewer[] = {
+        {"1.9", "1.10"},      {"1.0", "1.0.1"}, {"2.9.9", "3"},
+        {"3.2.0", "3.2.0.1"}, {"1.0a", "1.0b"}, {"999999999999999999", "1000000000000000000"}};
+    for (const auto& [older, newer] : olderNewer) {
+        EXPECT_LT(InstallerPackage::compareVersions(older, newer), 0) << older << " < " << newer;
+        EXPECT_GT(InstallerPackage::compareVersions(newer, older), 0) << newer << " > " << older;
+    }
     EXPECT_EQ(InstallerPackage::compareVersions("1.0", "1.0.0"), 0);
     EXPECT_EQ(InstallerPackage::compareVersions("3.2.0", "3.2.0"), 0);
 }
 
-struct PathCase {
-    const char* text;
-    bool relativeOk;
-    bool locationOk;
-};
-
-class PathCheckTest : public ::testing::TestWithParam<PathCase> {};
-
-TEST_P(PathCheckTest, AcceptsOnlyPathsThatStayWhereTheySay) {
-    EXPECT_EQ(PackagePaths::isSafeRelative(GetParam().text), GetParam().relativeOk) << GetParam().text;
-    EXPECT_EQ(PackagePaths::isValidInstallLocation(GetParam().text), GetParam().locationOk)
-        << GetParam().text;
+TEST(PathCheckTest, AcceptsOnlyPathsThatStayWhereTheySay) {
+    const std::tuple<const char*, bool, bool> cases[] = {
+        // text, a safe relative path, a valid install location
+        {"bin/tool", true, false},
+        {"README.txt", true, false},
+        {"..hidden", true, false},
+        {"..", false, false},
+        {"a/../b", false, false},
+        {"a/./b", false, false},
+        {"a//b", false, false},
+        {"a/", false, false},
+        {"", false, false},
+        {"/", false, true},
+        {"/opt/quorvantis-remote", false, true},
+        {"/opt/../etc", false, false},
+        {"/opt/", false, false},
+        {"/opt//x", false, false}};
+    for (const auto& [text, relativeOk, locationOk] : cases) {
+        EXPECT_EQ(PackagePaths::isSafeRelative(text), relativeOk) << text;
+        EXPECT_EQ(PackagePaths::isValidInstallLocation(text), locationOk) << text;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, PathCheckTest,
-                         ::testing::Values(PathCase{"bin/tool", true, false},
-                                           PathCase{"README.txt", true, false}, PathCase{"..", false, false},
-                                           PathCase{"a/../b", false, false}, PathCase{"a/./b", false, false},
-                                           PathCase{"a//b", false, false}, PathCase{"a/", false, false},
-                                           PathCase{"", false, false}, PathCase{"/", false, true},
-                                           PathCase{"/opt/quorvantis-remote", false, true},
-                                           PathCase{"/opt/../etc", false, false},
-                                           PathCase{"/opt/", false, false}, PathCase{"/opt//x", false, false},
-                                           PathCase{"..hidden", true, false}));
-
-struct LinkCase {
-    const char* link;
-    const char* target;
-    const char* resolved; ///< "" when it leaves the install location
-};
-
-class LinkTargetTest : public ::testing::TestWithParam<LinkCase> {};
-
-TEST_P(LinkTargetTest, ResolvesInsideTheInstallLocationOrNotAtAll) {
-    EXPECT_EQ(PackagePaths::resolveLinkTarget(GetParam().link, GetParam().target), GetParam().resolved)
-        << GetParam().link << " -> " << GetParam().target;
+TEST(LinkTargetTest, ResolvesInsideTheInstallLocationOrNotAtAll) {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        // link, target, resolved ("" when it leaves the install location)
+        {"bin/tool-link", "tool", "bin/tool"},
+        {"bin/conf", "../etc/service.conf", "etc/service.conf"},
+        {"top", ".", "."},
+        {"bin/up", "..", "."},
+        {"bin/out", "../..", ""},
+        {"top", "../x", ""},
+        {"bin/x", "sub/../../..", ""},
+        {"bin/x", "sub/../y", ""},
+        {"bin/x", "/etc/passwd", ""},
+        {"bin/x", "", ""}};
+    for (const auto& [link, target, resolved] : cases)
+        EXPECT_EQ(PackagePaths::resolveLinkTarget(link, target), resolved) << link << " -> " << target;
 }
-
-INSTANTIATE_TEST_SUITE_P(Links, LinkTargetTest,
-                         ::testing::Values(LinkCase{"bin/tool-link", "tool", "bin/tool"},
-                                           LinkCase{"bin/conf", "../etc/service.conf", "etc/service.conf"},
-                                           LinkCase{"top", ".", "."}, LinkCase{"bin/up", "..", "."},
-                                           LinkCase{"bin/out", "../..", ""}, LinkCase{"top", "../x", ""},
-                                           LinkCase{"bin/x", "sub/../../..", ""},
-                                           LinkCase{"bin/x", "sub/../y", ""},
-                                           LinkCase{"bin/x", "/etc/passwd", ""}, LinkCase{"bin/x", "", ""}));
 
 TEST(IdentifierCheckTest, AcceptsOnlyFileNameSafeIdentifiers) {
     for (const char* good : {"com.quorvantis.remote.service", "a", "A-b_c.9"})

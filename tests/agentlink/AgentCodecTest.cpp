@@ -1,5 +1,5 @@
 // The message text and frame codec, byte for byte, without sockets.
-#include "LogCapture.h"
+#include "LinkTestSupport.h"
 
 #include "agentlink/AgentCodec.h"
 #include "agentlink/Error.h"
@@ -48,7 +48,9 @@ INSTANTIATE_TEST_SUITE_P(
                     WorkedFrame{"progress",
                                 {{"percentCompleted", 42.5}, {"Event", "Progress"}},
                                 R"(F7100031{"percentCompleted":42.500000,"Event":"Progress"})"},
-                    WorkedFrame{"empty", {}, R"(F7100002{})"}),
+                    WorkedFrame{"empty", {}, R"(F7100002{})"},
+                    // 12 characters, 13 bytes: the length counts bytes.
+                    WorkedFrame{"utf8", {{"n", "caf\u00e9"}}, "F710000D{\"n\":\"caf\u00e9\"}"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AgentCodec, WritesNumbersByTheirStoredKind) {
@@ -68,18 +70,13 @@ TEST(AgentCodec, WritesNonFiniteRealsInFixedFormAndReadsThemBackAsZero) {
 }
 
 TEST(AgentCodec, DropsValueThatHoldsNothingButKeepsItsSeparator) {
-    LogCapture log;
-    const std::string body = serialize({{"a", AgentValue()}, {"b", 1}});
-    log.restore();
+    std::string body;
+    EXPECT_EQ(logLines([&] {
+                  body = serialize({{"a", AgentValue()}, {"b", 1}});
+              }),
+              std::vector<std::string>{"Unsupported value type in message: (null)"});
     EXPECT_EQ(body, R"({,"b":1})");
-    EXPECT_EQ(log.lines(), std::vector<std::string>{"Unsupported value type in message: (null)"});
     EXPECT_EQ(deserialize(body), (AgentMessage{{"b", 1}}));
-}
-
-TEST(AgentCodec, FrameLengthCountsUtf8Bytes) {
-    const std::string body = serialize({{"n", "caf\u00e9"}}); // 12 characters, 13 bytes
-    EXPECT_EQ(body.size(), 13u);
-    EXPECT_EQ(writeFrame(body).substr(0, 8), "F710000D");
 }
 
 TEST(AgentCodec, FrameWriterPrintsMoreDigitsBeyondFiveHexDigits) {
@@ -98,8 +95,9 @@ struct ReadCase {
 class ReadingEdgeCases : public testing::TestWithParam<ReadCase> {};
 
 TEST_P(ReadingEdgeCases, ReadAsTheTextFormDefines) {
-    LogCapture log; // rejected texts log a line; keep the test output clean
-    EXPECT_EQ(deserialize(GetParam().text), GetParam().expected);
+    std::optional<AgentMessage> read;
+    logLines([&] { read = deserialize(GetParam().text); }); // rejected texts log a line
+    EXPECT_EQ(read, GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -134,10 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AgentCodec, RejectedPairIsLoggedWithPieceAndWholeText) {
-    LogCapture log;
-    EXPECT_FALSE(deserialize(R"({"info":"x, y"})"));
-    log.restore();
-    EXPECT_EQ(log.lines(),
+    EXPECT_EQ(logLines([] { EXPECT_FALSE(deserialize(R"({"info":"x, y"})")); }),
               std::vector<std::string>{
                   R"(PHProtocolHandler: Invalid key/value pair found:  y" in message: {"info":"x, y"})"});
 }
@@ -177,13 +172,9 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"largest", "F71FFFFF", 0xFFFFF, false}, HeaderCase{"foreignMarker", "XYZ00015", 21, true},
         HeaderCase{"stopsAtNonDigit", "F71001G9", 1, true}, HeaderCase{"leadingBlank", "F71 0015", 0, false},
         HeaderCase{"sign", "F71-0015", 0, false}, HeaderCase{"hexPrefix", "F710x015", 0, false},
-        HeaderCase{"shortHeader", "F7101", 1, true}),
+        HeaderCase{"shortHeader", "F7101", 1, true},
+        HeaderCase{"noByteBeyondTheFifthLengthCharacter", "F71000011234", 1, true}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(AgentCodec, HeaderReaderLooksAtNoByteBeyondTheFifthLengthCharacter) {
-    const std::string header = "F71000011234";
-    EXPECT_EQ(readFrameHeader(header).bodyLength, 1u);
-}
 
 TEST(AgentCodec, Utf8Validation) {
     EXPECT_TRUE(isValidUtf8("plain \u00e9\u3000\U0001F600"));
@@ -220,8 +211,8 @@ TEST(ErrorObject, LocalizedDescriptionComesFromUserInformation) {
     EXPECT_EQ(error->reason(), "");
 }
 
-TEST(ErrorObject, ExceptionCarriesNameAndReason) {
-    const PHException e("IOException", "Failed to connect Unix domain socket, error: 2");
+TEST(ErrorObject, IOExceptionCarriesNameAndReasonWithCode) {
+    const PHException e = PHProtocolHandler::createIOException("Failed to connect Unix domain socket", 2);
     EXPECT_EQ(e.name(), "IOException");
     EXPECT_EQ(e.reason(), "Failed to connect Unix domain socket, error: 2");
     EXPECT_STREQ(e.what(), "IOException: Failed to connect Unix domain socket, error: 2");

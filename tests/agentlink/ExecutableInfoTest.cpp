@@ -1,7 +1,7 @@
 // The information list embedded in an executable: written by the build into the
 // ELF section __info_plist, read back by platform::ExecutableInfo. Damaged files
 // must yield nothing and never crash the reader.
-#include "LogCapture.h"
+#include "LinkTestSupport.h"
 
 #include "agentlink/PHAgentClient.h"
 #include "platform/Bundle.h"
@@ -10,39 +10,17 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <random>
 
 namespace {
 
-namespace fs = std::filesystem;
+using testsupport::TemporaryFolder;
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
-
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/agentlink-info-XXXXXX";
-        m_path = ::mkdtemp(pattern);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    ~TempDir() { fs::remove_all(m_path); }
-    const std::string& path() const { return m_path; }
-    std::string write(const std::string& name, const std::string& bytes) const {
-        const std::string file = m_path + "/" + name;
-        fs::create_directories(fs::path(file).parent_path());
-        std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        return file;
-    }
-
-private:
-    std::string m_path;
-};
 
 // This test program embeds its own list (see tests/agentlink/CMakeLists.txt).
 const std::string& selfImage() {
@@ -50,18 +28,16 @@ const std::string& selfImage() {
     return image;
 }
 
-TEST(ExecutableInfo, ReadsTheListEmbeddedByTheBuild) {
-    const auto info = platform::ExecutableInfo::read("/proc/self/exe");
-    ASSERT_TRUE(info);
-    EXPECT_EQ(info->string("CFBundleIdentifier"), "com.quorvantis.tests.agentlink");
-    EXPECT_EQ(info->string("CFBundleVersion"), "9.8.7");
-}
-
-TEST(ExecutableInfo, ReadsTheRealAgentsIdentityAndVersion) {
-    const auto info = platform::ExecutableInfo::read(QVT_AGENT_PATH);
-    ASSERT_TRUE(info);
-    EXPECT_EQ(info->string("CFBundleIdentifier"), "com.quorvantis.remote.RInstallerAgent");
-    EXPECT_EQ(info->string("CFBundleVersion"), QVT_PROJECT_VERSION);
+TEST(ExecutableInfo, ReadsTheListsEmbeddedByTheBuildInThisProgramAndTheRealAgent) {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"/proc/self/exe", "com.quorvantis.tests.agentlink", "9.8.7"},
+        {QVT_AGENT_PATH, "com.quorvantis.remote.RInstallerAgent", QVT_PROJECT_VERSION}};
+    for (const auto& [path, identifier, version] : cases) {
+        const auto info = platform::ExecutableInfo::read(path);
+        ASSERT_TRUE(info) << path;
+        EXPECT_EQ(info->string("CFBundleIdentifier"), identifier);
+        EXPECT_EQ(info->string("CFBundleVersion"), version);
+    }
 }
 
 struct DamagedCase {
@@ -72,7 +48,7 @@ struct DamagedCase {
 class DamagedFiles : public testing::TestWithParam<DamagedCase> {};
 
 TEST_P(DamagedFiles, YieldNoInformation) {
-    TempDir dir;
+    TemporaryFolder dir;
     const std::string path = dir.write("file", GetParam().bytes);
     EXPECT_FALSE(platform::ExecutableInfo::sectionBytes(path));
     EXPECT_FALSE(platform::ExecutableInfo::read(path));
@@ -96,19 +72,15 @@ INSTANTIATE_TEST_SUITE_P(
                     DamagedCase{"sectionTableInsideHeader", withSectionTableAt(8)}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ExecutableInfo, MissingFilesAndFoldersYieldNoInformation) {
-    EXPECT_FALSE(platform::ExecutableInfo::read("/nonexistent/agent"));
-    EXPECT_FALSE(platform::ExecutableInfo::read("/tmp"));
-}
-
-TEST(ExecutableInfo, AnExecutableWithoutTheSectionYieldsNoInformation) {
-    EXPECT_FALSE(platform::ExecutableInfo::read("/bin/sh"));
+TEST(ExecutableInfo, MissingFilesFoldersAndExecutablesWithoutTheSectionYieldNoInformation) {
+    for (const char* path : {"/nonexistent/agent", "/tmp", "/bin/sh"})
+        EXPECT_FALSE(platform::ExecutableInfo::read(path)) << path;
 }
 
 TEST(ExecutableInfo, RandomDamageNeverCrashesTheReader) {
     // Byte flips all over the headers and the section table: each result is
     // either nothing or the list as embedded.
-    TempDir dir;
+    TemporaryFolder dir;
     const std::string& image = selfImage();
     uint64_t sectionTable;
     std::memcpy(&sectionTable, image.data() + 0x28, sizeof sectionTable);
@@ -130,7 +102,7 @@ TEST(ExecutableInfo, RandomDamageNeverCrashesTheReader) {
 }
 
 TEST(PHAgentClient, ReadsTheShippedAgentsIdentityFromTheBundle) {
-    TempDir dir;
+    TemporaryFolder dir;
     const std::string bundle = dir.path() + "/Installer.app";
     const std::string agentPath = "Library/LaunchServices/com.quorvantis.remote.RInstallerAgent";
     dir.write("Installer.app/Contents/" + agentPath, readFile(QVT_AGENT_PATH));
@@ -143,14 +115,14 @@ TEST(PHAgentClient, ReadsTheShippedAgentsIdentityFromTheBundle) {
     EXPECT_EQ(client->agentName(), agentPath);
     EXPECT_EQ(PHAgentClient::agentExecutablePath(agentPath), bundle + "/Contents/" + agentPath);
 
-    LogCapture log;
-    auto missing = std::make_shared<PHAgentClient>(-1, "Library/LaunchServices/missing", false);
-    log.restore();
+    std::shared_ptr<PHAgentClient> missing;
+    const auto lines = logLines(
+        [&] { missing = std::make_shared<PHAgentClient>(-1, "Library/LaunchServices/missing", false); });
     platform::Bundle::setMain(previous);
     EXPECT_EQ(missing->agentBundleId(), "");
     EXPECT_EQ(missing->embeddedToolVersion(), "");
-    EXPECT_EQ(log.lines(), std::vector<std::string>{"No information list in agent executable: " + bundle +
-                                                    "/Contents/Library/LaunchServices/missing"});
+    EXPECT_EQ(lines, std::vector<std::string>{"No information list in agent executable: " + bundle +
+                                              "/Contents/Library/LaunchServices/missing"});
 }
 
 } // namespace

