@@ -34,8 +34,6 @@ std::string rendered(V const& value) {
 
 } // namespace
 
-// --- Construction, the two empty forms, ownership ---
-
 TEST(FGStrTest, EmptyTextHasANullFormAndAnAllocatedOne) {
     Str s;
     EXPECT_TRUE(s.isEmpty() && !s && s.length() == 0);
@@ -96,8 +94,6 @@ TEST(FGStrTest, AtCountsNegativeIndexesFromTheEndAndThrowsOutside) {
     EXPECT_STREQ(thrownBy([] { Str().at(0); }).what(), "Index out of range");
 }
 
-// --- Number rendering ---
-
 TEST(FGStrTest, NumbersRenderAsPlainDecimal) {
     // Doubles go through the fraction digit loop, which stops after 20 digits;
     // floats are widened first; the most negative value of each width is whole.
@@ -133,8 +129,6 @@ TEST(FGStrTest, HexadecimalIsLowerCaseFixedWidthAndInMemoryOrder) {
     EXPECT_EQ(std::string(buffer, 4), "5axx"); // no terminator written
 }
 
-// --- Parsing ---
-
 TEST(FGStrTest, ParsingWrapsAndStopsAtTheFirstCharacterThatDoesNotFit) {
     EXPECT_ROWS(long long, {Str("-12x").toInt32(), -12}, {Str("+5").toInt32(), 0}, {Str(" 5").toInt32(), 0},
                 {Str("300").toUInt8(), 44}, {Str("-5").toUInt32(), 0}, {Str("200").toInt8(), -56},
@@ -161,8 +155,6 @@ TEST(FGStrTest, HexParsingReadsFixedWidthsWithoutReadingPastTheText) {
     EXPECT_EQ(Str("01020304").hexTo(bytes, 3), 3);
     EXPECT_EQ(bytes[2], 3);
 }
-
-// --- Comparison and search ---
 
 TEST(FGStrTest, ComparisonGivesLengthDifferencesAfterAnEqualPrefix) {
     // Bytes above 0x7F are negative, so they sort first.
@@ -203,8 +195,6 @@ TEST(FGStrTest, CharacterClassesAndCaseMappingAreAscii) {
     EXPECT_EQ(text(mixed.toUpper()), "AZ\xC9-");
     EXPECT_EQ(text(mixed.toLower()), "az\xC9-");
 }
-
-// --- Editing ---
 
 TEST(FGStrTest, SubstringsClampTheirRangeAndRemoveDeletesInPlace) {
     Str const s("hello");
@@ -297,8 +287,6 @@ TEST(FGStrTest, ReverseJoinAndConcatenation) {
     EXPECT_EQ(raw(Str("old").join(parts, 0)), nullptr);
 }
 
-// --- Raw arrays ---
-
 TEST(FGStrTest, RawCopiesStayInsideTheirCapacity) {
     // "count:text" after each call.
     auto after = [](long count, char const* buffer) { return std::to_string(count) + ":" + buffer; };
@@ -332,8 +320,6 @@ TEST(FGStrTest, StaticFunctionsMakeNewArrays) {
     EXPECT_EQ(std::memcmp(copy, bytes, 3), 0);
     FGStr<unsigned char>::release(copy);
 }
-
-// --- Conversions between char and wchar_t ---
 
 TEST(FGStrTest, WideningZeroExtendsAndNarrowingKeepsTheLowByte) {
     WStr wide;

@@ -66,7 +66,9 @@ TEST(FMStrTest, AssignmentReplacesTheContentEvenFromItself) {
     EXPECT_EQ(s.Capacity(), 0);
 }
 
-TEST(FMStrTest, OwnCharactersCanBeAppendedWhileGrowing) {
+TEST(FMStrTest, OwnCharactersCanBeAppendedOrInsertedWhileGrowing) {
+    MStr middle("abc");
+    EXPECT_EQ(text(middle.insert(middle, 1)), "aabcbc"); // the source moves while it is inserted
     MStr s("abc");
     EXPECT_EQ(text(s.append(FStrToken<char>(s))), "abcabc");
     EXPECT_EQ(text(s.assign(s(1, 2))), "bc");

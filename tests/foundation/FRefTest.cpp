@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 using namespace FSpace;
-
 using namespace foundation_test;
 
 namespace {

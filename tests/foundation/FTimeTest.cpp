@@ -19,8 +19,6 @@ FTime const kSample(2026, 12, 5, 14, 44, 1, 123);
 
 } // namespace
 
-// --- Fields and the replacement rule ---
-
 TEST(FTimeTest, ClearedTimeRendersAsZerosInEveryForm) {
     FTime t(false);
     EXPECT_TRUE(t.isCleared());
@@ -83,8 +81,6 @@ TEST(FTimeTest, SettersStoreReplacementsAndReturnWhatTheyStored) {
     EXPECT_EQ(stamp(t), "1970-01-01T10:00:00.999");
 }
 
-// --- Packed form and comparison ---
-
 TEST(FTimeTest, PackedFormRoundTripsAndReplacesBadFieldsWhenUnpacked) {
     EXPECT_EQ(static_cast<unsigned long long>(kSample), 0x7EAC2BAC047BULL);
     EXPECT_TRUE(kSample == 0x7EAC2BAC047BULL);
@@ -111,8 +107,6 @@ TEST(FTimeTest, ComparisonsFollowTheCalendar) {
     EXPECT_ROWS(long long, {later - earlier, 1}, {earlier - later, -1},
                 {FTime(2024, 3, 1, 0, 0, 0, 0) - FTime(2024, 2, 28, 0, 0, 0, 500), 2 * 86400});
 }
-
-// --- Text ---
 
 TEST(FTimeTest, ParsingAcceptsOnlyTheFullForm) {
     // What parsing a text gives a copy of the sample: "unchanged", or the
@@ -145,8 +139,6 @@ TEST(FTimeTest, ATimeEqualsItsTextOnlyWithoutMilliseconds) {
                 {t > "2026-12-05T14:44:00", true}, {t < L"2026-12-05T14:44:02", true},
                 {withMilliseconds != "2026-12-05T14:44:01", true});
 }
-
-// --- Moving and seconds since 1970 ---
 
 TEST(FTimeTest, MovingNormalisesTheCalendarInUtc) {
     // The cleared time has nothing to move.
@@ -218,8 +210,6 @@ TEST(FTimeTest, ThirtyTwoBitSecondsConvertBothWays) {
     // Reduced to 32 bits.
     EXPECT_EQ(static_cast<unsigned int>(FTime(1969, 12, 31, 23, 59, 59, 0)), 0xFFFFFFFFu);
 }
-
-// --- Clock ---
 
 TEST(FTimeTest, NowAndTheMillisecondClockFollowTheSystemClock) {
     auto const before = static_cast<unsigned long long>(std::time(nullptr));

@@ -45,8 +45,6 @@ unsigned char const kBytes[] = {0x01, 0xAB};
 
 } // namespace
 
-// --- Kinds, sizes and texts ---
-
 TEST(FTypeValueTest, CreateTypeGivesZeroContentOfTheKindsSize) {
     EXPECT_ROWS(std::string, {created(FTypeBool), "1:0"}, {created(FTypeUInt8), "1:0"},
                 {created(FTypeInt8), "1:0"}, {created(FTypeUInt16), "2:0"}, {created(FTypeInt16), "2:0"},
@@ -95,8 +93,6 @@ TEST(FTypeValueTest, EachKindRendersItsContentAndClonesKeepTheirClass) {
         {rendering(Value(FObjectReference(new FObject))), ""}, {rendering(Value(kBytes, 2u)), ""},
         {rendering(FValueArrayBase(FTypeInt32)), ""});
 }
-
-// --- Equality ---
 
 TEST(FTypeValueTest, EqualityDependsOnTheKind) {
     char const first[] = "same";
@@ -151,8 +147,6 @@ TEST(FTypeValueTest, CrossTypeEqualityConvertsTheSecondOperand) {
                 {FValue<int>(3) == FValue<double>(3.0), true});
 }
 
-// --- Copies and assignment ---
-
 TEST(FTypeValueTest, CopiesAreDeepExceptBorrowedBytesAndSharedObjects) {
     FValue<FGStr<char>> original(FGStr<char>("name"), FGStr<char>("abc"));
     FValue<FGStr<char>> copy(original);
@@ -196,8 +190,6 @@ TEST(FTypeValueTest, AssignmentKeepsTheNameAndSurvivesAliasing) {
     EXPECT_EQ(text(holder), "only");
     EXPECT_EQ(holder.typeId(), FTypeString);
 }
-
-// --- Arrays ---
 
 TEST(FTypeValueTest, ArraysCountReplaceAndRemoveItems) {
     FValueArrayBase array(FTypeInt32);
@@ -258,8 +250,6 @@ TEST(FTypeValueTest, ArrayCopiesAreDeepAndCompareItemByItem) {
     EXPECT_TRUE(array == FValueArrayBase(FTypeString));
     EXPECT_FALSE(array == FValueArrayBase(FTypeInt32));
 }
-
-// --- Structures and raw blocks ---
 
 TEST(FTypeValueTest, StructuresCopyAndCompareMemberByMember) {
     auto point = [](char const* name) {
