@@ -458,57 +458,49 @@ TEST_F(AgentCommands, AUserWhoIsNoAdministratorGetsTheVersionButNoCommand) {
         << agentLog();
 }
 
-/// Who is served when an administrator authorized one installer process: the
-/// grant is recorded for a process of its user (as the blessing step does),
-/// then a client process connects and sends "Uninstall" (nothing is
-/// installed, so a client that is served gets NotInstalled).
-struct GrantCase {
-    const char* name;
-    const char* client;   ///< the user whose process sends the command
-    bool clientIsGrantee; ///< the granted process itself, or another one
-    int issuedMinutesAgo; ///< when the grant was issued
-    int64_t first;        ///< the status of its first command
-    int64_t afterSession; ///< of a command on a second connection of the same process
-};
-
-class Grants : public AgentCommands, public testing::WithParamInterface<GrantCase> {};
-
-TEST_P(Grants, ServeOnlyTheAuthorizedInstallerProcessForOneSession) {
-    const GrantCase& c = GetParam();
+TEST_F(AgentCommands, AGrantServesOnlyTheAuthorizedInstallerProcessForOneSessionOfTenMinutes) {
     ASSERT_NE(testsupport::makeSandboxUser("qvtuser"), static_cast<uid_t>(-1));
     ASSERT_NE(testsupport::makeSandboxUser("qvtadmin", "sudo"), static_cast<uid_t>(-1));
+    // A grant is recorded for a process of qvtuser (as the blessing step does);
+    // then a client process sends "Uninstall" on a connection (nothing is
+    // installed, so a client that is served gets NotInstalled) and on a second
+    // one, which is never served.
     const auto commandFromAnotherConnection = [] {
         Client client;
         return client.connect() ? client.status(uninstallCommand(false)) : int64_t{-1};
     };
-    const auto asClient = [&] {
-        if (commandFromAnotherConnection() != c.first)
-            return 10;
-        return commandFromAnotherConnection() == c.afterSession ? 0 : 11;
+    const struct {
+        const char* name;
+        const char* client;   ///< the user whose process sends the commands
+        bool clientIsGrantee; ///< the granted process itself, or another one
+        int issuedMinutesAgo;
+        bool served;
+    } cases[] = {
+        {"the authorized process", "qvtuser", true, 0, true},
+        {"another process of the same user", "qvtuser", false, 0, false},
+        {"a process of an administrator", "qvtadmin", false, 0, false},
+        {"the authorized process after ten minutes", "qvtuser", true, 10, false},
     };
-    testsupport::UserProcess grantee(
-        "qvtuser", c.clientIsGrantee ? std::function<int()>(asClient) : [] { return 0; });
-    const auto grant = CommandGrant::forProcess(testsupport::userId("qvtuser"), grantee.pid(),
-                                                CommandGrant::now() - c.issuedMinutesAgo * 60000);
-    ASSERT_TRUE(grant);
-    std::string problem;
-    ASSERT_TRUE(CommandGrant::record(kIdentifier, *grant, problem)) << problem;
-    const int status = c.clientIsGrantee ? grantee.wait() : testsupport::runAsUser(c.client, asClient);
-    EXPECT_EQ(status, 0) << agentLog();
-    // Root is served whatever grants there are.
-    EXPECT_EQ(commandFromAnotherConnection(), InstallResult::NotInstalled);
+    for (const auto& c : cases) {
+        const auto asClient = [&] {
+            if (commandFromAnotherConnection() !=
+                (c.served ? InstallResult::NotInstalled : InstallResult::NotPermitted))
+                return 10;
+            return commandFromAnotherConnection() == InstallResult::NotPermitted ? 0 : 11;
+        };
+        testsupport::UserProcess grantee(
+            "qvtuser", c.clientIsGrantee ? std::function<int()>(asClient) : [] { return 0; });
+        const auto grant = CommandGrant::forProcess(testsupport::userId("qvtuser"), grantee.pid(),
+                                                    CommandGrant::now() - c.issuedMinutesAgo * 60000);
+        ASSERT_TRUE(grant);
+        std::string problem;
+        ASSERT_TRUE(CommandGrant::record(kIdentifier, *grant, problem)) << problem;
+        const int status = c.clientIsGrantee ? grantee.wait() : testsupport::runAsUser(c.client, asClient);
+        EXPECT_EQ(status, 0) << c.name << "\n" << agentLog();
+        // Root is served whatever grants there are.
+        EXPECT_EQ(commandFromAnotherConnection(), InstallResult::NotInstalled) << c.name;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(AgentCommands, Grants,
-                         testing::Values(GrantCase{"TheAuthorizedProcess", "qvtuser", true, 0,
-                                                   InstallResult::NotInstalled, InstallResult::NotPermitted},
-                                         GrantCase{"AnotherProcessOfTheSameUser", "qvtuser", false, 0,
-                                                   InstallResult::NotPermitted, InstallResult::NotPermitted},
-                                         GrantCase{"AProcessOfAnAdministrator", "qvtadmin", false, 0,
-                                                   InstallResult::NotPermitted, InstallResult::NotPermitted},
-                                         GrantCase{"TheAuthorizedProcessAfterTenMinutes", "qvtuser", true, 10,
-                                                   InstallResult::NotPermitted, InstallResult::NotPermitted}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CommandGrantFile, OnlyARootOnlyFileHoldsGrants) {
     if (!testsupport::rootInSandbox())

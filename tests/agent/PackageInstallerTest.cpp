@@ -205,40 +205,26 @@ TEST_F(PackageInstallerTest, UpdateRefusesAnOlderVersionButInstallAcceptsItAndUp
     EXPECT_EQ(readFile(installed("etc/tool.conf")), "setting=1\n");
 }
 
-struct FailingStep {
-    const char* name;
-    const char* script;
-    const char* body;
-    InstallResult::Status status;
-    const char* reasonPart;
-};
-
-class FailingScriptTest : public PackageInstallerTest, public ::testing::WithParamInterface<FailingStep> {};
-
-TEST_P(FailingScriptTest, RestoresThePreviousInstallationExactly) {
+TEST_F(PackageInstallerTest, AFailingScriptRestoresThePreviousInstallationExactly) {
     ASSERT_TRUE(installer().install(version1()->path()).ok());
     const auto before = systemState();
-    auto package = version2();
-    package->script(GetParam().script, GetParam().body);
-
-    const auto result = installer().update(package->path());
-
-    EXPECT_EQ(result.status(), GetParam().status);
-    EXPECT_NE(result.reason().find(GetParam().reasonPart), std::string::npos) << result.reason();
-    EXPECT_EQ(systemState(), before) << "files, links, folders, receipt and backups as they were";
+    const std::tuple<const char*, const char*, InstallResult::Status, const char*> cases[] = {
+        {"preinstall", "exit 3", InstallResult::PreinstallFailed, "exited with status 3"},
+        {"postinstall", "echo broken >&2; exit 4", InstallResult::PostinstallFailed, "exited with status 4"},
+        {"postinstall", "kill -9 $$", InstallResult::PostinstallFailed, "signal 9"},
+        {"postinstall", "sleep 60", InstallResult::PostinstallFailed, "time limit"},
+    };
+    int failing = 0;
+    for (const auto& [script, body, status, reasonPart] : cases) {
+        auto package = version2("failing" + std::to_string(++failing));
+        package->script(script, body);
+        const auto result = installer().update(package->path());
+        EXPECT_EQ(result.status(), status) << body;
+        EXPECT_NE(result.reason().find(reasonPart), std::string::npos) << result.reason();
+        EXPECT_EQ(systemState(), before)
+            << body << ": files, links, folders, receipt and backups as they were";
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Scripts, FailingScriptTest,
-    ::testing::Values(FailingStep{"PreinstallExitStatus", "preinstall", "exit 3",
-                                  InstallResult::PreinstallFailed, "exited with status 3"},
-                      FailingStep{"PostinstallExitStatus", "postinstall", "echo broken >&2; exit 4",
-                                  InstallResult::PostinstallFailed, "exited with status 4"},
-                      FailingStep{"PostinstallKilled", "postinstall", "kill -9 $$",
-                                  InstallResult::PostinstallFailed, "signal 9"},
-                      FailingStep{"PostinstallTimeLimit", "postinstall", "sleep 60",
-                                  InstallResult::PostinstallFailed, "time limit"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PackageInstallerTest, ScriptsGetACleanEnvironmentTheirArgumentsAndLogTheirOutput) {
     auto package = version1();
@@ -269,26 +255,6 @@ TEST_F(PackageInstallerTest, ScriptsGetACleanEnvironmentTheirArgumentsAndLogThei
 
 using Spoil = std::function<void(PackageBuilder&)>;
 
-struct BrokenPackage {
-    const char* name;
-    Spoil spoil;
-    InstallResult::Status status;
-};
-
-class BrokenPackageTest : public PackageInstallerTest, public ::testing::WithParamInterface<BrokenPackage> {};
-
-TEST_P(BrokenPackageTest, IsRefusedWithoutTouchingTheSystem) {
-    ASSERT_TRUE(installer().install(version1()->path()).ok());
-    const auto before = systemState();
-    auto package = version2("broken");
-    GetParam().spoil(*package);
-
-    const auto result = installer().install(package->path());
-
-    EXPECT_EQ(result.status(), GetParam().status) << result.reason();
-    EXPECT_EQ(systemState(), before);
-}
-
 /// Replaces PackageInfo by \p text.
 Spoil withInfo(const std::string& text) {
     return [text](PackageBuilder& p) { p.raw("PackageInfo", text); };
@@ -296,47 +262,48 @@ Spoil withInfo(const std::string& text) {
 Spoil linkTo(const char* at, const char* target) {
     return [=](PackageBuilder& p) { p.link(at, target); };
 }
-const std::string kAB = PackageBuilder::entry("identifier", "a.b");
-const std::string kV2 = PackageBuilder::entry("version", "2");
-using P = PackageBuilder;
 
-INSTANTIATE_TEST_SUITE_P(
-    Packages, BrokenPackageTest,
-    ::testing::Values(
-        BrokenPackage{"NoPackageFolder", [](P& p) { fs::remove_all(p.path()); },
-                      InstallResult::PackageMissing},
-        BrokenPackage{"NoPackageInfo", [](P& p) { fs::remove(p.path() + "/PackageInfo"); },
-                      InstallResult::PackageMissing},
-        BrokenPackage{"PackageInfoNotAPlist", withInfo("identifier=x\n"), InstallResult::PackageMalformed},
-        BrokenPackage{"PackageInfoTruncated", withInfo(P::info("<key>identifier</key><str")),
-                      InstallResult::PackageMalformed},
-        BrokenPackage{"NoIdentifier", withInfo(P::info(kV2)), InstallResult::PackageMalformed},
-        BrokenPackage{"IdentifierClimbsOut", withInfo(P::info(P::entry("identifier", "../../etc/x") + kV2)),
-                      InstallResult::PackageMalformed},
-        BrokenPackage{"VersionNotText", withInfo(P::info(kAB + "<key>version</key><integer>2</integer>")),
-                      InstallResult::PackageMalformed},
-        BrokenPackage{"VersionWithComma", withInfo(P::info(kAB + P::entry("version", "2,0"))),
-                      InstallResult::PackageMalformed},
-        BrokenPackage{"RelativeInstallLocation",
-                      withInfo(P::info(kAB + kV2 + P::entry("install-location", "opt/x"))),
-                      InstallResult::PackageMalformed},
-        BrokenPackage{"InstallLocationWithDotDot",
-                      withInfo(P::info(kAB + kV2 + P::entry("install-location", "/opt/../etc"))),
-                      InstallResult::PackageMalformed},
-        BrokenPackage{"NoPayload", [](P& p) { fs::remove_all(p.path() + "/Payload"); },
-                      InstallResult::PackageMalformed},
-        BrokenPackage{"FifoInPayload", [](P& p) { ::mkfifo((p.path() + "/Payload/etc/pipe").c_str(), 0644); },
-                      InstallResult::PackageMalformed},
-        BrokenPackage{"ScriptNotExecutable", [](P& p) { p.raw("Scripts/postinstall", "#!/bin/sh\n", 0644); },
-                      InstallResult::PackageMalformed},
-        BrokenPackage{"RelativeLinkClimbsOut", linkTo("bin/passwd", "../../../etc/passwd"),
-                      InstallResult::UnsafePayload},
-        BrokenPackage{"DotDotAfterAName", linkTo("bin/x", "tool/../../../../etc"),
-                      InstallResult::UnsafePayload},
-        BrokenPackage{"AbsoluteLinkOutside", linkTo("etc/shadow", "/etc/shadow"),
-                      InstallResult::UnsafePayload},
-        BrokenPackage{"FolderLinkOutside", linkTo("lib", "/usr/lib"), InstallResult::UnsafePayload}),
-    [](const auto& info) { return std::string(info.param.name); });
+TEST_F(PackageInstallerTest, BrokenPackagesAreRefusedWithoutTouchingTheSystem) {
+    using P = PackageBuilder;
+    const std::string id = P::entry("identifier", "a.b"), v2 = P::entry("version", "2");
+    const std::tuple<const char*, Spoil, InstallResult::Status> cases[] = {
+        {"NoPackageFolder", [](P& p) { fs::remove_all(p.path()); }, InstallResult::PackageMissing},
+        {"NoPackageInfo", [](P& p) { fs::remove(p.path() + "/PackageInfo"); }, InstallResult::PackageMissing},
+        {"PackageInfoNotAPlist", withInfo("identifier=x\n"), InstallResult::PackageMalformed},
+        {"PackageInfoTruncated", withInfo(P::info("<key>identifier</key><str")),
+         InstallResult::PackageMalformed},
+        {"NoIdentifier", withInfo(P::info(v2)), InstallResult::PackageMalformed},
+        {"IdentifierClimbsOut", withInfo(P::info(P::entry("identifier", "../../etc/x") + v2)),
+         InstallResult::PackageMalformed},
+        {"VersionNotText", withInfo(P::info(id + "<key>version</key><integer>2</integer>")),
+         InstallResult::PackageMalformed},
+        {"VersionWithComma", withInfo(P::info(id + P::entry("version", "2,0"))),
+         InstallResult::PackageMalformed},
+        {"RelativeInstallLocation", withInfo(P::info(id + v2 + P::entry("install-location", "opt/x"))),
+         InstallResult::PackageMalformed},
+        {"InstallLocationWithDotDot",
+         withInfo(P::info(id + v2 + P::entry("install-location", "/opt/../etc"))),
+         InstallResult::PackageMalformed},
+        {"NoPayload", [](P& p) { fs::remove_all(p.path() + "/Payload"); }, InstallResult::PackageMalformed},
+        {"FifoInPayload", [](P& p) { ::mkfifo((p.path() + "/Payload/etc/pipe").c_str(), 0644); },
+         InstallResult::PackageMalformed},
+        {"ScriptNotExecutable", [](P& p) { p.raw("Scripts/postinstall", "#!/bin/sh\n", 0644); },
+         InstallResult::PackageMalformed},
+        {"RelativeLinkClimbsOut", linkTo("bin/passwd", "../../../etc/passwd"), InstallResult::UnsafePayload},
+        {"DotDotAfterAName", linkTo("bin/x", "tool/../../../../etc"), InstallResult::UnsafePayload},
+        {"AbsoluteLinkOutside", linkTo("etc/shadow", "/etc/shadow"), InstallResult::UnsafePayload},
+        {"FolderLinkOutside", linkTo("lib", "/usr/lib"), InstallResult::UnsafePayload},
+    };
+    ASSERT_TRUE(installer().install(version1()->path()).ok());
+    const auto before = systemState();
+    for (const auto& [name, spoil, status] : cases) {
+        auto package = version2(name);
+        spoil(*package);
+        const auto result = installer().install(package->path());
+        EXPECT_EQ(result.status(), status) << name << ": " << result.reason();
+        EXPECT_EQ(systemState(), before) << name;
+    }
+}
 
 TEST_F(PackageInstallerTest, APayloadFolderSwappedForALinkAfterTheCheckIsNotFollowed) {
     // The package's owner replaces Payload/etc by a link to a private folder

@@ -12,46 +12,30 @@
 
 namespace {
 
-struct WorkedFrame {
-    const char* name;
-    AgentMessage message;
-    const char* frame;
-};
-
-class WorkedFrames : public testing::TestWithParam<WorkedFrame> {};
-
-TEST_P(WorkedFrames, WriteByteExactAndReadBack) {
-    const WorkedFrame& c = GetParam();
-    const std::string body = serialize(c.message);
-    const std::string frame = writeFrame(body);
-    EXPECT_EQ(frame, c.frame);
-    EXPECT_EQ(serializeFrame(c.message), c.frame);
-
-    const FrameHeader header = readFrameHeader(frame);
-    EXPECT_EQ(header.bodyLength, body.size());
-    EXPECT_EQ(header.isValid(), !body.empty());
-    const auto read = deserialize(frame.substr(kFrameHeaderSize));
-    ASSERT_TRUE(read.has_value());
-    EXPECT_EQ(*read, c.message);
+TEST(AgentCodec, WorkedFramesAreWrittenByteExactAndReadBack) {
+    const std::pair<AgentMessage, std::string> cases[] = {
+        {{{"Ctrl", "getVersion"}}, R"(F7100015{"Ctrl":"getVersion"})"},
+        {{{"Ctrl", "bye"}}, R"(F710000E{"Ctrl":"bye"})"},
+        {{{"Cmd", "UninstallInstallerAgent"}}, R"(F7100021{"Cmd":"UninstallInstallerAgent"})"},
+        {{{"Cmd", "Reboot"}}, R"(F7100010{"Cmd":"Reboot"})"},
+        {{{"version", "1.2.3"}}, R"(F7100013{"version":"1.2.3"})"},
+        {{{"status", 0}}, R"(F710000C{"status":0})"},
+        {{{"percentCompleted", 42.5}, {"Event", "Progress"}},
+         R"(F7100031{"percentCompleted":42.500000,"Event":"Progress"})"},
+        {{}, R"(F7100002{})"},
+        {{{"n", "caf\u00e9"}}, "F710000D{\"n\":\"caf\u00e9\"}"}, // 12 characters, 13 bytes
+    };
+    for (const auto& [message, frame] : cases) {
+        SCOPED_TRACE(frame);
+        const std::string body = serialize(message);
+        EXPECT_EQ(writeFrame(body), frame);
+        EXPECT_EQ(serializeFrame(message), frame);
+        const FrameHeader header = readFrameHeader(frame);
+        EXPECT_EQ(header.bodyLength, body.size());
+        EXPECT_EQ(header.isValid(), !body.empty());
+        EXPECT_EQ(deserialize(frame.substr(kFrameHeaderSize)), message);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    AgentCodec, WorkedFrames,
-    testing::Values(WorkedFrame{"getVersion", {{"Ctrl", "getVersion"}}, R"(F7100015{"Ctrl":"getVersion"})"},
-                    WorkedFrame{"bye", {{"Ctrl", "bye"}}, R"(F710000E{"Ctrl":"bye"})"},
-                    WorkedFrame{"uninstallAgent",
-                                {{"Cmd", "UninstallInstallerAgent"}},
-                                R"(F7100021{"Cmd":"UninstallInstallerAgent"})"},
-                    WorkedFrame{"reboot", {{"Cmd", "Reboot"}}, R"(F7100010{"Cmd":"Reboot"})"},
-                    WorkedFrame{"version", {{"version", "1.2.3"}}, R"(F7100013{"version":"1.2.3"})"},
-                    WorkedFrame{"status", {{"status", 0}}, R"(F710000C{"status":0})"},
-                    WorkedFrame{"progress",
-                                {{"percentCompleted", 42.5}, {"Event", "Progress"}},
-                                R"(F7100031{"percentCompleted":42.500000,"Event":"Progress"})"},
-                    WorkedFrame{"empty", {}, R"(F7100002{})"},
-                    // 12 characters, 13 bytes: the length counts bytes.
-                    WorkedFrame{"utf8", {{"n", "caf\u00e9"}}, "F710000D{\"n\":\"caf\u00e9\"}"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AgentCodec, WritesNumbersByTheirStoredKind) {
     EXPECT_EQ(serialize({{"n", -7}}), R"({"n":-7})");
@@ -86,50 +70,43 @@ TEST(AgentCodec, FrameWriterPrintsMoreDigitsBeyondFiveHexDigits) {
     EXPECT_EQ(huge.size(), 9 + 0x100008u);
 }
 
-struct ReadCase {
-    const char* name;
-    const char* text;
-    std::optional<AgentMessage> expected;
-};
-
-class ReadingEdgeCases : public testing::TestWithParam<ReadCase> {};
-
-TEST_P(ReadingEdgeCases, ReadAsTheTextFormDefines) {
-    std::optional<AgentMessage> read;
-    logLines([&] { read = deserialize(GetParam().text); }); // rejected texts log a line
-    EXPECT_EQ(read, GetParam().expected);
+TEST(AgentCodec, ReadsEdgeCasesAsTheTextFormDefines) {
+    using M = AgentMessage;
+    constexpr auto none = std::nullopt;
+    const std::pair<const char*, std::optional<M>> cases[] = {
+        {"{}", M{}},
+        {"", M{}},
+        {" \t\r\n ", M{}},
+        {"{,}", M{}},
+        {"\u3000\u2028 {\"a\":1}\u00a0\n", M{{"a", 1}}}, // Unicode blanks around the body
+        {"{{\"a\":1}}", M{{"a", 1}}},                    // all outer braces go
+        {R"({"a":"x:y"})", M{{"a", "x:y"}}},             // the first colon separates
+        {R"({"info":"x, y"})", none},                    // a comma inside text
+        {R"({"a":})", none},
+        {R"({"a"})", none},
+        {R"({"n":12abc})", M{{"n", 12}}},
+        {R"({"n":abc})", M{{"n", 0}}},
+        {R"({"n":-7})", M{{"n", -7}}},
+        {R"({"f":1.})", M{{"f", 1.0}}},
+        {R"({"f":.5})", M{{"f", 0.5}}},
+        {R"({"f":2.5e2x})", M{{"f", 250.0}}},
+        {R"({"f":a.b})", M{{"f", 0.0}}},
+        {R"({"a": "x"})", M{{"a", 0}}}, // a blank before text makes it an integer
+        {R"({"a":"1","a":"2"})", M{{"a", "2"}}},
+        {R"({"":1})", M{{"", 1}}},
+        {R"({:1,"b":2})", M{{"b", 2}}},
+        {R"({ "k" :1})", M{{"k\" ", 1}}},
+        {R"({"t":"""q"""})", M{{"t", "q"}}},
+        {R"({"n":99999999999999999999})", M{{"n", std::numeric_limits<int64_t>::max()}}},
+        {R"({"n":-99999999999999999999})", M{{"n", std::numeric_limits<int64_t>::min()}}},
+        {R"({"f":1.0e999})", M{{"f", std::numeric_limits<double>::infinity()}}},
+    };
+    for (const auto& [text, expected] : cases) {
+        std::optional<M> read;
+        logLines([&] { read = deserialize(text); }); // rejected texts log a line
+        EXPECT_EQ(read, expected) << text;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    AgentCodec, ReadingEdgeCases,
-    testing::Values(
-        ReadCase{"emptyObject", "{}", AgentMessage{}}, ReadCase{"emptyText", "", AgentMessage{}},
-        ReadCase{"blanksOnly", " \t\r\n ", AgentMessage{}}, ReadCase{"lonelyComma", "{,}", AgentMessage{}},
-        ReadCase{"unicodeBlanksAroundBody", "\u3000\u2028 {\"a\":1}\u00a0\n", AgentMessage{{"a", 1}}},
-        ReadCase{"allOuterBracesGo", "{{\"a\":1}}", AgentMessage{{"a", 1}}},
-        ReadCase{"firstColonSeparates", R"({"a":"x:y"})", AgentMessage{{"a", "x:y"}}},
-        ReadCase{"commaInsideText", R"({"info":"x, y"})", std::nullopt},
-        ReadCase{"colonLast", R"({"a":})", std::nullopt}, ReadCase{"noColon", R"({"a"})", std::nullopt},
-        ReadCase{"integerPrefix", R"({"n":12abc})", AgentMessage{{"n", 12}}},
-        ReadCase{"integerWithoutDigits", R"({"n":abc})", AgentMessage{{"n", 0}}},
-        ReadCase{"negativeInteger", R"({"n":-7})", AgentMessage{{"n", -7}}},
-        ReadCase{"realWithoutFraction", R"({"f":1.})", AgentMessage{{"f", 1.0}}},
-        ReadCase{"realWithoutIntegerPart", R"({"f":.5})", AgentMessage{{"f", 0.5}}},
-        ReadCase{"realWithExponentAndTail", R"({"f":2.5e2x})", AgentMessage{{"f", 250.0}}},
-        ReadCase{"realWithoutDigits", R"({"f":a.b})", AgentMessage{{"f", 0.0}}},
-        ReadCase{"blankBeforeTextIsIntegerZero", R"({"a": "x"})", AgentMessage{{"a", 0}}},
-        ReadCase{"laterKeyWins", R"({"a":"1","a":"2"})", AgentMessage{{"a", "2"}}},
-        ReadCase{"emptyKey", R"({"":1})", AgentMessage{{"", 1}}},
-        ReadCase{"pieceStartingWithColonIgnored", R"({:1,"b":2})", AgentMessage{{"b", 2}}},
-        ReadCase{"keyKeepsTrailingBlank", R"({ "k" :1})", AgentMessage{{"k\" ", 1}}},
-        ReadCase{"textLosesAllOuterQuotes", R"({"t":"""q"""})", AgentMessage{{"t", "q"}}},
-        ReadCase{"integerClampedAtTop", R"({"n":99999999999999999999})",
-                 AgentMessage{{"n", std::numeric_limits<int64_t>::max()}}},
-        ReadCase{"integerClampedAtBottom", R"({"n":-99999999999999999999})",
-                 AgentMessage{{"n", std::numeric_limits<int64_t>::min()}}},
-        ReadCase{"realOverflowIsInfinite", R"({"f":1.0e999})",
-                 AgentMessage{{"f", std::numeric_limits<double>::infinity()}}}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AgentCodec, RejectedPairIsLoggedWithPieceAndWholeText) {
     EXPECT_EQ(logLines([] { EXPECT_FALSE(deserialize(R"({"info":"x, y"})")); }),
@@ -148,33 +125,23 @@ TEST(AgentCodec, ReadsRealsWithDotWhateverTheProcessLocale) {
     EXPECT_EQ(read, (AgentMessage{{"f", 42.5}}));
 }
 
-struct HeaderCase {
-    const char* name;
-    const char* header;
-    uint32_t length;
-    bool valid;
-};
-
-class HeaderReader : public testing::TestWithParam<HeaderCase> {};
-
-TEST_P(HeaderReader, ReadsLengthAndLimits) {
-    const FrameHeader header = readFrameHeader(GetParam().header);
-    EXPECT_EQ(header.bodyLength, GetParam().length);
-    EXPECT_EQ(header.isValid(), GetParam().valid);
+TEST(AgentCodec, HeaderReaderReadsLengthAndLimits) {
+    const std::tuple<const char*, uint32_t, bool> cases[] = {
+        {"F7100000", 0, false},       {"F7100001", 1, true},
+        {"F71001FF", 511, true},      {"F71001ff", 511, true},
+        {"F7100200", 512, false},     {"F7100258", 600, false},
+        {"F71FFFFF", 0xFFFFF, false}, {"XYZ00015", 21, true},
+        {"F71001G9", 1, true}, // stops at a non-digit
+        {"F71 0015", 0, false},       {"F71-0015", 0, false},
+        {"F710x015", 0, false},       {"F7101", 1, true},
+        {"F71000011234", 1, true}, // no byte beyond the fifth length character
+    };
+    for (const auto& [text, length, valid] : cases) {
+        const FrameHeader header = readFrameHeader(text);
+        EXPECT_EQ(header.bodyLength, length) << text;
+        EXPECT_EQ(header.isValid(), valid) << text;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    AgentCodec, HeaderReader,
-    testing::Values(
-        HeaderCase{"zero", "F7100000", 0, false}, HeaderCase{"one", "F7100001", 1, true},
-        HeaderCase{"max", "F71001FF", 511, true}, HeaderCase{"maxLowerCase", "F71001ff", 511, true},
-        HeaderCase{"tooLong", "F7100200", 512, false}, HeaderCase{"sixHundred", "F7100258", 600, false},
-        HeaderCase{"largest", "F71FFFFF", 0xFFFFF, false}, HeaderCase{"foreignMarker", "XYZ00015", 21, true},
-        HeaderCase{"stopsAtNonDigit", "F71001G9", 1, true}, HeaderCase{"leadingBlank", "F71 0015", 0, false},
-        HeaderCase{"sign", "F71-0015", 0, false}, HeaderCase{"hexPrefix", "F710x015", 0, false},
-        HeaderCase{"shortHeader", "F7101", 1, true},
-        HeaderCase{"noByteBeyondTheFifthLengthCharacter", "F71000011234", 1, true}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AgentCodec, Utf8Validation) {
     EXPECT_TRUE(isValidUtf8("plain \u00e9\u3000\U0001F600"));

@@ -124,42 +124,38 @@ TEST_F(ConnectPrivilegedAgent, AgentAnsweringItsVersionLeavesTheHandlerConnected
     EXPECT_TRUE(delegate->reports().empty());
 }
 
-TEST_F(ConnectPrivilegedAgent, AgentAnsweringAfterThreeSecondsYieldsNothingAndCloses) {
-    auto agent = fakeAgent("com.quorvantis.tests.slow", {writeFrame(R"({"version":"1.2.3"})")}, 3s);
-    EXPECT_EQ(logLines([&] { EXPECT_FALSE(handler.connectPrivilegedAgent("com.quorvantis.tests.slow")); }),
-              std::vector<std::string>{"PHProtocolhandler Read failed: 11"});
-    EXPECT_FALSE(handler.isConnected());
-    const auto reports = delegate->reports();
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].error->reason(), "Failed to read message header, error: 11");
+TEST_F(ConnectPrivilegedAgent, RepliesWithoutATextVersionWithinTwoSecondsYieldNothing) {
+    // The reply to the version request (none: the agent closes) and its delay;
+    // whether the handler stays connected, its report (none, "closed" or the
+    // failure's reason) and the log lines.
+    using Lines = std::vector<std::string>;
+    const std::tuple<std::string, std::chrono::milliseconds, bool, const char*, Lines> cases[] = {
+        {"", 0ms, false, "closed", {"PHProtocolhandler Read failed: 32"}},
+        {writeFrame(R"({"status":0})"), 0ms, true, nullptr, {}},
+        {writeFrame(R"({"version":3})"), 0ms, true, nullptr, {}},
+        {writeFrame(R"({"version":"1.2.3"})"),
+         3s,
+         false,
+         "Failed to read message header, error: 11",
+         {"PHProtocolhandler Read failed: 11"}},
+    };
+    const std::string identifier = "com.quorvantis.tests.replies";
+    for (const auto& [reply, delay, connected, report, log] : cases) {
+        SCOPED_TRACE(reply);
+        auto recorder = std::make_shared<DelegateRecorder>();
+        PHClientProtocolHandler client(-1, false);
+        client.setDelegate(recorder);
+        auto agent = fakeAgent(identifier, {reply}, delay);
+        EXPECT_EQ(logLines([&] { EXPECT_FALSE(client.connectPrivilegedAgent(identifier)); }), log);
+        EXPECT_EQ(client.isConnected(), connected);
+        client.closeConnection();
+        const auto reports = recorder->reports();
+        ASSERT_EQ(reports.size(), report ? 1u : 0u);
+        if (report) {
+            EXPECT_EQ(reports[0].closed ? "closed" : reports[0].error->reason(), report);
+        }
+    }
 }
-
-struct ReplyCase {
-    const char* name;
-    std::string reply; // empty: the agent closes without answering
-    bool connected;
-    bool closeReported;
-};
-
-class Replies : public ConnectPrivilegedAgent, public testing::WithParamInterface<ReplyCase> {};
-
-TEST_P(Replies, WithoutATextVersionYieldNothing) {
-    const std::string identifier = std::string("com.quorvantis.tests.") + GetParam().name;
-    auto agent = fakeAgent(identifier, {GetParam().reply});
-    logLines([&] { EXPECT_FALSE(handler.connectPrivilegedAgent(identifier)); });
-    EXPECT_EQ(handler.isConnected(), GetParam().connected);
-    handler.closeConnection();
-    const auto reports = delegate->reports();
-    ASSERT_EQ(reports.size(), GetParam().closeReported ? 1u : 0u);
-    EXPECT_TRUE(reports.empty() || reports[0].closed);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    ConnectPrivilegedAgent, Replies,
-    testing::Values(ReplyCase{"closing", "", false, true},
-                    ReplyCase{"noVersionKey", writeFrame(R"({"status":0})"), true, false},
-                    ReplyCase{"numericVersion", writeFrame(R"({"version":3})"), true, false}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ConnectPrivilegedAgent, BundleIdentifiersUpTo87BytesFitTheSocketAddress) {
     const std::string fits = "com." + std::string(83, 'a');

@@ -66,62 +66,51 @@ TEST(PHProtocolHandler, ReadsBodiesOfOneAndOfFiveHundredElevenBytes) {
     EXPECT_TRUE(link.delegate->reports().empty());
 }
 
-TEST(PHProtocolHandler, PeerCloseBetweenFramesOrInsideABodyIsACloseReportNotAFailure) {
-    // What the peer wrote after a whole frame before closing; the log lines of the read that fails.
-    const std::pair<std::string, std::vector<std::string>> cases[] = {
-        {"", {"PHProtocolhandler Read failed: 32"}}, {"F710000A{\"a\"", {}}};
-    for (const auto& [unfinished, lines] : cases) {
-        Link link;
-        ASSERT_TRUE(link.pair.writeMessage({{"status", 0}}));
-        ASSERT_TRUE(unfinished.empty() || link.pair.write(unfinished));
-        link.pair.closePeer();
-        EXPECT_EQ(link.handler.readMessage(), (AgentMessage{{"status", 0}}));
-        EXPECT_EQ(logLines([&] { EXPECT_FALSE(link.handler.readMessage()); }), lines);
-        EXPECT_FALSE(link.handler.isConnected());
-        EXPECT_TRUE(link.onlyReport().closed) << unfinished;
-    }
-}
-
-struct SizeCase {
-    const char* name;
-    const char* header;
-    const char* reason;
-};
-
-class InvalidSizes : public testing::TestWithParam<SizeCase> {};
-
-TEST_P(InvalidSizes, AreReportedOnceAndClose) {
-    Link link;
-    ASSERT_TRUE(link.pair.write(GetParam().header));
-    EXPECT_FALSE(link.handler.readMessage());
-    EXPECT_FALSE(link.handler.isConnected());
-    expectError(link.onlyReport(), "IO", -101, GetParam().reason);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    PHProtocolHandler, InvalidSizes,
-    testing::Values(SizeCase{"zero", "F7100000", "Invalid message size: 0, error: -101"},
-                    SizeCase{"512", "F7100200", "Invalid message size: 512, error: -101"},
-                    SizeCase{"600", "F7100258", "Invalid message size: 600, error: -101"},
-                    SizeCase{"garbage", "hello wo", "Invalid message size: 0, error: -101"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(PHProtocolHandler, BodyThatFailsToParseOrIsNotUtf8LogsInOrderAndIsReportedOnce) {
-    const std::pair<std::string, std::vector<std::string>> cases[] = {
-        {R"({"a"})",
-         {R"(PHProtocolHandler: Invalid key/value pair found: "a" in message: {"a"})",
-          R"(Failed to parse message: {"a"})", "delegate: failure: Failed to deserialize message"}},
-        // Not read as an empty message.
-        {"{\"a\":\"\xC3\x28\"}",
-         {"Failed to parse message: (null)", "delegate: failure: Failed to deserialize message"}},
+TEST(PHProtocolHandler, FailedReadsCloseFirstThenReportOnceWithTheirLogLines) {
+    using Lines = std::vector<std::string>;
+    const auto invalidSize = [](int size) {
+        return "Invalid message size: " + std::to_string(size) + ", error: -101";
     };
-    for (const auto& [body, lines] : cases) {
+    const std::string unparsed = "Failed to deserialize message";
+    // What the peer writes after a whole frame (closing then, when asked), the
+    // report (no domain: the peer's close) and the log lines with the report's.
+    const std::tuple<std::string, bool, const char*, int, std::string, Lines> cases[] = {
+        {"", true, nullptr, 0, "", {"PHProtocolhandler Read failed: 32"}},
+        {"F710000A{\"a\"", true, nullptr, 0, "", {}},
+        {"F7100000", false, "IO", -101, invalidSize(0), {"delegate: failure: " + invalidSize(0)}},
+        {"F7100200", false, "IO", -101, invalidSize(512), {"delegate: failure: " + invalidSize(512)}},
+        {"F7100258", false, "IO", -101, invalidSize(600), {"delegate: failure: " + invalidSize(600)}},
+        {"hello wo", false, "IO", -101, invalidSize(0), {"delegate: failure: " + invalidSize(0)}},
+        {writeFrame(R"({"a"})"),
+         false,
+         "PH",
+         -101,
+         unparsed,
+         {R"(PHProtocolHandler: Invalid key/value pair found: "a" in message: {"a"})",
+          R"(Failed to parse message: {"a"})", "delegate: failure: " + unparsed}},
+        // Not UTF-8: not read as an empty message.
+        {writeFrame("{\"a\":\"\xC3\x28\"}"),
+         false,
+         "PH",
+         -101,
+         unparsed,
+         {"Failed to parse message: (null)", "delegate: failure: " + unparsed}},
+    };
+    for (const auto& [bytes, peerCloses, domain, code, reason, log] : cases) {
+        SCOPED_TRACE(bytes);
         Link link;
         link.delegate->logReports = true;
-        ASSERT_TRUE(link.pair.write(writeFrame(body)));
-        EXPECT_EQ(logLines([&] { EXPECT_FALSE(link.handler.readMessage()); }), lines);
-        expectError(link.onlyReport(), "PH", -101, "Failed to deserialize message");
+        ASSERT_TRUE(link.pair.writeMessage({{"status", 0}}));
+        ASSERT_TRUE(bytes.empty() || link.pair.write(bytes));
+        if (peerCloses)
+            link.pair.closePeer();
+        EXPECT_EQ(link.handler.readMessage(), (AgentMessage{{"status", 0}}));
+        EXPECT_EQ(logLines([&] { EXPECT_FALSE(link.handler.readMessage()); }), log);
         EXPECT_FALSE(link.handler.isConnected());
+        const auto report = link.onlyReport();
+        EXPECT_EQ(report.closed, domain == nullptr);
+        if (domain)
+            expectError(report, domain, code, reason);
     }
 }
 
@@ -140,19 +129,17 @@ TEST(PHProtocolHandler, TraceLinesShowBodiesWithoutWhiteSpaceButValuesKeepIt) {
     EXPECT_EQ(link.pair.readAvailable(), R"(F710000E{"Ctrl":"bye"})");
 }
 
-TEST(PHProtocolHandler, RefusesToSendABodyThePeerCannotRead) {
-    Link link;
-    EXPECT_FALSE(link.handler.sendMessage({{"t", std::string(600, 'x')}}));
-    expectError(link.onlyReport(), "IO", -101, "Invalid message size: 608, error: -101");
-    EXPECT_EQ(link.pair.readAvailable(), "");
-    EXPECT_FALSE(link.handler.isConnected());
-}
+TEST(PHProtocolHandler, FailedSendsCloseFirstThenReportOnceWithoutSignal) {
+    Link tooLong; // a body the peer cannot read is not sent
+    EXPECT_FALSE(tooLong.handler.sendMessage({{"t", std::string(600, 'x')}}));
+    expectError(tooLong.onlyReport(), "IO", -101, "Invalid message size: 608, error: -101");
+    EXPECT_EQ(tooLong.pair.readAvailable(), "");
+    EXPECT_FALSE(tooLong.handler.isConnected());
 
-TEST(PHProtocolHandler, SendingToAVanishedPeerIsACloseReportWithoutSignal) {
-    Link link;
-    link.pair.closePeer();
-    EXPECT_FALSE(link.handler.sendMessage({{"Ctrl", "bye"}}));
-    EXPECT_TRUE(link.onlyReport().closed);
+    Link vanished; // SIGPIPE would end the test program
+    vanished.pair.closePeer();
+    EXPECT_FALSE(vanished.handler.sendMessage({{"Ctrl", "bye"}}));
+    EXPECT_TRUE(vanished.onlyReport().closed);
 }
 
 TEST(PHProtocolHandler, ClosingTwiceNeverClosesSomeoneElsesDescriptor) {
