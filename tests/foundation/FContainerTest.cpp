@@ -1,5 +1,6 @@
 #include "FoundationTestSupport.h"
 
+#include <numeric>
 #include <vector>
 
 using namespace FSpace;
@@ -50,9 +51,7 @@ TEST(FMemoryTest, AllocateZeroFillsAndRelocateKeepsTheCommonPrefix) {
     EXPECT_EQ(FMemory<int>::allocate(0), nullptr);
     EXPECT_EQ(FMemory<int>::allocate(-3), nullptr);
     FMemory<int>::deallocate(nullptr);
-    p[0] = 1;
-    p[1] = 2;
-    p[2] = 3;
+    std::iota(p, p + 3, 1);
     EXPECT_EQ(FMemory<int>::relocate(p, 3, 3), p);
     int* grown = FMemory<int>::relocate(p, 3, 5);
     EXPECT_EQ(std::vector<int>(grown, grown + 5), (std::vector<int>{1, 2, 3, 0, 0}));

@@ -137,22 +137,12 @@ TEST(FRefTest, CopiesMadeAndDroppedOnManyThreadsKeepTheCount) {
 TEST(FRefDeathTest, AccessThroughAnEmptyReferenceReportsTheExpressionHeaderAndLineAndAborts) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     FRef<Probe> empty;
-    // The report goes to standard output; the child routes it to standard error
-    // so that the death test can read it.
-    EXPECT_EXIT(
-        {
-            dup2(2, 1);
-            int v = empty->value;
-            (void)v;
-        },
-        testing::KilledBySignal(SIGABRT), "this->m_ptValue - File: FTypeRef - Line: 534\n");
-    EXPECT_EXIT(
-        {
-            dup2(2, 1);
-            Probe& c = *empty;
-            (void)c;
-        },
-        testing::KilledBySignal(SIGABRT), "this->m_ptValue - File: FTypeRef - Line: 543\n");
+    // The report goes to standard output; the child first routes it to
+    // standard error, where the death test reads it.
+    EXPECT_EXIT((dup2(2, 1), (void)empty->value), testing::KilledBySignal(SIGABRT),
+                "this->m_ptValue - File: FTypeRef - Line: 534\n");
+    EXPECT_EXIT((dup2(2, 1), (void)*empty), testing::KilledBySignal(SIGABRT),
+                "this->m_ptValue - File: FTypeRef - Line: 543\n");
 }
 
 TEST(FReferenceTest, TheLastReferenceDestroysTheObjectAndSelfAssignmentKeepsIt) {
