@@ -364,31 +364,29 @@ TEST_F(PackageInstallerTest, AnUnreadablePayloadFileRestoresThePreviousState) {
     EXPECT_EQ(systemState(), before);
 }
 
-class UninstallTest : public PackageInstallerTest, public ::testing::WithParamInterface<bool> {};
+TEST_F(PackageInstallerTest, UninstallRemovesTheInstalledFilesFoldersAndReceiptAndTheBackupsWhenAsked) {
+    for (const bool removeBackups : {false, true}) {
+        ASSERT_TRUE(installer().install(version1()->path()).ok());
+        ASSERT_TRUE(installer().update(version2()->path()).ok());
+        // A file the package never installed, in a folder it made, and one beside the install location.
+        std::ofstream(installed("etc/local.conf")) << "mine\n";
+        fs::create_directories(root() + "/opt/other");
 
-TEST_P(UninstallTest, RemovesTheInstalledFilesFoldersAndReceipt) {
-    const bool removeBackups = GetParam();
-    ASSERT_TRUE(installer().install(version1()->path()).ok());
-    ASSERT_TRUE(installer().update(version2()->path()).ok());
-    // A file the package never installed, in a folder it made, and one beside the install location.
-    std::ofstream(installed("etc/local.conf")) << "mine\n";
-    fs::create_directories(root() + "/opt/other");
+        const auto result = installer().uninstall(removeBackups);
 
-    const auto result = installer().uninstall(removeBackups);
-
-    ASSERT_TRUE(result.ok()) << result.reason();
-    for (const char* gone : {"bin/tool", "share/new.txt", "bin", "doc"})
-        EXPECT_FALSE(exists(installed(gone)))
-            << gone << ": emptied folders go, also those an earlier version made";
-    EXPECT_EQ(readFile(installed("etc/local.conf")), "mine\n") << "what the package did not install stays";
-    EXPECT_TRUE(exists(root() + "/opt/other"));
-    EXPECT_FALSE(exists(receipt()));
-    EXPECT_EQ(exists(data() + "/backups/" + kId), !removeBackups);
-    EXPECT_EQ(m_progress.back().percent, 100);
+        ASSERT_TRUE(result.ok()) << result.reason();
+        for (const char* gone : {"bin/tool", "share/new.txt", "bin", "doc"})
+            EXPECT_FALSE(exists(installed(gone)))
+                << gone << ": emptied folders go, also an earlier version's";
+        EXPECT_EQ(readFile(installed("etc/local.conf")), "mine\n")
+            << "what the package did not install stays";
+        EXPECT_TRUE(exists(root() + "/opt/other"));
+        EXPECT_FALSE(exists(receipt()));
+        EXPECT_EQ(exists(data() + "/backups/" + kId), !removeBackups);
+        EXPECT_EQ(m_progress.back().percent, 100);
+        fs::remove_all(root() + "/opt");
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Backups, UninstallTest, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "RemovingBackups" : "KeepingBackups"; });
 
 TEST_F(PackageInstallerTest,
        UninstallWithNothingOrOnlyBackupsLeftSaysNotInstalledAndRemovesBackupsWhenAsked) {
