@@ -46,12 +46,11 @@ void sendRaw(int fd, const std::string& bytes) {
 }
 
 /// A stand-in agent made by the test: listens at the socket of \p identifier
-/// and serves one connection on a thread of its own. It reads one frame per
-/// reply and answers it with the reply after \p delay (an empty reply: it
-/// closes at once), then waits for the client to close. Yields the frames read.
-std::future<std::vector<std::string>> fakeAgent(const std::string& identifier,
-                                                std::vector<std::string> replies,
-                                                std::chrono::milliseconds delay = 0ms) {
+/// and serves one connection on a thread of its own. It reads one frame and
+/// answers it with \p reply after \p delay (no reply: it closes at once), then
+/// waits for the client to close. Yields the frame it read.
+std::future<std::string> fakeAgent(const std::string& identifier, const std::string& reply,
+                                   std::chrono::milliseconds delay = 0ms) {
     const std::string path = socketPath(identifier);
     ::unlink(path.c_str());
     const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -59,32 +58,24 @@ std::future<std::vector<std::string>> fakeAgent(const std::string& identifier,
     EXPECT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << path;
     EXPECT_EQ(::listen(listener, 1), 0);
     return std::async(std::launch::async, [=] {
-        std::vector<std::string> requests;
         pollfd ready{listener, POLLIN, 0};
         const int fd = ::poll(&ready, 1, 10000) == 1 ? ::accept(listener, nullptr, nullptr) : -1;
         timeval timeout{10, 0}; // no client keeps it waiting longer
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        bool closeAtOnce = fd < 0;
-        for (size_t i = 0; i < replies.size() && !closeAtOnce; ++i) {
-            std::string frame(kFrameHeaderSize, '\0');
-            ::recv(fd, frame.data(), frame.size(), MSG_WAITALL);
-            frame.resize(kFrameHeaderSize + readFrameHeader(frame).bodyLength);
-            ::recv(fd, frame.data() + kFrameHeaderSize, frame.size() - kFrameHeaderSize, MSG_WAITALL);
-            requests.push_back(frame);
-            std::this_thread::sleep_for(delay);
-            closeAtOnce = replies[i].empty();
-            sendRaw(fd, replies[i]);
-        }
-        for (char byte; !closeAtOnce && ::recv(fd, &byte, 1, 0) > 0;) {
+        std::string frame(kFrameHeaderSize, '\0');
+        ::recv(fd, frame.data(), frame.size(), MSG_WAITALL);
+        frame.resize(kFrameHeaderSize + readFrameHeader(frame).bodyLength);
+        ::recv(fd, frame.data() + kFrameHeaderSize, frame.size() - kFrameHeaderSize, MSG_WAITALL);
+        std::this_thread::sleep_for(delay);
+        sendRaw(fd, reply);
+        for (char byte; !reply.empty() && ::recv(fd, &byte, 1, 0) > 0;) {
         }
         ::close(fd);
         ::close(listener);
         ::unlink(path.c_str());
-        return requests;
+        return frame;
     });
 }
-
-const std::string kGetVersion = R"(F7100015{"Ctrl":"getVersion"})";
 
 /// A client protocol handler with a recorder of its reports, inside the sandbox.
 class ConnectPrivilegedAgent : public testing::Test {
@@ -110,7 +101,7 @@ TEST_F(ConnectPrivilegedAgent, WithNoListenerYieldsNothingAndLogsTheConnectFailu
 }
 
 TEST_F(ConnectPrivilegedAgent, AgentAnsweringItsVersionLeavesTheHandlerConnectedWithoutTimeOut) {
-    auto agent = fakeAgent("com.quorvantis.tests.answering", {writeFrame(R"({"version":"1.2.3"})")});
+    auto agent = fakeAgent("com.quorvantis.tests.answering", writeFrame(R"({"version":"1.2.3"})"));
     EXPECT_EQ(handler.connectPrivilegedAgent("com.quorvantis.tests.answering"), "1.2.3");
     EXPECT_TRUE(handler.isConnected());
     timeval timeout{1, 1};
@@ -120,7 +111,7 @@ TEST_F(ConnectPrivilegedAgent, AgentAnsweringItsVersionLeavesTheHandlerConnected
     EXPECT_EQ(timeout.tv_usec, 0);
     EXPECT_EQ(::fcntl(handler.conFd(), F_GETFL) & O_NONBLOCK, 0);
     handler.closeConnection();
-    EXPECT_EQ(agent.get(), std::vector<std::string>{kGetVersion});
+    EXPECT_EQ(agent.get(), R"(F7100015{"Ctrl":"getVersion"})");
     EXPECT_TRUE(delegate->reports().empty());
 }
 
@@ -145,7 +136,7 @@ TEST_F(ConnectPrivilegedAgent, RepliesWithoutATextVersionWithinTwoSecondsYieldNo
         auto recorder = std::make_shared<DelegateRecorder>();
         PHClientProtocolHandler client(-1, false);
         client.setDelegate(recorder);
-        auto agent = fakeAgent(identifier, {reply}, delay);
+        auto agent = fakeAgent(identifier, reply, delay);
         EXPECT_EQ(logLines([&] { EXPECT_FALSE(client.connectPrivilegedAgent(identifier)); }), log);
         EXPECT_EQ(client.isConnected(), connected);
         client.closeConnection();
@@ -160,7 +151,7 @@ TEST_F(ConnectPrivilegedAgent, RepliesWithoutATextVersionWithinTwoSecondsYieldNo
 TEST_F(ConnectPrivilegedAgent, BundleIdentifiersUpTo87BytesFitTheSocketAddress) {
     const std::string fits = "com." + std::string(83, 'a');
     ASSERT_EQ(fits.size(), 87u);
-    auto agent = fakeAgent(fits, {writeFrame(R"({"version":"2.0"})")});
+    auto agent = fakeAgent(fits, writeFrame(R"({"version":"2.0"})"));
     EXPECT_EQ(handler.connectPrivilegedAgent(fits), "2.0");
     handler.closeConnection();
 
@@ -168,16 +159,6 @@ TEST_F(ConnectPrivilegedAgent, BundleIdentifiersUpTo87BytesFitTheSocketAddress) 
               std::vector<std::string>{
                   "IOException: Bundle name too long for Unix domain socket name, error: 104"});
     EXPECT_FALSE(handler.isConnected());
-}
-
-TEST_F(ConnectPrivilegedAgent, UninstallRequestReturnsTheStatusAsReceived) {
-    auto agent = fakeAgent("com.quorvantis.tests.uninstall",
-                           {writeFrame(R"({"version":"1.0"})"), writeFrame(R"({"status":0})")});
-    ASSERT_EQ(handler.connectPrivilegedAgent("com.quorvantis.tests.uninstall"), "1.0");
-    EXPECT_EQ(handler.uninstallAgent(), AgentValue(0));
-    handler.closeConnection();
-    EXPECT_EQ(agent.get(),
-              (std::vector<std::string>{kGetVersion, R"(F7100021{"Cmd":"UninstallInstallerAgent"})"}));
 }
 
 /// The real installer agent, started as its own process with its console log

@@ -52,6 +52,15 @@ protected:
         });
     }
 
+    /// The agent closes; the thread ends, and nothing is delivered or reported.
+    void expectNothingDeliveredAfterTheEnd() {
+        pair.closePeer();
+        ASSERT_TRUE(threadEnded());
+        settleMain();
+        EXPECT_TRUE(recorder->events().empty());
+        EXPECT_TRUE(recorder->ends().empty()) << "a stopped stream must not be reported";
+    }
+
     /// Starts the thread on what the agent has written, waits for the end of
     /// the stream and for the thread, and delivers what was posted; the log lines.
     std::vector<std::string> runToTheEnd() {
@@ -156,17 +165,15 @@ TEST_F(PHEventThreadTest, ReadingWhileTheThreadRunsRaisesInvalidState) {
     EXPECT_FALSE(message);
 }
 
-TEST_F(PHEventThreadTest, AfterStopAMessageStillBeingReadIsNotDelivered) {
+TEST_F(PHEventThreadTest, AfterStopAMessageStillBeingReadIsNotDeliveredAndTheThreadObjectLivesOn) {
     start();
     ASSERT_TRUE(pair.write("F7100011"));
     std::this_thread::sleep_for(50ms); // the thread waits for the body now
-    client->stopEventThread();
+    client->stopEventThread();         // the client lets go of the thread object
+    EXPECT_FALSE(thread.expired()) << "the blocked body still needs it";
     ASSERT_TRUE(pair.write(R"({"Event":"late"})"));
-    pair.closePeer();
-    ASSERT_TRUE(threadEnded());
-    settleMain();
-    EXPECT_TRUE(recorder->events().empty());
-    EXPECT_TRUE(recorder->ends().empty()) << "a stopped stream must not be reported";
+    expectNothingDeliveredAfterTheEnd();
+    EXPECT_TRUE(waitFor([&] { return thread.expired(); }));
 }
 
 TEST_F(PHEventThreadTest, AfterStopNothingAlreadyPostedIsDelivered) {
@@ -174,11 +181,7 @@ TEST_F(PHEventThreadTest, AfterStopNothingAlreadyPostedIsDelivered) {
     ASSERT_TRUE(pair.writeMessage({{"Event", "Progress"}}));
     std::this_thread::sleep_for(100ms); // read and posted, not yet run: the main loop is idle
     client->stopEventThread();
-    pair.closePeer();
-    ASSERT_TRUE(threadEnded());
-    settleMain();
-    EXPECT_TRUE(recorder->events().empty());
-    EXPECT_TRUE(recorder->ends().empty());
+    expectNothingDeliveredAfterTheEnd();
 }
 
 TEST_F(PHEventThreadTest, EventsBeforeTheEndStillReachTheHandlerAfterItIsDropped) {
@@ -202,14 +205,6 @@ TEST_F(PHEventThreadTest, DestroyingTheClientWhileItsThreadIsBlockedInAReadIsSaf
     settleMain();
     EXPECT_TRUE(recorder->events().empty());
     EXPECT_TRUE(recorder->ends().empty());
-}
-
-TEST_F(PHEventThreadTest, ThreadObjectLivesUntilItsBodyReturns) {
-    start();
-    client->stopEventThread(); // the client lets go of the thread object
-    EXPECT_FALSE(thread.expired()) << "the blocked body still needs it";
-    pair.closePeer();
-    EXPECT_TRUE(waitFor([&] { return thread.expired(); }));
 }
 
 TEST_F(PHEventThreadTest, FailedSendOnAnotherThreadAndTheReaderReportTheEndOnce) {
@@ -249,9 +244,7 @@ TEST_F(PHEventThreadTest, TerminatingSaysByeStopsTheThreadAndCloses) {
     EXPECT_EQ(pair.readAvailable(), R"(F710000E{"Ctrl":"bye"})");
     EXPECT_FALSE(client->protocolHandler()->isConnected());
     EXPECT_EQ(client->eventThread(), nullptr);
-    ASSERT_TRUE(threadEnded());
-    settleMain();
-    EXPECT_TRUE(recorder->ends().empty());
+    expectNothingDeliveredAfterTheEnd();
 }
 
 TEST(PHAgentClient, ClientWithoutConnectionSendsNothingAndDispatchesToItsHandler) {
