@@ -34,23 +34,21 @@ TEST(FTimeTest, ClearedTimeRendersAsZerosInEveryForm) {
 }
 
 TEST(FTimeTest, SetAndTheFieldConstructorReplaceOutOfRangeFields) {
-    struct Case {
-        unsigned short year;
-        unsigned char month, day, hour, minute, second;
-        unsigned short ms;
-        char const* expected;
-    } const cases[] = {
-        {2024, 13, 0, 24, 60, 60, 1000, "2024-01-01T00:00:00.999"},
-        {1599, 12, 31, 23, 59, 59, 999, "1970-12-31T23:59:59.999"},
-        {3001, 1, 32, 0, 0, 0, 0, "1970-01-01T00:00:00.000"},
-        {1600, 2, 31, 1, 2, 3, 4, "1600-02-31T01:02:03.004"}, // the day is not checked against the month
-        {3000, 255, 255, 255, 255, 255, 65535, "3000-01-01T00:00:00.999"},
-    };
-    for (Case const& c : cases) {
+    // Year, month, day, hour, minute, second, milliseconds. The day is not
+    // checked against the month.
+    using Fields = std::tuple<unsigned short, unsigned char, unsigned char, unsigned char, unsigned char,
+                              unsigned char, unsigned short>;
+    std::pair<Fields, char const*> const cases[] = {
+        {{2024, 13, 0, 24, 60, 60, 1000}, "2024-01-01T00:00:00.999"},
+        {{1599, 12, 31, 23, 59, 59, 999}, "1970-12-31T23:59:59.999"},
+        {{3001, 1, 32, 0, 0, 0, 0}, "1970-01-01T00:00:00.000"},
+        {{1600, 2, 31, 1, 2, 3, 4}, "1600-02-31T01:02:03.004"},
+        {{3000, 255, 255, 255, 255, 255, 65535}, "3000-01-01T00:00:00.999"}};
+    for (auto const& [fields, expected] : cases) {
         FTime set(kSample);
-        set.set(c.year, c.month, c.day, c.hour, c.minute, c.second, c.ms);
-        EXPECT_EQ(stamp(set), c.expected);
-        EXPECT_EQ(stamp(FTime(c.year, c.month, c.day, c.hour, c.minute, c.second, c.ms)), c.expected);
+        std::apply([&set](auto... field) { set.set(field...); }, fields);
+        EXPECT_EQ(stamp(set), expected);
+        EXPECT_EQ(stamp(std::make_from_tuple<FTime>(fields)), expected);
     }
 }
 
