@@ -153,6 +153,7 @@ TEST(FTypeValueTest, CopiesAreDeepExceptBorrowedBytesAndSharedObjects) {
     original.value() = "changed";
     EXPECT_EQ(text(copy), "abc");
     EXPECT_TRUE(copy.name() == "name");
+    // Owned bytes are copied, borrowed ones are not; objects are shared.
     FValue<Binary> owned{Binary(kBytes, 2)};
     EXPECT_NE(FValue<Binary>(owned).value().data(), owned.value().data());
     unsigned char borrowed[] = {0x07};
@@ -183,10 +184,11 @@ TEST(FTypeValueTest, AssignmentKeepsTheNameAndSurvivesAliasing) {
     Value& alias = target;
     target = static_cast<FValue<int> const&>(alias);
     EXPECT_EQ(text(target), "text");
+    // The source may live inside the content that the assignment replaces.
     FValueArrayBase array(FTypeString);
     array.ArrayAdd(Value(FGStr<char>("only")));
     Value& holder = array;
-    holder = array.ArrayItem(0); // the source dies with the old content
+    holder = array.ArrayItem(0);
     EXPECT_EQ(text(holder), "only");
     EXPECT_EQ(holder.typeId(), FTypeString);
 }
