@@ -72,17 +72,16 @@ TEST(PHProtocolHandler, FailedReadsCloseFirstThenReportOnceWithTheirLogLines) {
         return "Invalid message size: " + std::to_string(size) + ", error: -101";
     };
     const std::string unparsed = "Failed to deserialize message";
-    // What the peer writes after a whole frame (closing then, when asked), the
-    // report (no domain: the peer's close) and the log lines with the report's.
-    const std::tuple<std::string, bool, const char*, int, std::string, Lines> cases[] = {
-        {"", true, nullptr, 0, "", {"PHProtocolhandler Read failed: 32"}},
-        {"F710000A{\"a\"", true, nullptr, 0, "", {}},
-        {"F7100000", false, "IO", -101, invalidSize(0), {"delegate: failure: " + invalidSize(0)}},
-        {"F7100200", false, "IO", -101, invalidSize(512), {"delegate: failure: " + invalidSize(512)}},
-        {"F7100258", false, "IO", -101, invalidSize(600), {"delegate: failure: " + invalidSize(600)}},
-        {"hello wo", false, "IO", -101, invalidSize(0), {"delegate: failure: " + invalidSize(0)}},
+    // What the peer writes after a whole frame before it closes, the report
+    // (no domain: the peer's close) and the log lines with the report's.
+    const std::tuple<std::string, const char*, int, std::string, Lines> cases[] = {
+        {"", nullptr, 0, "", {"PHProtocolhandler Read failed: 32"}},
+        {"F710000A{\"a\"", nullptr, 0, "", {}},
+        {"F7100000", "IO", -101, invalidSize(0), {"delegate: failure: " + invalidSize(0)}},
+        {"F7100200", "IO", -101, invalidSize(512), {"delegate: failure: " + invalidSize(512)}},
+        {"F7100258", "IO", -101, invalidSize(600), {"delegate: failure: " + invalidSize(600)}},
+        {"hello wo", "IO", -101, invalidSize(0), {"delegate: failure: " + invalidSize(0)}},
         {writeFrame(R"({"a"})"),
-         false,
          "PH",
          -101,
          unparsed,
@@ -90,20 +89,18 @@ TEST(PHProtocolHandler, FailedReadsCloseFirstThenReportOnceWithTheirLogLines) {
           R"(Failed to parse message: {"a"})", "delegate: failure: " + unparsed}},
         // Not UTF-8: not read as an empty message.
         {writeFrame("{\"a\":\"\xC3\x28\"}"),
-         false,
          "PH",
          -101,
          unparsed,
          {"Failed to parse message: (null)", "delegate: failure: " + unparsed}},
     };
-    for (const auto& [bytes, peerCloses, domain, code, reason, log] : cases) {
+    for (const auto& [bytes, domain, code, reason, log] : cases) {
         SCOPED_TRACE(bytes);
         Link link;
         link.delegate->logReports = true;
         ASSERT_TRUE(link.pair.writeMessage({{"status", 0}}));
         ASSERT_TRUE(bytes.empty() || link.pair.write(bytes));
-        if (peerCloses)
-            link.pair.closePeer();
+        link.pair.closePeer();
         EXPECT_EQ(link.handler.readMessage(), (AgentMessage{{"status", 0}}));
         EXPECT_EQ(logLines([&] { EXPECT_FALSE(link.handler.readMessage()); }), log);
         EXPECT_FALSE(link.handler.isConnected());
