@@ -1,0 +1,404 @@
+// Log records and their two line layouts, log books, loggables, hosters, the
+// last-error list and the transfer log.
+#include "FLog.h"
+#include "FTransferLog.h"
+
+#include "CNSLog.h"
+#include "FoundationTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace FSpace;
+using foundation_test::text;
+
+namespace {
+
+FLogLinePrefix const kExamplePrefix(FTime(2026, 12, 5, 14, 42, 8, 123), "Thread[1a03]");
+
+std::string render(FLogRecord const& record, FLogLayout layout,
+                   FLogLinePrefix const& prefix = kExamplePrefix) {
+    FLogLine line;
+    record.render(layout, prefix, line);
+    return std::string(line.data(), static_cast<size_t>(line.Length()));
+}
+
+// A book that keeps the text part of every report line (the prefix is fixed)
+// and counts its own destruction.
+class RecordingBook : public FLogBook {
+public:
+    explicit RecordingBook(std::atomic<int>* destroyed = nullptr) : m_destroyed(destroyed) {}
+    ~RecordingBook() override {
+        if (m_destroyed) {
+            m_destroyed->fetch_add(1);
+        }
+    }
+
+    using FLogBook::writeStream;
+    void add(FLogRecord const& record) override {
+        std::string line = render(record, FLogLayout::Report);
+        line.erase(0, std::string("2026-12-05T14:42:08.123 Thread[1a03]:").size());
+        lock();
+        m_lines.push_back(line);
+        unlock();
+    }
+    void writeStream(unsigned char, int, void const*, long size) override { m_streamBytes += size; }
+    bool getSessionTransferLog(FGStr<wchar_t>&) override { return false; }
+
+    std::vector<std::string> lines() {
+        lock();
+        std::vector<std::string> copy = m_lines;
+        unlock();
+        return copy;
+    }
+    long streamBytes() const { return m_streamBytes; }
+
+private:
+    std::atomic<int>* m_destroyed;
+    std::vector<std::string> m_lines;
+    long m_streamBytes = 0;
+};
+
+// Runs \p body in a child process whose standard error goes to a file; returns
+// what arrived there. The facade's debug switch is process-wide and can only
+// be turned on, hence the child.
+std::string standardErrorOf(std::function<void()> const& body) {
+    FILE* file = std::tmpfile();
+    pid_t const child = fork();
+    if (child == 0) {
+        dup2(fileno(file), STDERR_FILENO);
+        body();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    std::string content;
+    std::rewind(file);
+    for (int c; (c = std::fgetc(file)) != EOF;) {
+        content += static_cast<char>(c);
+    }
+    std::fclose(file);
+    return content;
+}
+
+} // namespace
+
+TEST(FLogRecord, RendersBothLayouts) {
+    char const* nullText = nullptr;
+    struct Row {
+        char const* what;
+        FLogRecord record;
+        char const* report;
+        char const* console;
+    } const rows[] = {
+        {"empty record", FLogRecord(), "2026-12-05T14:42:08.123 Thread[1a03]:\n",
+         "2026-12-05T14:42:08.123 Thread[1a03]: \n"},
+        {"empty middle value", FLogRecord().add("a").add("").add("c"),
+         "2026-12-05T14:42:08.123 Thread[1a03]:\ta\t\tc\n", "2026-12-05T14:42:08.123 Thread[1a03]: a\tc\t\n"},
+        {"worked example", FLogRecord().add("Installation successfully completed"),
+         "2026-12-05T14:42:08.123 Thread[1a03]:\tInstallation successfully completed\n",
+         "2026-12-05T14:42:08.123 Thread[1a03]: Installation successfully completed\t\n"},
+        {"numbers and bool", FLogRecord().add(-7).add(true).add(4294967295u),
+         "2026-12-05T14:42:08.123 Thread[1a03]:\t-7\t1\t4294967295\n",
+         "2026-12-05T14:42:08.123 Thread[1a03]: -7\t1\t4294967295\t\n"},
+        {"null text pointer", FLogRecord().add(nullText).add(FGStr<char>()),
+         "2026-12-05T14:42:08.123 Thread[1a03]:\t\t\n", "2026-12-05T14:42:08.123 Thread[1a03]: \n"},
+        {"wide, character and time values",
+         FLogRecord().add(L"w\u00e9").add('x').add(FGStr<wchar_t>(L"gs")).add(FTime(2026, 1, 2, 3, 4, 5, 6)),
+         "2026-12-05T14:42:08.123 Thread[1a03]:\tw\xe9\tx\tgs\t2026-01-02T03:04:05\n",
+         "2026-12-05T14:42:08.123 Thread[1a03]: w\xe9\tx\tgs\t2026-01-02T03:04:05\t\n"},
+    };
+    for (Row const& row : rows) {
+        EXPECT_EQ(render(row.record, FLogLayout::Report), row.report) << row.what;
+        EXPECT_EQ(render(row.record, FLogLayout::Console), row.console) << row.what;
+    }
+}
+
+TEST(FLogRecord, StreamOperatorsAddTheSameValuesAsAdd) {
+    FMStr<char> growable("grow");
+    FLogRecord record;
+    record << "text" << 3 << growable << FMStr<wchar_t>(L"wide") << static_cast<unsigned short>(9);
+    EXPECT_EQ(render(record, FLogLayout::Report),
+              "2026-12-05T14:42:08.123 Thread[1a03]:\ttext\t3\tgrow\twide\t9\n");
+    // A growable string is copied: changing it later does not change the record.
+    growable.append("n", 1);
+    EXPECT_EQ(record.itemAt(2)->typeId(), FTypeString);
+    EXPECT_EQ(text(*record.itemAt(2)), "grow");
+}
+
+TEST(FLogRecord, LongRecordsGrowPastTheInlineBuffer) {
+    std::string const big(5000, 'x');
+    FLogRecord record;
+    record.add(big.c_str()).add(big.c_str());
+    std::string const line = render(record, FLogLayout::Report);
+    EXPECT_EQ(line.size(), std::string("2026-12-05T14:42:08.123 Thread[1a03]:").size() + 2 * (1 + 5000) + 1);
+    EXPECT_EQ(line.substr(line.size() - 3), "xx\n");
+}
+
+TEST(FLogRecord, ItemAtFollowsTheListIndexRule) {
+    FLogRecord record;
+    EXPECT_TRUE(record.itemAt(0).isNull());
+    record.add(1).add(2).add(3);
+    EXPECT_ROWS(std::string, {text(*record.itemAt(0)), "1"}, {text(*record.itemAt(-1)), "3"},
+                {text(*record.itemAt(-3)), "1"}, {text(*record.itemAt(-9)), "1"},
+                {text(*record.itemAt(static_cast<long>(record.Count()))), "3"});
+    EXPECT_EQ(record.Count(), 3);
+}
+
+TEST(FLogRecord, CopiesShareValuesAndOutliveTheirSource) {
+    FLogRecord copy;
+    copy.add("old");
+    {
+        FLogRecord source;
+        source.add(1).add(FGStr<char>("two")).add(FGUID());
+        copy = source;
+        EXPECT_EQ(copy.itemAt(1).get(), source.itemAt(1).get());
+        EXPECT_EQ(source.itemAt(0).refCount(), 3); // source, copy and the temporary
+    }
+    ASSERT_EQ(copy.Count(), 3);
+    EXPECT_EQ(copy.itemAt(0).refCount(), 2);
+    EXPECT_EQ(text(*copy.itemAt(1)), "two");
+    FLogRecord const second(copy);
+    EXPECT_EQ(render(second, FLogLayout::Report),
+              "2026-12-05T14:42:08.123 Thread[1a03]:\t1\ttwo\t{00000000-0000-0000-0000-000000000000}\n");
+}
+
+TEST(FLogLinePrefix, CurrentPrefixHasTheUtcTimeAndTheKernelThreadId) {
+    std::string const prefix = FLogLinePrefix().text();
+    EXPECT_TRUE(
+        std::regex_match(prefix, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} Thread\[[0-9a-f]+\])")))
+        << prefix;
+    char mark[64];
+    std::snprintf(mark, sizeof mark, "Thread[%lx]", static_cast<unsigned long>(gettid()));
+    EXPECT_EQ(text(FLoggable::getLogThreadId()), mark);
+    std::string other;
+    std::thread([&] { other = text(FLoggable::getLogThreadId()); }).join();
+    EXPECT_NE(other, mark);
+}
+
+TEST(FLoggable, EchoesEachRecordOnStandardErrorOnlyWhileDebugMessagesAreOn) {
+    auto twoRecords = [] {
+        FLoggable loggable;
+        loggable.addLogRecord(FLogRecord().add("first").add("").add(2));
+        loggable.addLogRecord(FLogRecord());
+    };
+    EXPECT_EQ(standardErrorOf(twoRecords), "");
+    std::string const echoed = standardErrorOf([&] {
+        CNSInitLog(CNSLogFlagDebug, 0, "Echo", nullptr);
+        twoRecords();
+    });
+    std::regex const line(R"((\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} Thread\[[0-9a-f]+\]): first\t2\t\n)"
+                          R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} Thread\[[0-9a-f]+\]: \n)");
+    EXPECT_TRUE(std::regex_match(echoed, line)) << echoed;
+}
+
+TEST(FLoggable, ForwardsToItsBookUntilDetached) {
+    FLoggable loggable;
+    EXPECT_EQ(loggable.getLastErrors().Count(), 0);
+    auto* book = new RecordingBook();
+    loggable.attachLogBook(FLogBookRef(book));
+    loggable.addLogRecord(FLogRecord().add("hello"));
+    unsigned char bytes[3] = {1, 2, 3};
+    loggable.writeStream(1, 2, TFBinary<unsigned char>(bytes, 3));
+    EXPECT_EQ(book->lines(), std::vector<std::string>{"\thello\n"});
+    EXPECT_EQ(book->streamBytes(), 3);
+
+    // The four-argument form needs an operation number.
+    loggable.setLastError("open", "fopen", 2, nullptr);
+    EXPECT_FALSE(loggable.hasLastError(0, 0));
+    loggable.setOperation(4);
+    loggable.setLastError("open", "fopen", 2, nullptr);
+    EXPECT_TRUE(loggable.hasLastError(4, pthread_self()));
+
+    loggable.detachLogBook();
+    EXPECT_FALSE(loggable.hasLastError(0, 0));
+    EXPECT_EQ(loggable.getLastOpErrors(4).Count(), 0);
+    loggable.writeStream(1, 2, bytes, 3);
+    loggable.addLogRecord(FLogRecord().add("dropped"));
+}
+
+TEST(FLogBookHoster, HostsTheGivenBooksInOrderAndFansOut) {
+    std::atomic<int> destroyed{0};
+    auto* first = new RecordingBook(&destroyed);
+    auto* second = new RecordingBook(&destroyed);
+    {
+        struct Hoster : FLogBookHoster {
+            using FLogBookHoster::FLogBookHoster;
+            bool getSessionTransferLog(FGStr<wchar_t>&) override { return false; }
+        } hoster(nullptr, first, nullptr, nullptr, second, nullptr, nullptr, nullptr);
+        ASSERT_EQ(hoster.hostedBooks().Count(), 2);
+        EXPECT_EQ(hoster.hostedBooks()[0].get(), first);
+        EXPECT_EQ(hoster.hostedBooks()[1].get(), second);
+
+        hoster.add(FLogRecord().add("both"));
+        hoster.setLastError(3, "open", "fopen", 2, "gone");
+        hoster.clearLastError(3, 0);
+        std::vector<std::string> const expected = {
+            "\tboth\n",
+            "\tSetLastError(3): [open] has invoked [fopen] which returned: 2\n",        // the hoster's own
+            "\tSetLastError(3): [open] has invoked [fopen] which returned: 2 - gone\n", // the book's own
+            "\tClearLastError(3)\n", // the hoster's, then the book's own
+            "\tClearLastError(3)\n",
+        };
+        EXPECT_EQ(first->lines(), expected);
+        EXPECT_EQ(second->lines(), expected);
+        EXPECT_FALSE(hoster.hasLastError(0, 0));
+        EXPECT_FALSE(first->hasLastError(0, 0));
+        EXPECT_EQ(destroyed.load(), 0);
+    }
+    EXPECT_EQ(destroyed.load(), 2); // the hoster owned them
+}
+
+TEST(FLogLastError, ListSelectsNewestFirstAndClearsWhatMatches) {
+    RecordingBook book;
+    pthread_t const self = pthread_self();
+
+    book.setLastError(7, "a", "b", 1, nullptr);
+    book.setLastError(7, "c", "d", 2, nullptr);
+    FLogLastErrorRef found;
+    ASSERT_TRUE(book.getLastError(found, 7, 0));
+    EXPECT_EQ(found->code(), 2);
+    EXPECT_FALSE(book.getLastError(found, 8, 0));
+    EXPECT_EQ(found->code(), 2); // untouched when nothing matches
+
+    // An entry recorded on another thread is selected by thread only there.
+    std::thread([&] { book.setLastError(7, "t", "u", 3, nullptr); }).join();
+    ASSERT_TRUE(book.getLastError(found, 0, self));
+    EXPECT_EQ(found->code(), 2);
+    EXPECT_EQ(book.getLastThreadErrors(self).Count(), 2);
+    EXPECT_EQ(book.getLastOpErrors(7).Count(), 3);
+    EXPECT_EQ(book.getLastOpErrors(0).Count(), 0);
+
+    book.clearLastError(0, 0);
+    EXPECT_EQ(book.getLastErrors().Count(), 0);
+    EXPECT_EQ(found->code(), 2); // a fetched entry outlives its removal
+    book.clearLastError(0, 0);   // nothing left: nothing logged
+
+    book.setLastError(5, "x", "y", 10, "");
+    book.setLastError(6, "x", "y", 11, nullptr);
+    book.setLastError(5, nullptr, nullptr, 12, "last");
+    book.clearLastError(5, 0);
+    FLogLastErrorList const left = book.getLastErrors();
+    ASSERT_EQ(left.Count(), 1);
+    EXPECT_EQ(left[0]->op(), 6);
+    book.clearLastError(9, 0); // no match: nothing logged
+
+    std::vector<std::string> const lines = book.lines();
+    std::vector<std::string> const expected = {
+        "\tSetLastError(7): [a] has invoked [b] which returned: 1\n",
+        "\tSetLastError(7): [c] has invoked [d] which returned: 2\n",
+        "\tSetLastError(7): [t] has invoked [u] which returned: 3\n",
+        "\tClearLastError(0)\n",
+        "\tSetLastError(5): [x] has invoked [y] which returned: 10 - \n",
+        "\tSetLastError(6): [x] has invoked [y] which returned: 11\n",
+        "\tSetLastError(5): [] has invoked [] which returned: 12 - last\n",
+        "\tClearLastError(5)\n",
+    };
+    EXPECT_EQ(lines, expected);
+}
+
+TEST(FLogLastError, TextForms) {
+    EXPECT_ROWS(std::string,
+                {text(FLogLastError(3, "open", "fopen", 2, nullptr).toString()),
+                 "Error #2 in [fopen < open]  Thread=1 Op=3"},
+                {text(FLogLastError(0, "open", "fopen", -1, "no such file").toString()),
+                 "Error #-1[no such file] in [fopen < open]  Thread=1"},
+                {text(FLogLastError(1, L"w\u0141", nullptr, 0, L"").toString()),
+                 "Error #0 in [ < wA]  Thread=1 Op=1"});
+
+    RecordingBook book;
+    FGStr<wchar_t> out;
+    EXPECT_FALSE(book.getLastErrorString(out));
+    book.setLastError(1, "a", "b", 1, nullptr);
+    book.setLastError(2, "a", "b", 2, "second");
+    EXPECT_TRUE(book.getLastErrorString(out));
+    EXPECT_EQ(text(out), L"\r\nsecond\r\n");
+}
+
+// The transfer log is process-wide: one test walks through its whole life.
+TEST(FTransferLog, RoutesToTheInstalledBookOnly) {
+    EXPECT_FALSE(FTransferLog::log("before any book"));
+    EXPECT_FALSE(FTransferLog::isOn());
+    FTransferLog::useLogBook(FLogBookRef()); // nothing installed: no effect
+    EXPECT_FALSE(FTransferLog::isOn());
+
+    std::atomic<int> destroyed{0};
+    auto* first = new RecordingBook(&destroyed);
+    FTransferLog::useLogBook(FLogBookRef(first));
+    EXPECT_TRUE(FTransferLog::isOn());
+    EXPECT_TRUE(FTransferLog::log("one"));
+    EXPECT_TRUE(FTransferLog::log(nullptr));
+    EXPECT_EQ(first->lines(), (std::vector<std::string>{"\tone\n", "\t\n"}));
+
+    auto* second = new RecordingBook(&destroyed);
+    FTransferLog::useLogBook(FLogBookRef(second));
+    EXPECT_EQ(destroyed.load(), 1); // the first book had no other reference
+    EXPECT_TRUE(FTransferLog::log("two"));
+    EXPECT_EQ(second->lines(), std::vector<std::string>{"\ttwo\n"});
+
+    FTransferLog::useLogBook(FLogBookRef());
+    EXPECT_EQ(destroyed.load(), 2);
+    EXPECT_FALSE(FTransferLog::log("after removal"));
+    EXPECT_FALSE(FTransferLog::isOn());
+}
+
+// Two threads log through the transfer log into one book while the main thread
+// replaces and removes books: every line arrives whole in exactly one book, and
+// no book goes away while a line is being written to it. Meant for TSan too.
+TEST(FTransferLog, ConcurrentLoggingSurvivesBookReplacement) {
+    std::atomic<int> destroyed{0};
+    std::vector<std::string> seen;
+    std::mutex seenLock;
+    struct CollectingBook : RecordingBook {
+        CollectingBook(std::atomic<int>* d, std::vector<std::string>* s, std::mutex* l)
+            : RecordingBook(d), m_seen(s), m_lock(l) {}
+        ~CollectingBook() override {
+            std::lock_guard<std::mutex> const guard(*m_lock);
+            for (std::string const& line : lines()) {
+                m_seen->push_back(line);
+            }
+        }
+        std::vector<std::string>* m_seen;
+        std::mutex* m_lock;
+    };
+    auto newBook = [&] { return FLogBookRef(new CollectingBook(&destroyed, &seen, &seenLock)); };
+
+    FTransferLog::useLogBook(newBook());
+    std::atomic<int> written{0};
+    auto writer = [&](char tag) {
+        std::string const textLine = std::string(200, tag);
+        for (int i = 0; i < 2000; ++i) {
+            if (FTransferLog::log(textLine.c_str())) {
+                written.fetch_add(1);
+            }
+        }
+    };
+    std::thread a(writer, 'a');
+    std::thread b(writer, 'b');
+    for (int i = 0; i < 50; ++i) {
+        FTransferLog::useLogBook(i % 10 == 9 ? FLogBookRef() : newBook());
+        std::this_thread::yield();
+    }
+    a.join();
+    b.join();
+    FTransferLog::useLogBook(FLogBookRef());
+
+    std::lock_guard<std::mutex> const guard(seenLock);
+    EXPECT_EQ(static_cast<int>(seen.size()), written.load());
+    for (std::string const& line : seen) {
+        ASSERT_TRUE(line == "\t" + std::string(200, 'a') + "\n" ||
+                    line == "\t" + std::string(200, 'b') + "\n")
+            << line;
+    }
+}
