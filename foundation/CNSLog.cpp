@@ -1,5 +1,9 @@
 #include "CNSLog.h"
 
+#include "FLogFile.h"
+#include "FSysInfoPaths.h"
+#include "FTransferLog.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -71,10 +75,36 @@ void consoleLog(const char* text) {
     writeAll(STDERR_FILENO, line.text(), line.size());
 }
 
-// Step 1 of the routing: the attached log file. The log file attachment is not
-// part of this build yet, so no file is ever attached and this step takes nothing.
-bool routeToLogFile(const char*) {
-    return false;
+// Step 1 of the routing: the attached log file, through the transfer log.
+// False when no file is attached.
+bool routeToLogFile(const char* text) {
+    return FSpace::FTransferLog::log(text);
+}
+
+// Makes \p dir the folder for new log files (created when missing). Failures
+// leave the default folder in place.
+void useLogDirectory(const char* dir) noexcept {
+    try {
+        FSpace::FGStr<wchar_t> wide;
+        wide.appendValueOf(dir);
+        FSpace::FSysInfoPaths::setUserLogDirW(wide);
+    } catch (...) {
+    }
+}
+
+// Creates the log file "<name>_<UTC time>.txt" in the log folder and attaches
+// it. A file that cannot be made leaves logging without one.
+void attachNewLogFile(const char* name) noexcept {
+    try {
+        FSpace::FGStr<char> prefix;
+        if (name != nullptr)
+            prefix << name;
+        prefix << "_";
+        const FSpace::FGStr<wchar_t> path = FSpace::FSysInfoPaths::getNewLogFileNameW(prefix, ".txt");
+        FSpace::FLogBookRef book(new FSpace::FLogBookFile(path));
+        FSpace::FTransferLog::useLogBook(book);
+    } catch (...) {
+    }
 }
 
 void route(const char* text) {
@@ -112,16 +142,20 @@ void CNSInitLog(int flags, int selector, const char* logName, const char* logDir
     if ((flags & CNSLogFlagDebug) || traced)
         g_debugLogEnabled = true;
 
-    // The log directory and the log file belong to the log file attachment,
-    // which this build does not have yet: a directory given here is accepted
-    // and every message falls back to the system log or the console.
-    (void)logDir;
+    if (logDir != nullptr && std::strlen(logDir) >= 2)
+        useLogDirectory(logDir);
+    if (flags & CNSLogFlagNewFile)
+        attachNewLogFile(logName);
 
     if (selector == 1) {
         std::snprintf(g_sysLogIdent, sizeof g_sysLogIdent, "%s", logName ? logName : "");
         openlog(g_sysLogIdent, LOG_PID | (traced ? LOG_PERROR : 0), LOG_USER);
         g_sysLogOpen = true;
     }
+}
+
+void CNSDisableFileLogging() {
+    FSpace::FTransferLog::useLogBook(FSpace::FLogBookRef());
 }
 
 bool CNSDbgLogEnabled() {

@@ -28,10 +28,16 @@ enum : int {
     CNSLogFlagNewFile = 0x100, ///< log to a new log file
 };
 
-/// Initialises the destinations. \p selector 1 opens the system-log client with
-/// \p logName as its identity; any other value leaves it closed. \p logDir, when
-/// at least 2 bytes long, becomes the directory for new log files. Never throws.
+/// Initialises the destinations. \p logDir, when at least 2 bytes long, becomes
+/// the folder for new log files (made when missing); with CNSLogFlagNewFile a
+/// new file "<logName>_<UTC time>.txt" is made there and attached. \p selector
+/// 1 opens the system-log client with \p logName as its identity; any other
+/// value leaves it closed. Never throws: a folder or file that cannot be made
+/// leaves the messages to the system log or the console.
 void CNSInitLog(int flags, int selector, const char* logName, const char* logDir);
+
+/// Detaches the log file: later messages go to the system log or the console.
+void CNSDisableFileLogging();
 
 /// True once debug messages are on (set by CNSInitLog, never cleared).
 bool CNSDbgLogEnabled();

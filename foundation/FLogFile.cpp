@@ -1,6 +1,8 @@
 // Worker threads, the asynchronous stream layer and the stdio file stream.
 #include "FLogFile.h"
 
+#include "FSysInfoPaths.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -436,5 +438,73 @@ FIOGFile<FILE*, char, FStreamTransaction>::Stream* FIOGFile<FILE*, char, FStream
     copy->m_writable = m_writable;
     return copy;
 }
+
+// ---------------------------------------------------------------------------
+// FLogBookFile
+
+void FLogBookFile::openReport(char const* path, int mode) {
+    if (m_report.open(path, mode) != 0) {
+        throw FException("Report file could not be opened", "FLogBookFile()");
+    }
+}
+
+FLogBookFile::FLogBookFile(wchar_t const* path) {
+    FGStr<char> narrowed;
+    if (path != nullptr) {
+        narrowed.appendValueOf(path);
+    }
+    m_streamName = narrowed;
+    m_streamName << ".bin";
+    openReport(narrowed, FFileStream::ModeAppend);
+    long long const size = m_report.Size();
+    if (size > 0) {
+        m_report.moveEnd();
+        m_report.write("\r\n\r\n", -1);
+    }
+}
+
+FLogBookFile::FLogBookFile() {
+    FGStr<char> base = FSysInfoPaths::getHomeFolderA();
+    FGStr<char> time = FTime(true).toCString();
+    for (long i = 0; i < time.length(); ++i) {
+        if (time[i] == ':') {
+            time[i] = '-';
+        }
+    }
+    base << "transfer." << time << "_p" << static_cast<int>(getpid());
+    m_streamName = base;
+    m_streamName << ".stream.bin";
+    FGStr<char> report = base;
+    report << ".report.txt";
+    openReport(report, FFileStream::ModeWrite);
+}
+
+FLogBookFile::~FLogBookFile() {
+    lock();
+    m_report.close();
+    unlock();
+}
+
+void FLogBookFile::add(FLogRecord const& record) {
+    // Rendered before the lock is taken: only the write and the flush are
+    // serialised.
+    FLogLine line;
+    record.render(FLogLayout::Report, FLogLinePrefix(), line);
+    lock();
+    long written = 0;
+    m_report.write(line.data(), line.Length(), written);
+    m_report.flush();
+    unlock();
+}
+
+void FLogBookFile::setLastError(int op, char const* caller, char const* callee, int code, char const* text) {
+    FLogBook::setLastError(op, caller, callee, code, text);
+    FLogRecord record;
+    record.add("Set LastError:").add(4294967295u).add(op).add(caller).add(callee).add(code).add(text);
+    add(record);
+}
+
+FLogBookFileEntry::FLogBookFileEntry(unsigned char kind, int tag, int extra) noexcept
+    : time(static_cast<unsigned long long>(FTime(true))), kind(kind), tag(tag), extra(extra) {}
 
 } // namespace FSpace

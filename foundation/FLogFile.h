@@ -13,12 +13,15 @@
 // synchronised. A stream shared between threads must be serialised by its
 // owner, and an asynchronous read or write must not overlap other use of the
 // same stream.
+//
+// FLogBookFile, the log book that writes the log file, is at the end.
 #pragma once
 
 #include <atomic>
 #include <cstdio>
 #include <pthread.h>
 
+#include "FLog.h"
 #include "FType.h"
 
 namespace FSpace {
@@ -552,5 +555,63 @@ private:
 
 /// The file stream used throughout the library.
 using FFileStream = FIOGFile<FILE*, char, FStreamTransaction>;
+
+// ---------------------------------------------------------------------------
+// The file log book
+
+/// A log book that ends up on disk: every record becomes one line of the
+/// report file (the report layout of FLogRecord::render), written and flushed
+/// under the book's lock before add() returns, so a line that was added is in
+/// the operating system's hands and lines of concurrent threads never mix.
+///
+/// The reserved stream file (for binary chunks) is never opened; chunks are
+/// dropped.
+class FLogBookFile : public virtual FLogBook {
+public:
+    /// Appends to the report file at \p path (narrowed element by element),
+    /// creating it when missing and refusing a symbolic link at its name. A
+    /// file that already has content gets "\r\n\r\n" before the new lines.
+    /// Throws FException "Report file could not be opened" (place
+    /// "FLogBookFile()") when the file cannot be opened.
+    explicit FLogBookFile(wchar_t const* path);
+    /// A new report file "<home>transfer.<UTC time, '-' for ':'>_p<pid>.report.txt",
+    /// emptied when it exists. Throws as above.
+    FLogBookFile();
+    FLogBookFile(FLogBookFile const&) = delete;
+    FLogBookFile& operator=(FLogBookFile const&) = delete;
+    /// Closes the report file under the book's lock.
+    ~FLogBookFile() override;
+
+    using FLogBook::writeStream;
+    void add(FLogRecord const& record) override;
+    void writeStream(unsigned char, int, void const*, long) override {}
+    /// The last error and its "SetLastError(" line, then a second line with
+    /// "Set LastError:", 4294967295, op, caller, callee, code and text.
+    void setLastError(int op, char const* caller, char const* callee, int code, char const* text) override;
+    bool getSessionTransferLog(FGStr<wchar_t>&) override { return false; }
+
+    /// The name reserved for the stream file.
+    FGStr<char> const& streamFileName() const noexcept { return m_streamName; }
+
+private:
+    void openReport(char const* path, int mode);
+
+    FFileStream m_report;
+    FFileStream m_stream;
+    FGStr<char> m_streamName;
+};
+
+/// One entry of a stream file: a time stamp (the packed UTC time), the byte and
+/// the integer that came with a chunk, and a second integer.
+struct FLogBookFileEntry {
+    FLogBookFileEntry() noexcept = default;
+    /// Stamped with the current time.
+    FLogBookFileEntry(unsigned char kind, int tag, int extra) noexcept;
+
+    unsigned long long time = 0;
+    unsigned char kind = 0;
+    int tag = 0;
+    int extra = 0;
+};
 
 } // namespace FSpace

@@ -7,12 +7,17 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <sys/prctl.h>
 #include <sys/ptrace.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <tuple>
@@ -105,10 +110,11 @@ TEST(LoggingFacadeConsole, WritesOneTimestampedLinePerMessageOnStandardError) {
 }
 
 TEST(LoggingFacadeDebugFlag, OnlyTheDebugFlagLetsDebugMessagesThrough) {
-    // Other flag bits, a new log file among them, do not turn debug on.
+    // Other flag bits do not turn debug on (nor does a new log file: see the
+    // file tests below).
     std::tuple<int, const char*, Messages> const cases[] = {
         {0, nullptr, {"plain"}},
-        {0x0fd | CNSLogFlagNewFile, "/nonexistent-log-dir", {"plain"}},
+        {0x0fd, nullptr, {"plain"}},
         {CNSLogFlagDebug, nullptr, {"debug 1", "object debug x", "plain"}}};
     for (auto const& [flags, logDir, expected] : cases) {
         auto messages = messagesOf([flags = flags, logDir = logDir] {
@@ -264,4 +270,147 @@ TEST(ObjectFormat, SinkGrowsAcrossManyAppends) {
     OCTextSink moved(std::move(sink));
     EXPECT_EQ(moved.size(), 4000u);
     EXPECT_STREQ(sink.text(), "");
+}
+
+namespace {
+
+// A fresh folder below the temporary folder, removed with its content.
+struct TempFolder {
+    TempFolder() {
+        std::string pattern = std::filesystem::temp_directory_path().string() + "/cnslog-XXXXXX";
+        m_path = mkdtemp(pattern.data()) ? pattern : "";
+    }
+    ~TempFolder() { std::filesystem::remove_all(m_path); }
+    const std::string& path() const { return m_path; }
+    void write(const std::string& name, const std::string& content) const {
+        std::ofstream(m_path + "/" + name) << content;
+    }
+
+    std::string m_path;
+};
+
+// What a facade run with a log folder left behind: standard error and the log
+// files (name -> content) below \p folder.
+struct FileRun {
+    std::string console;
+    std::map<std::string, std::string> files;
+};
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs \p body in a child whose HOME is \p home, then collects every ".txt"
+// file below \p folder by its path relative to the folder.
+FileRun runWithFiles(const std::string& folder, const std::string& home, const std::function<void()>& body) {
+    FileRun run;
+    run.console = consoleOutputOf([&] {
+        setenv("HOME", home.c_str(), 1);
+        body();
+    });
+    std::error_code error;
+    for (auto const& entry : std::filesystem::recursive_directory_iterator(folder, error))
+        if (entry.path().extension() == ".txt")
+            run.files[std::filesystem::relative(entry.path(), folder).string()] = readAll(entry.path());
+    return run;
+}
+
+const std::regex kReportLine(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} Thread\[[0-9a-f]+\]:\t([^\n]*)\n)");
+
+// The texts of the report lines of a log file; "<bad line>" for anything else.
+Messages reportTexts(const std::string& file) {
+    Messages texts;
+    std::smatch match;
+    std::string rest = file;
+    while (!rest.empty()) {
+        if (!std::regex_search(rest, match, kReportLine, std::regex_constants::match_continuous))
+            return texts.push_back("<bad line>"), texts;
+        texts.push_back(match[1]);
+        rest = match.suffix();
+    }
+    return texts;
+}
+
+} // namespace
+
+TEST(LoggingFacadeFile, InitLogMakesTheFolderAndOneFilePerStart) {
+    TempFolder temp;
+    const std::string dir = temp.path() + "/var log/app";
+    std::filesystem::create_directories(temp.path() + "/var log");
+    const FileRun run = runWithFiles(temp.path(), temp.path(), [&] {
+        CNSInitLog(CNSLogFlagNewFile, 0, "Test", dir.c_str());
+        CNSLog("hello %d", 1);
+        CNSLogMsg("second\tline");
+        CNSDisableFileLogging();
+        CNSLog("after");
+    });
+    ASSERT_EQ(run.files.size(), 1u) << run.console;
+    const std::string name = run.files.begin()->first;
+    EXPECT_TRUE(
+        std::regex_match(name, std::regex(R"(var log/app/Test_\d{4}-\d\d-\d\dT\d\d-\d\d-\d\d\.\d{3}\.txt)")))
+        << name;
+    EXPECT_EQ(reportTexts(run.files.begin()->second), (Messages{"hello 1", "second\tline"}));
+    // Debug messages are off: no echo; after detaching, the console.
+    EXPECT_EQ(messagesIn(run.console), Messages{"after"});
+    struct stat info {};
+    ASSERT_EQ(stat(dir.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 01777u);
+}
+
+TEST(LoggingFacadeFile, FolderAndFileChoices) {
+    // dir relative to the temporary folder ("" for none); where the file lands.
+    struct Row {
+        const char* what;
+        int flags;
+        const char* dir;
+        const char* home;       // relative; a regular file cannot hold QvLogs
+        const char* fileFolder; // "" when no file is expected
+    } const rows[] = {
+        {"one-byte folder: the default folder", CNSLogFlagNewFile, "/", "home", "home/QvLogs"},
+        {"no folder: the default folder", CNSLogFlagNewFile, nullptr, "home", "home/QvLogs"},
+        {"folder that cannot be made: the default folder", CNSLogFlagNewFile, "plain/logs", "home",
+         "home/QvLogs"},
+        {"no file wanted", 0, "logs", "home", ""},
+        {"nowhere to write", CNSLogFlagNewFile, "plain/logs", "plain", ""},
+    };
+    for (const Row& row : rows) {
+        TempFolder temp;
+        temp.write("plain", "a file, not a folder");
+        std::filesystem::create_directory(temp.path() + "/home");
+        const std::string dir = row.dir == nullptr  ? ""
+                                : row.dir[0] == '/' ? row.dir
+                                                    : temp.path() + "/" + row.dir;
+        const FileRun run = runWithFiles(temp.path(), temp.path() + "/" + row.home, [&] {
+            CNSInitLog(row.flags, 0, "Test", row.dir ? dir.c_str() : nullptr);
+            CNSLog("message");
+        });
+        if (*row.fileFolder == '\0') {
+            EXPECT_TRUE(run.files.empty()) << row.what;
+            EXPECT_EQ(messagesIn(run.console), Messages{"message"}) << row.what;
+        } else {
+            ASSERT_EQ(run.files.size(), 1u) << row.what << "\n" << run.console;
+            EXPECT_EQ(std::filesystem::path(run.files.begin()->first).parent_path(), row.fileFolder)
+                << row.what;
+            EXPECT_EQ(reportTexts(run.files.begin()->second), Messages{"message"}) << row.what;
+            EXPECT_EQ(run.console, "") << row.what;
+        }
+    }
+}
+
+TEST(LoggingFacadeFile, DebugMessagesAreWrittenAndEchoedOnStandardError) {
+    TempFolder temp;
+    const FileRun run = runWithFiles(temp.path(), temp.path(), [&] {
+        CNSInitLog(CNSLogFlagNewFile | CNSLogFlagDebug, 0, "Test", (temp.path() + "/logs").c_str());
+        CNSDbgLog("debug %s", "on");
+        OCNSLog("object %@", 7);
+    });
+    ASSERT_EQ(run.files.size(), 1u) << run.console;
+    EXPECT_EQ(reportTexts(run.files.begin()->second), (Messages{"debug on", "object 7"}));
+    EXPECT_TRUE(std::regex_match(run.console,
+                                 std::regex(R"((\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} Thread\[[0-9a-f]+\]: )"
+                                            R"(debug on\t\n)"
+                                            R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} Thread\[[0-9a-f]+\]: )"
+                                            R"(object 7\t\n))")))
+        << run.console;
 }
