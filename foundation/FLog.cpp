@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 #include <sys/syscall.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace FSpace {
@@ -110,7 +111,27 @@ FGStr<char> narrow(wchar_t const* text) {
 // FLogLinePrefix
 
 FLogLinePrefix::FLogLinePrefix() noexcept {
-    setTime(FTime(true));
+    // The date and clock time up to the second change once a second: each
+    // thread keeps the text of its last second and renders only the
+    // milliseconds anew. The result is the text of FTime(true).
+    struct Second {
+        long long seconds = -1;
+        char text[20]; // "YYYY-MM-DDThh:mm:ss."
+    };
+    thread_local Second last;
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    if (now.tv_sec != last.seconds) {
+        setTime(FTime(static_cast<unsigned int>(now.tv_sec)));
+        std::memcpy(last.text, m_text, sizeof last.text);
+        last.seconds = now.tv_sec;
+    } else {
+        std::memcpy(m_text, last.text, sizeof last.text);
+    }
+    char* p = m_text + 20;
+    p = putDigits(p, static_cast<unsigned>(now.tv_usec / 1000), 3);
+    *p++ = ' ';
+    m_length = p - m_text;
     ThreadMark const& mark = threadMark();
     std::memcpy(m_text + m_length, mark.text, static_cast<size_t>(mark.length));
     m_length += mark.length;
@@ -515,7 +536,11 @@ void FLoggable::detachLogBook() {
 }
 
 void FLoggable::addLogRecord(FLogRecord const& record) {
-    if (FLogBookRef const book = logBook()) {
+    addLogRecordTo(logBook(), record);
+}
+
+void FLoggable::addLogRecordTo(FLogBookRef const& book, FLogRecord const& record) {
+    if (book) {
         book->add(record);
     }
     if (CNSDbgLogEnabled()) {

@@ -310,6 +310,8 @@ protected:
     /// the book alive while the caller uses it, even if another thread attaches
     /// a new one meanwhile.
     FLogBookRef logBook() const;
+    /// What addLogRecord does, with the book already taken (may be empty).
+    static void addLogRecordTo(FLogBookRef const& book, FLogRecord const& record);
 
 private:
     // Guards m_book only; held just long enough to copy or swap the reference.

@@ -50,12 +50,19 @@ void FTransferLog::useLogBook(FLogBookRef book) {
 
 bool FTransferLog::log(char const* text) {
     TransferLogRef const log = theLog();
-    if (!log || log->isInactive()) {
+    if (!log) {
+        return false;
+    }
+    // One look at the book serves the activity test and the record (this runs
+    // for every message of the program). An empty book stops the process, as
+    // isInactive() does.
+    FLogBookRef const book = log->logBook();
+    if (book->isInactive()) {
         return false;
     }
     FLogRecord record;
     record.add(text);
-    log->addLogRecord(record);
+    addLogRecordTo(book, record);
     return true;
 }
 
