@@ -26,6 +26,10 @@ fi
 status=$?
 set -e
 echo "== The installer exited with status $status."
+# One log file per start: the installer's and the agent's (the lines above are
+# the installer's echo of its own file on standard error).
+echo "== Log files in /var/log/com.quorvantis.remote:"
+ls -l /var/log/com.quorvantis.remote 2>/dev/null || echo "(none)"
 if [ -d /opt/quorvantis-remote ]; then
   echo "== Installed below /opt/quorvantis-remote:"
   find /opt/quorvantis-remote -type f | sort
