@@ -323,9 +323,10 @@ TEST_F(FileStreamTest, WriteAsyncWritesEverythingAndKeepsTheDataAlive) {
             Async::Bytes data = text == nullptr ? Async::Bytes() : bytesOf(text);
             ASSERT_TRUE(stream.writeAsync(new WriteProbe(calls), data));
             data.release(); // the job holds its own reference
-            calls.waitFor([&] { return calls.deleted == 1; });
-        }
+            calls.waitFor([&] { return calls.calls == 1; });
+        } // the destructor waits for the worker
         EXPECT_EQ(calls.report(), report) << mode;
+        EXPECT_EQ(calls.deleted, 1) << "the stream owns the delegate it called";
         EXPECT_NE(calls.thread, std::this_thread::get_id());
         EXPECT_EQ(content(path("out")), file);
     }
