@@ -99,6 +99,16 @@ TEST_F(FLogBookFileTest, AFileThatCannotBeOpenedThrowsAndWritesNothing) {
     EXPECT_FALSE(fs::exists(path("missing")));
 }
 
+TEST_F(FLogBookFileTest, AFullDiskLosesTheLinesButNeverThrows) {
+    // /dev/full refuses every write with ENOSPC, as a full disk does.
+    FLogBookFile book(L"/dev/full");
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_NO_THROW(book.add(FLogRecord().add("lost").add(i)));
+    }
+    EXPECT_NO_THROW(book.setLastError(1, "a", "b", 28, "no space"));
+    EXPECT_EQ(book.getLastErrors().Count(), 1);
+}
+
 TEST_F(FLogBookFileTest, ALastErrorIsTwoLines) {
     const std::string file = path("errors.txt");
     FLogBookFile book(wide(file).c_str());
