@@ -462,6 +462,8 @@ public:
     bool tryLock() noexcept;
 
 private:
+    static constexpr int kSpins = 200;
+
     pthread_mutex_t m_mutex;
 };
 
