@@ -16,21 +16,6 @@ FAppContext::FAppContext(int argc, char** argv) {
     loadThreadData();
 }
 
-FAppContext::FAppContext(FAppContext const& other)
-    : m_result(other.m_result), m_mainThread(other.m_mainThread), m_processId(other.m_processId),
-      m_arguments(other.m_arguments), m_path(other.m_path) {}
-
-FAppContext& FAppContext::operator=(FAppContext const& other) {
-    if (this != &other) {
-        m_result = other.m_result;
-        m_mainThread = other.m_mainThread;
-        m_processId = other.m_processId;
-        m_arguments = other.m_arguments;
-        m_path = other.m_path;
-    }
-    return *this;
-}
-
 FAppContext::~FAppContext() = default;
 
 void FAppContext::loadProcessData() {

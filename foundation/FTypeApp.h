@@ -25,8 +25,8 @@ public:
     /// loadProcessData(), initArguments(argc, argv), then loadThreadData().
     FAppContext(int argc, char** argv);
     /// Copy result code, main thread, process id, arguments and path.
-    FAppContext(FAppContext const& other);
-    FAppContext& operator=(FAppContext const& other);
+    FAppContext(FAppContext const& other) = default;
+    FAppContext& operator=(FAppContext const& other) = default;
     // No move operations: moving copies.
     virtual ~FAppContext();
 

@@ -2,6 +2,7 @@
 // Every case therefore runs in a forked child with standard error redirected
 // to a file, and the parent checks what arrived.
 #include "CNSLog.h"
+#include "FoundationTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -29,22 +30,7 @@ namespace {
 using Messages = std::vector<std::string>;
 
 std::string consoleOutputOf(const std::function<void()>& body) {
-    FILE* file = std::tmpfile();
-    pid_t child = fork();
-    if (child == 0) {
-        dup2(fileno(file), STDERR_FILENO);
-        body();
-        _exit(0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
-    std::string content;
-    std::rewind(file);
-    for (int c; (c = std::fgetc(file)) != EOF;)
-        content += static_cast<char>(c);
-    std::fclose(file);
-    return content;
+    return foundation_test::standardErrorOfChild(body);
 }
 
 // The text of each console line, without its time and process prefix.

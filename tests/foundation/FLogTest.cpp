@@ -69,29 +69,6 @@ private:
     long m_streamBytes = 0;
 };
 
-// Runs \p body in a child process whose standard error goes to a file; returns
-// what arrived there. The facade's debug switch is process-wide and can only
-// be turned on, hence the child.
-std::string standardErrorOf(std::function<void()> const& body) {
-    FILE* file = std::tmpfile();
-    pid_t const child = fork();
-    if (child == 0) {
-        dup2(fileno(file), STDERR_FILENO);
-        body();
-        _exit(0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
-    std::string content;
-    std::rewind(file);
-    for (int c; (c = std::fgetc(file)) != EOF;) {
-        content += static_cast<char>(c);
-    }
-    std::fclose(file);
-    return content;
-}
-
 } // namespace
 
 TEST(FLogRecord, RendersBothLayouts) {
@@ -193,8 +170,8 @@ TEST(FLoggable, EchoesEachRecordOnStandardErrorOnlyWhileDebugMessagesAreOn) {
         loggable.addLogRecord(FLogRecord().add("first").add("").add(2));
         loggable.addLogRecord(FLogRecord());
     };
-    EXPECT_EQ(standardErrorOf(twoRecords), "");
-    std::string const echoed = standardErrorOf([&] {
+    EXPECT_EQ(foundation_test::standardErrorOfChild(twoRecords), "");
+    std::string const echoed = foundation_test::standardErrorOfChild([&] {
         CNSInitLog(CNSLogFlagDebug, 0, "Echo", nullptr);
         twoRecords();
     });

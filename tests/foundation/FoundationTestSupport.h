@@ -7,9 +7,13 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdio>
+#include <functional>
 #include <initializer_list>
 #include <string>
+#include <sys/wait.h>
 #include <type_traits>
+#include <unistd.h>
 #include <utility>
 
 namespace foundation_test {
@@ -75,6 +79,29 @@ FSpace::FException thrownBy(F&& action) {
         return e;
     }
     return FSpace::FException(0u, "no exception");
+}
+
+/// Runs \p body in a forked child whose standard error goes to a file and
+/// returns what arrived there. For what changes process-wide state for good
+/// (the logging facade's set-up). The child must end normally.
+inline std::string standardErrorOfChild(std::function<void()> const& body) {
+    FILE* file = std::tmpfile();
+    pid_t const child = fork();
+    if (child == 0) {
+        dup2(fileno(file), STDERR_FILENO);
+        body();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    std::string content;
+    std::rewind(file);
+    for (int c; (c = std::fgetc(file)) != EOF;) {
+        content += static_cast<char>(c);
+    }
+    std::fclose(file);
+    return content;
 }
 
 } // namespace foundation_test
