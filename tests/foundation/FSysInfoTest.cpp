@@ -1,3 +1,5 @@
+// System paths and the information registry. The log directory is process-wide:
+// the path tests get a fresh home folder and set the directory back afterwards.
 #include "FSysInfoPaths.h"
 
 #include "FSysFile.h"
@@ -7,7 +9,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,204 +20,124 @@ namespace {
 
 /// Bytes zero-extended, as the library widens them.
 std::wstring wide(std::string const& s) {
-    std::wstring out;
-    for (unsigned char const c : s) {
-        out.push_back(c);
-    }
-    return out;
+    auto const* bytes = reinterpret_cast<unsigned char const*>(s.data());
+    return std::wstring(bytes, bytes + s.size());
 }
 
-/// Sets or unsets one environment variable for the test's lifetime.
-class ScopedEnv {
-public:
-    ScopedEnv(char const* name, char const* value)
-        : m_name(name),
-          m_old(std::getenv(name) ? std::optional<std::string>(std::getenv(name)) : std::nullopt) {
+/// Sets (null: unsets) an environment variable until the end of the scope.
+struct ScopedEnv {
+    ScopedEnv(char const* n, char const* value)
+        : name(n), had(std::getenv(n)), old(had ? std::getenv(n) : "") {
         set(value);
     }
     ScopedEnv(ScopedEnv const&) = delete;
     ScopedEnv& operator=(ScopedEnv const&) = delete;
-    ~ScopedEnv() { set(m_old ? m_old->c_str() : nullptr); }
+    ~ScopedEnv() { set(had ? old.c_str() : nullptr); }
+    void set(char const* value) const { value == nullptr ? ::unsetenv(name) : ::setenv(name, value, 1); }
 
-    void set(char const* value) const { value == nullptr ? ::unsetenv(m_name) : ::setenv(m_name, value, 1); }
-
-private:
-    char const* m_name;
-    std::optional<std::string> m_old;
+    char const* name;
+    bool had;
+    std::string old;
 };
 
-/// A fresh home folder under /tmp; the log directory goes back to the default
-/// afterwards (it is process-wide).
 class FSysInfoPathsTest : public testing::Test {
 protected:
     void SetUp() override {
         char pattern[] = "/tmp/fsysinfo-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         m_dir = pattern;
-        m_home.set(m_dir.c_str());
+        m_home.set(pattern);
     }
-    void TearDown() override {
-        FSysInfoPaths::setUserLogDirW(nullptr);
-        std::filesystem::remove_all(m_dir);
+    void TearDown() override { FSysInfoPaths::setUserLogDirW(nullptr), std::filesystem::remove_all(m_dir); }
+    std::string in(std::string const& name) const { return m_dir + "/" + name; }
+    std::wstring at(std::string const& name) const { return wide(in(name)); }
+    /// Sets the log directory and gives the one that applies then.
+    static std::wstring use(std::wstring const& dir) {
+        return FSysInfoPaths::setUserLogDirW(dir.c_str()), text(FSysInfoPaths::getUserLogDirW());
     }
-
-    std::string at(std::string const& name) const { return m_dir + "/" + name; }
-    static std::wstring logDir() { return text(FSysInfoPaths::getUserLogDirW()); }
-    static unsigned modeOf(std::string const& path) {
+    unsigned modeOf(std::string const& name) const {
         struct stat info {};
-        return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+        return ::lstat(in(name).c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
     }
 
     std::string m_dir;
     ScopedEnv m_home{"HOME", nullptr};
 };
 
-/// Knows one key and answers it with an object carrying its own name.
-class OneKeyProvider : public FSysInfoProvider {
-public:
+/// Answers the one key "shared.key" with an object pointing to itself.
+struct OneKeyProvider : FSysInfoPaths {
     OneKeyProvider(wchar_t const* key, wchar_t const* name) : m_key(key), m_name(name) {}
     wchar_t const* Key() const override { return m_key; }
     wchar_t const* Name() const override { return m_name; }
-    int refreshInfo() override { return 0; }
-    int releaseInfo() override { return 0; }
-    int getKeys(FSysInfoKeyMap&) const override { return 0; }
     int getObject(wchar_t const* key, FSysInfoObjectRef& out) override {
-        if (std::wstring(key) != L"shared.key") {
-            return -1;
-        }
-        out = createObject(L"shared.key", m_name, static_cast<void*>(this));
-        return 0;
+        bool const known = std::wstring(key) == L"shared.key";
+        return known ? (out = createObject(L"shared.key", m_name, static_cast<void*>(this)), 0) : -1;
     }
-
-private:
-    wchar_t const* m_key;
-    wchar_t const* m_name;
+    wchar_t const *m_key, *m_name;
 };
 
 } // namespace
 
 TEST(FSysInfoFolders, HomeAndTempFallBackAndEndInASlash) {
-    ScopedEnv const home("HOME", nullptr);
-    ScopedEnv const temp("TMPDIR", nullptr);
-    struct Row {
-        char const *home, *temp, *homeFolder, *tempFolder;
+    ScopedEnv const home("HOME", nullptr), temp("TMPDIR", nullptr);
+    auto const folders = [&](char const* homeValue, char const* tempValue) { // "home|temp", wide ones alike
+        home.set(homeValue), temp.set(tempValue);
+        std::string const narrow =
+            text(FSysInfoPaths::getHomeFolderA()) + "|" + text(FSysInfoPaths::getTempFolderA());
+        EXPECT_EQ(text(FSysInfoPaths::getHomeFolderW()) + L"|" + text(FSysInfoPaths::getTempFolderW()),
+                  wide(narrow));
+        return narrow;
     };
-    Row const rows[] = {{"/Users/x", "/var/tmp", "/Users/x/", "/var/tmp/"},
-                        {"/Users/x/", "/var/tmp/", "/Users/x/", "/var/tmp/"},
-                        {nullptr, nullptr, "./", "/tmp/"},
-                        {"", "", "./", "/tmp/"},
-                        {"/h\xE9", "/", "/h\xE9/", "/"}};
-    for (Row const& r : rows) {
-        SCOPED_TRACE(r.homeFolder);
-        home.set(r.home);
-        temp.set(r.temp);
-        EXPECT_EQ(text(FSysInfoPaths::getHomeFolderA()), r.homeFolder);
-        EXPECT_EQ(text(FSysInfoPaths::getHomeFolderW()), wide(r.homeFolder));
-        EXPECT_EQ(text(FSysInfoPaths::getTempFolderA()), r.tempFolder);
-        EXPECT_EQ(text(FSysInfoPaths::getTempFolderW()), wide(r.tempFolder));
-    }
+    EXPECT_ROWS(std::string, {folders("/Users/x", "/var/tmp"), "/Users/x/|/var/tmp/"},
+                {folders("/Users/x/", "/var/tmp/"), "/Users/x/|/var/tmp/"},
+                {folders(nullptr, nullptr), "./|/tmp/"}, {folders("", ""), "./|/tmp/"},
+                {folders("/h\xE9", "/"), "/h\xE9/|/"});
 }
 
-TEST_F(FSysInfoPathsTest, MissingLogDirectoryIsCreatedStickyAndWorldWritable) {
+TEST_F(FSysInfoPathsTest, NewLogDirectoriesAreStickyAndWorldWritableUnfitOnesGiveTheDefault) {
     mode_t const mask = ::umask(077); // must not matter
-    FSysInfoPaths::setUserLogDirW(wide(at("logs")).c_str());
-    FSysInfoPaths::setUserLogDirW(wide(at("logs2/")).c_str());
+    std::wstring const logs = use(at("logs")), logs2 = use(at("logs2/"));
     ::umask(mask);
-    EXPECT_EQ(modeOf(at("logs")), 01777u);
-    EXPECT_EQ(modeOf(at("logs2")), 01777u);
-    EXPECT_EQ(logDir(), wide(at("logs2/"))); // no doubled "/"
+    ASSERT_EQ(::mkdir(in("mine").c_str(), 0750), 0);
+    EXPECT_ROWS(std::wstring, {logs, at("logs/")}, {logs2, at("logs2/")}, {use(at("mine")), at("mine/")},
+                {use(L""), at("QvLogs/")}, {use(L"/"), L"/"});
+    // An existing folder keeps its mode; the default one is made when missing.
+    EXPECT_ROWS(unsigned, {modeOf("logs"), 01777}, {modeOf("logs2"), 01777}, {modeOf("mine"), 0750},
+                {modeOf("QvLogs") != 0, true});
 
-    ASSERT_EQ(::mkdir(at("mine").c_str(), 0750), 0);
-    FSysInfoPaths::setUserLogDirW(wide(at("mine")).c_str());
-    EXPECT_EQ(logDir(), wide(at("mine/")));
-    EXPECT_EQ(modeOf(at("mine")), 0750u); // an existing folder keeps its mode
-
-    FSysInfoPaths::setUserLogDirW(L"");
-    EXPECT_EQ(logDir(), wide(at("QvLogs/")));
-    EXPECT_TRUE(TFSysFile<char>::isDirectory(at("QvLogs").c_str()));
-    FSysInfoPaths::setUserLogDirW(L"/");
-    EXPECT_EQ(logDir(), L"/");
-}
-
-TEST_F(FSysInfoPathsTest, UnfitLogDirectoriesAreNotUsed) {
-    ASSERT_EQ(::mkdir(at("real").c_str(), 0755), 0);
-    ASSERT_EQ(::symlink(at("real").c_str(), at("link").c_str()), 0);
-    ASSERT_EQ(::close(::creat(at("file").c_str(), 0644)), 0);
-    for (std::string const name : {"none/logs", "link", "link/", "file"}) {
-        SCOPED_TRACE(name);
-        FSysInfoPaths::setUserLogDirW(wide(at("real")).c_str());
-        FSysInfoPaths::setUserLogDirW(wide(at(name)).c_str());
-        EXPECT_EQ(logDir(), wide(at("QvLogs/")));
+    ASSERT_EQ(::symlink(in("mine").c_str(), in("link").c_str()), 0);
+    ASSERT_EQ(::close(::creat(in("file").c_str(), 0644)), 0);
+    ASSERT_EQ(::mkdir(in("theirs").c_str(), 0777), 0);
+    // Only root can give a folder away; for anyone else "theirs" stays theirs.
+    bool const given = ::geteuid() == 0 && ::chown(in("theirs").c_str(), 65534, 65534) == 0;
+    for (std::string const name : {"none/logs", "link", "link/", "file", given ? "theirs" : "file"}) {
+        use(at("mine"));
+        EXPECT_EQ(use(at(name)), at("QvLogs/")) << name;
     }
-    EXPECT_FALSE(TFSysFile<char>::exists(at("none").c_str())); // no parents made
-    EXPECT_EQ(modeOf(at("real")), 0755u);
-}
-
-TEST_F(FSysInfoPathsTest, AFolderOfAnotherUserIsNotUsed) {
-    if (::geteuid() != 0) {
-        GTEST_SKIP() << "giving a folder away needs root";
-    }
-    ASSERT_EQ(::mkdir(at("theirs").c_str(), 0777), 0);
-    ASSERT_EQ(::chown(at("theirs").c_str(), 65534, 65534), 0);
-    FSysInfoPaths::setUserLogDirW(wide(at("theirs")).c_str());
-    EXPECT_EQ(logDir(), wide(at("QvLogs/")));
+    EXPECT_FALSE(TFSysFile<char>::exists(in("none").c_str())); // no parents made
+    EXPECT_EQ(modeOf("mine"), 0750u);
 }
 
 TEST_F(FSysInfoPathsTest, LogFileNameIsDirectoryPrefixUtcTimeAndExtension) {
-    FSysInfoPaths::setUserLogDirW(wide(at("logs")).c_str());
-    auto stampOf = [](FTime const& t) {
-        std::wstring s = text(t.toWStringEx());
-        std::replace(s.begin(), s.end(), L':', L'-');
-        return s;
-    };
+    use(at("logs"));
     FTime const before(true);
     std::wstring const name = text(FSysInfoPaths::getNewLogFileNameW("QvtRSInstaller_", ".txt"));
     std::wstring const bare = text(FSysInfoPaths::getNewLogFileNameW(nullptr, nullptr));
     FTime const after(true);
-
-    // The name is exactly directory + prefix + time + extension, so two calls
-    // within one millisecond give the same name.
-    std::wstring const head = wide(at("logs/")) + L"QvtRSInstaller_";
-    ASSERT_EQ(name.size(), head.size() + 23 + 4);
-    std::wstring const stamp = name.substr(head.size(), 23);
-    EXPECT_EQ(name, head + stamp + L".txt");
-    std::wstring shape = stamp;
+    // Nothing but directory, prefix, time and extension: two calls within one
+    // millisecond give the same name.
+    std::wstring const head = at("logs/") + L"QvtRSInstaller_", stamp = name.substr(head.size(), 23);
+    ASSERT_EQ(stamp.size(), 23u);
+    std::wstring shape = stamp, clock = stamp;
+    clock[13] = clock[16] = L':'; // as FTime writes it
     std::replace_if(
         shape.begin(), shape.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; }, L'9');
-    EXPECT_EQ(shape, L"9999-99-99T99-99-99.999");
-    EXPECT_LE(stampOf(before), stamp);
-    EXPECT_LE(stamp, stampOf(after));
-    EXPECT_EQ(bare.size(), wide(at("logs/")).size() + 23);
+    EXPECT_ROWS(std::wstring, {name, head + stamp + L".txt"}, {shape, L"9999-99-99T99-99-99.999"},
+                {bare.substr(0, bare.size() - 23), at("logs/")});
+    EXPECT_TRUE(text(before.toWStringEx()) <= clock && clock <= text(after.toWStringEx())) << clock;
 }
 
-TEST(FSysInfoPathsProvider, KnowsItsThreeKeysExactly) {
-    FSysInfoPaths paths;
-    FSysInfoKeyMap keys;
-    EXPECT_EQ(paths.getKeys(keys), 0);
-    ASSERT_EQ(keys.Count(), 3);
-    EXPECT_ROWS(std::wstring, {keys[0].key, L"system.paths"}, {keys[0].value, L"System paths"},
-                {keys[1].key, L"system.paths.homefolder"}, {keys[1].value, L"Home folder"},
-                {keys[2].key, L"system.paths.tempfolder"}, {keys[2].value, L"Temp folder"},
-                {paths.Key(), L"system.paths"}, {paths.Name(), L"System paths"});
-
-    FSysInfoObjectRef object;
-    for (wchar_t const* unknown : {L"system.paths.homeFolder", L"System.paths", L"system.path", L"",
-                                   static_cast<wchar_t const*>(nullptr)}) {
-        EXPECT_EQ(paths.getObject(unknown, object), -1);
-    }
-    EXPECT_TRUE(object.isNull());
-
-    ASSERT_EQ(paths.getObject(L"system.paths.homefolder", object), 0);
-    EXPECT_EQ(object->ObjectType(), FSysInfoObject::TypeValue);
-    EXPECT_EQ(object->Value().typeId(), FTypeWString);
-    EXPECT_EQ(text(object->Value().toCString()), text(FSysInfoPaths::getHomeFolderA()));
-    ASSERT_EQ(paths.getObject(L"system.paths", object), 0);
-    FSysInfoKeyMap const map = object->KeyMap();
-    EXPECT_ROWS(std::wstring, {map[0].key, L"system.paths.homefolder"}, {map[1].value, L"Temp folder"});
-    EXPECT_EQ(map.Count(), 2);
-}
-
-TEST(FSysInfoRegistry, TheFirstProviderThatKnowsAKeyWins) {
+TEST(FSysInfoRegistry, TheFirstProviderThatKnowsAKeyExactlyWins) {
     FSysInfo info;
     auto* first = new OneKeyProvider(L"first", L"First");
     info.addProvider(static_cast<FSysInfoProvider*>(nullptr));
@@ -225,35 +146,21 @@ TEST(FSysInfoRegistry, TheFirstProviderThatKnowsAKeyWins) {
     info.addProvider(first);
     info.addProvider(FSysInfoProviderRef(new OneKeyProvider(L"second", L"Second")));
     info.addProvider(new OneKeyProvider(nullptr, L"Unnamed"));
-
-    FSysInfoObjectRef const shared = info.getObject(L"shared.key");
-    ASSERT_FALSE(shared.isNull());
+    FSysInfoObjectRef const shared = info.getObject(L"shared.key"),
+                            home = info.getObject(L"system.paths.homefolder");
+    ASSERT_FALSE(shared.isNull() || home.isNull());
     EXPECT_EQ(shared->NativeValue(), first);
-    EXPECT_TRUE(info.getObject(L"Shared.key").isNull());
-
+    EXPECT_EQ(text(home->Value().toCString()), text(FSysInfoPaths::getHomeFolderA()));
+    FSysInfoKeyMap keys;
+    FSysInfoObjectRef none;
+    EXPECT_ROWS(int, {info.getObject(L"Shared.key").isNull(), true},
+                {info.getObject(L"system.paths.homeFolder").isNull(), true},
+                {FSysInfoPaths().getObject(nullptr, none), -1}, {FSysInfoPaths().getKeys(keys), 0},
+                {keys.Count(), 3});
     FSysInfoKeyMap const loaded = info.getLoadedProviders();
-    ASSERT_EQ(loaded.Count(), 3);
+    ASSERT_TRUE(loaded.Count() == 3 && keys.Count() == 3);
     EXPECT_ROWS(std::wstring, {loaded[0].key, L"system.paths"}, {loaded[1].value, L"First"},
-                {loaded[2].key, L"second"});
-}
-
-TEST(FSysInfoObjects, CopiesShareValuesAndCopyListsAndMaps) {
-    FSysInfoValueRef const value(new TFValueBase<FTypeId>(FGStr<wchar_t>(L"v")));
-    FList<FSysInfoValueRef> list;
-    list.add(value);
-    list.add(FSysInfoValueRef());
-    {
-        FSysInfoObject const one(L"one", L"One", value);
-        FSysInfoObject copy(one);
-        EXPECT_EQ(value.refCount(), 4); // here, in the list, and in both objects
-        copy = FSysInfoObject(L"many", L"Many", list);
-        EXPECT_EQ(value.refCount(), 4); // the list was copied, one object replaced
-        FList<TFValueBase<FTypeId>> const values = copy.Values();
-        ASSERT_EQ(values.Count(), 2);
-        EXPECT_TRUE(values[0] == one.Value());
-        EXPECT_ROWS(long, {values[1].typeId(), FTypeNone}, {one.Values().Count(), 0},
-                    {one.KeyMap().Count(), 0}, {copy.NativeValue() == nullptr, 1},
-                    {copy.ObjectType(), FSysInfoObject::TypeValueList});
-    }
-    EXPECT_EQ(value.refCount(), 2);
+                {loaded[2].key, L"second"}, {keys[0].key, L"system.paths"},
+                {keys[1].key, L"system.paths.homefolder"}, {keys[2].key, L"system.paths.tempfolder"},
+                {keys[2].value, L"Temp folder"});
 }
