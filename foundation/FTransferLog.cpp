@@ -10,8 +10,12 @@ using TransferLogRef = FRef<FTransferLog, TFRefCounter<int>>;
 // reference, so a thread that logs keeps its own share of the transfer log (and
 // through it of the book) while it writes, and a removal never pulls either
 // away underneath it.
+//
+// The reference is never destroyed: threads may still log while the process
+// exits, and the book stays open until the very end (every line was flushed
+// when it was written).
 pthread_mutex_t g_theLogLock = PTHREAD_MUTEX_INITIALIZER;
-TransferLogRef g_theLog;
+TransferLogRef& g_theLog = *new TransferLogRef();
 
 TransferLogRef theLog() {
     pthread_mutex_lock(&g_theLogLock);
