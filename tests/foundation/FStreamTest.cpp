@@ -122,8 +122,12 @@ TEST_F(FileStreamTest, OpenModesGiveTheirStateToTheStreamAndItsCloneAndPutWrites
         ASSERT_EQ(stream.open(path("other").c_str(), 4), 0); // replaced by every later open
         EXPECT_EQ(stream.open(file.c_str(), mode), result) << "mode " << mode;
         EXPECT_EQ(stream.State(), state) << "mode " << mode;
+        char first;
+        stream.read(&first, 1); // a reading clone goes on from what was consumed
         std::unique_ptr<FFileStream::Stream> const clone(stream.clone()); // closed for a closed stream
-        EXPECT_EQ(clone ? clone->State() : -1, state) << "mode " << mode;
+        EXPECT_EQ(clone ? joined(clone->State(), clone->Position()) : "none",
+                  joined(state, stream.Position()))
+            << "mode " << mode;
         stream.moveBegin();
         EXPECT_EQ(stream.write("new", -1), state & 4 ? 3 : -1) << "mode " << mode;
         stream.close();
@@ -200,40 +204,37 @@ TEST_F(FileStreamTest, CloneWritesThroughTheSameFileAndEveryOperationAfterCloseA
 }
 
 TEST_F(FileStreamTest, ReadAsyncAndWriteAsyncReportFromTheirWorker) {
-    // Runs \p start on a stream over \p file opened with \p mode (0: left closed)
-    // and gives the report once the stream, which waits for its worker, is gone.
-    auto const reportOf = [](std::string const& file, int mode, auto start) {
+    // Runs \p start on a stream over a file holding \p before, opened with \p mode (0: left closed),
+    // and gives the report and the file once the stream, which waits for its worker, is gone.
+    auto const run = [&](char const* before, int mode, auto start) {
+        put(path("f"), before);
         Calls calls;
         {
             FFileStream stream;
-            EXPECT_EQ(mode == 0 ? 0 : stream.open(file.c_str(), mode), 0);
+            EXPECT_EQ(mode == 0 ? 0 : stream.open(path("f").c_str(), mode), 0);
             if (!start(stream, calls))
                 return std::string("not started");
             calls.waitFor(1);
         }
         EXPECT_NE(calls.thread, std::this_thread::get_id());
         EXPECT_EQ(calls.deleted, 1) << "the stream owns the delegate it called";
-        return calls.report;
+        return calls.report + " " + content(path("f"));
     };
-    put(path("in"), "abcdef");
-    auto const read = [&](int mode, long count) { // "status|count|got|bytes"
-        return reportOf(path("in"), mode,
-                        [&](FFileStream& s, Calls& c) { return s.readAsync(new ReadProbe(c), count); });
+    auto const read = [&](int mode, long count) { // "status|count|got|bytes file"
+        return run("abcdef", mode,
+                   [&](FFileStream& s, Calls& c) { return s.readAsync(new ReadProbe(c), count); });
     };
-    auto const write = [&](int mode, char const* text) { // "status|total|bytes file"
-        put(path("out"), "seed");
-        // The array is released at once: the job holds its own reference.
-        auto const start = [&](FFileStream& s, Calls& c) {
+    // "status|total|bytes file"; the array is released at once: the job holds its own reference.
+    auto const write = [&](int mode, char const* text) {
+        return run("seed", mode, [&](FFileStream& s, Calls& c) {
             return s.writeAsync(new WriteProbe(c), text ? bytesOf(text) : Async::Bytes());
-        };
-        std::string const report = reportOf(path("out"), mode, start);
-        return report + " " + content(path("out"));
+        });
     };
     // Status 1 is stdio's error flag.
-    EXPECT_ROWS(std::string, {read(2, 4), "0|4|4|abcd"}, {read(2, 10), "0|10|6|abcdef"},
-                {read(2, 0), "0|0|0|"}, {read(2, -1), "22|-1|0|"}, {read(0, 4), "-1|4|0|"},
-                {write(4, "hello"), "0|5|hello hello"}, {write(4, ""), "0|0| "}, {write(4, nullptr), "0|0| "},
-                {write(2, "hello"), "1|0|hello seed"});
+    EXPECT_ROWS(std::string, {read(2, 4), "0|4|4|abcd abcdef"}, {read(2, 10), "0|10|6|abcdef abcdef"},
+                {read(2, 0), "0|0|0| abcdef"}, {read(2, -1), "22|-1|0| abcdef"},
+                {read(0, 4), "-1|4|0| abcdef"}, {write(4, "hello"), "0|5|hello hello"},
+                {write(4, ""), "0|0| "}, {write(4, nullptr), "0|0| "}, {write(2, "hello"), "1|0|hello seed"});
 }
 
 // Makes every new thread ask for an impossible stack, so creation fails.
@@ -256,14 +257,13 @@ struct GateOnDestruction : FFileStream {
 };
 
 TEST_F(FileStreamTest, AsyncReadAndWriteRefuseWithoutAThreadOrWhileRunningAndDestructionWaits) {
-    put(path("in"), "abcdef");
     Calls running, refused, never;
     running.open = false;
     {
         FFileStream in;
         GateOnDestruction out(running); // destroyed first: opens the gate, then must wait for the write
-        ASSERT_EQ(in.open(path("in").c_str(), 2), 0);
         ASSERT_EQ(out.open(path("out").c_str(), 4), 0);
+        ASSERT_EQ(in.open(path("out").c_str(), 2), 0);
         ReadProbe refusedRead(refused);
         WriteProbe refusedWrite(refused);
         {
@@ -276,14 +276,14 @@ TEST_F(FileStreamTest, AsyncReadAndWriteRefuseWithoutAThreadOrWhileRunningAndDes
         running.waitFor(2);
         EXPECT_FALSE(in.readAsync(&refusedRead, 2));
         EXPECT_FALSE(out.writeAsync(&refusedWrite, bytesOf("y")));
-        Probe<Async::LongLongDone, Async*, long long> longLong(never);
-        Probe<Async::BoolDone, Async*, bool> boolean(never);
-        Probe<Async::IntDone, Async*, int> integer(never);
+        Probe<Async::LongLongDone, Async*, long long> sized(never);
+        Probe<Async::BoolDone, Async*, bool> flag(never);
+        Probe<Async::IntDone, Async*, int> code(never);
         Probe<Async::MoveDone, Async*, int, long long> moved(never);
-        for (bool started : {in.SizeAsync(&longLong), in.BOSAsync(&boolean), in.EOSAsync(&boolean),
-                             in.PositionAsync(&longLong), in.moveBeginAsync(&integer),
-                             in.moveEndAsync(&integer), in.moveToAsync(&moved, 1), in.moveAsync(&moved, 1),
-                             in.StateAsync(&integer), in.closeAsync(&integer)})
+        for (bool started :
+             {in.SizeAsync(&sized), in.BOSAsync(&flag), in.EOSAsync(&flag), in.PositionAsync(&sized),
+              in.moveBeginAsync(&code), in.moveEndAsync(&code), in.moveToAsync(&moved, 1),
+              in.moveAsync(&moved, 1), in.StateAsync(&code), in.closeAsync(&code)})
             EXPECT_FALSE(started);
         EXPECT_EQ(in.State(), 2) << "closeAsync closed nothing";
         EXPECT_EQ(refused.calls + refused.deleted + never.calls + never.deleted, 0);
