@@ -260,21 +260,6 @@ TEST(ObjectFormat, SinkGrowsAcrossManyAppends) {
 
 namespace {
 
-// A fresh folder below the temporary folder, removed with its content.
-struct TempFolder {
-    TempFolder() {
-        std::string pattern = std::filesystem::temp_directory_path().string() + "/cnslog-XXXXXX";
-        m_path = mkdtemp(pattern.data()) ? pattern : "";
-    }
-    ~TempFolder() { std::filesystem::remove_all(m_path); }
-    const std::string& path() const { return m_path; }
-    void write(const std::string& name, const std::string& content) const {
-        std::ofstream(m_path + "/" + name) << content;
-    }
-
-    std::string m_path;
-};
-
 // What a facade run with a log folder left behind: standard error and the log
 // files (name -> content) below \p folder.
 struct FileRun {
@@ -321,7 +306,7 @@ Messages reportTexts(const std::string& file) {
 } // namespace
 
 TEST(LoggingFacadeFile, InitLogMakesTheFolderAndOneFilePerStart) {
-    TempFolder temp;
+    foundation_test::TemporaryFolder temp;
     const std::string dir = temp.path() + "/var log/app";
     std::filesystem::create_directories(temp.path() + "/var log");
     const FileRun run = runWithFiles(temp.path(), temp.path(), [&] {
@@ -361,8 +346,8 @@ TEST(LoggingFacadeFile, FolderAndFileChoices) {
         {"nowhere to write", CNSLogFlagNewFile, "plain/logs", "plain", ""},
     };
     for (const Row& row : rows) {
-        TempFolder temp;
-        temp.write("plain", "a file, not a folder");
+        foundation_test::TemporaryFolder temp;
+        std::ofstream(temp / "plain") << "a file, not a folder";
         std::filesystem::create_directory(temp.path() + "/home");
         const std::string dir = row.dir == nullptr  ? ""
                                 : row.dir[0] == '/' ? row.dir
@@ -385,7 +370,7 @@ TEST(LoggingFacadeFile, FolderAndFileChoices) {
 }
 
 TEST(LoggingFacadeFile, DebugMessagesAreWrittenAndEchoedOnStandardError) {
-    TempFolder temp;
+    foundation_test::TemporaryFolder temp;
     const FileRun run = runWithFiles(temp.path(), temp.path(), [&] {
         CNSInitLog(CNSLogFlagNewFile | CNSLogFlagDebug, 0, "Test", (temp.path() + "/logs").c_str());
         CNSDbgLog("debug %s", "on");

@@ -24,21 +24,15 @@ const std::string kPrefix = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} Thread\[[0-
 
 class FLogBookFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = fs::temp_directory_path().string() + "/logbook-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
-    std::string path(const std::string& name) const { return m_dir + "/" + name; }
+    std::string path(const std::string& name) const { return m_folder / name; }
     static std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
     static std::string read(const std::string& file) {
         std::ifstream in(file, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
-    std::string m_dir;
+    foundation_test::TemporaryFolder m_folder;
+    std::string const m_dir = m_folder.path();
 };
 
 } // namespace
@@ -169,15 +163,4 @@ TEST_F(FLogBookFileTest, TheDefaultFileIsATransferReportInTheHomeFolder) {
                                                       std::to_string(getpid()) + R"(\.report\.txt)")))
         << names[0];
     EXPECT_TRUE(std::regex_match(read(path(names[0])), std::regex(kPrefix + "\treport\n")));
-}
-
-TEST(FLogBookFileEntry, DefaultIsZeroAndTheStampedFormKeepsItsArguments) {
-    const FLogBookFileEntry zero;
-    EXPECT_EQ(zero.time + zero.kind + zero.tag + zero.extra, 0u);
-    const FLogBookFileEntry entry(7, -1, 42);
-    EXPECT_EQ(entry.kind, 7);
-    EXPECT_EQ(entry.tag, -1);
-    EXPECT_EQ(entry.extra, 42);
-    EXPECT_FALSE(FTime(entry.time).isCleared());
-    EXPECT_GE(FTime(entry.time).Year(), 2026);
 }

@@ -10,11 +10,9 @@
 
 #include <atomic>
 #include <cstdio>
-#include <functional>
 #include <mutex>
 #include <regex>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -26,6 +24,8 @@ namespace {
 
 FLogLinePrefix const kExamplePrefix(FTime(2026, 12, 5, 14, 42, 8, 123), "Thread[1a03]");
 
+std::string const kPrefix = "2026-12-05T14:42:08.123 Thread[1a03]";
+
 std::string render(FLogRecord const& record, FLogLayout layout,
                    FLogLinePrefix const& prefix = kExamplePrefix) {
     FLogLine line;
@@ -33,21 +33,29 @@ std::string render(FLogRecord const& record, FLogLayout layout,
     return std::string(line.data(), static_cast<size_t>(line.Length()));
 }
 
+// What books leave behind when they go: how many went, and their lines.
+struct Sink {
+    std::mutex lock;
+    int destroyed = 0;
+    std::vector<std::string> lines;
+};
+
 // A book that keeps the text part of every report line (the prefix is fixed)
-// and counts its own destruction.
+// and hands its lines to a sink when it goes.
 class RecordingBook : public FLogBook {
 public:
-    explicit RecordingBook(std::atomic<int>* destroyed = nullptr) : m_destroyed(destroyed) {}
+    explicit RecordingBook(Sink* sink = nullptr) : m_sink(sink) {}
     ~RecordingBook() override {
-        if (m_destroyed) {
-            m_destroyed->fetch_add(1);
+        if (m_sink) {
+            std::lock_guard<std::mutex> const guard(m_sink->lock);
+            ++m_sink->destroyed;
+            m_sink->lines.insert(m_sink->lines.end(), m_lines.begin(), m_lines.end());
         }
     }
 
     using FLogBook::writeStream;
     void add(FLogRecord const& record) override {
-        std::string line = render(record, FLogLayout::Report);
-        line.erase(0, std::string("2026-12-05T14:42:08.123 Thread[1a03]:").size());
+        std::string const line = render(record, FLogLayout::Report).substr(kPrefix.size());
         lock();
         m_lines.push_back(line);
         unlock();
@@ -56,15 +64,13 @@ public:
     bool getSessionTransferLog(FGStr<wchar_t>&) override { return false; }
 
     std::vector<std::string> lines() {
-        lock();
-        std::vector<std::string> copy = m_lines;
-        unlock();
-        return copy;
+        FThreadLockGuard const guard(*this);
+        return m_lines;
     }
     long streamBytes() const { return m_streamBytes; }
 
 private:
-    std::atomic<int>* m_destroyed;
+    Sink* m_sink;
     std::vector<std::string> m_lines;
     long m_streamBytes = 0;
 };
@@ -73,82 +79,56 @@ private:
 
 TEST(FLogRecord, RendersBothLayouts) {
     char const* nullText = nullptr;
+    std::string const big(5000, 'x');
     struct Row {
         char const* what;
         FLogRecord record;
-        char const* report;
-        char const* console;
+        std::string report; // after the prefix
+        std::string console;
     } const rows[] = {
-        {"empty record", FLogRecord(), "2026-12-05T14:42:08.123 Thread[1a03]:\n",
-         "2026-12-05T14:42:08.123 Thread[1a03]: \n"},
-        {"empty middle value", FLogRecord().add("a").add("").add("c"),
-         "2026-12-05T14:42:08.123 Thread[1a03]:\ta\t\tc\n", "2026-12-05T14:42:08.123 Thread[1a03]: a\tc\t\n"},
+        {"empty record", FLogRecord(), ":\n", ": \n"},
+        {"empty middle value", FLogRecord().add("a").add("").add("c"), ":\ta\t\tc\n", ": a\tc\t\n"},
         {"worked example", FLogRecord().add("Installation successfully completed"),
-         "2026-12-05T14:42:08.123 Thread[1a03]:\tInstallation successfully completed\n",
-         "2026-12-05T14:42:08.123 Thread[1a03]: Installation successfully completed\t\n"},
-        {"numbers and bool", FLogRecord().add(-7).add(true).add(4294967295u),
-         "2026-12-05T14:42:08.123 Thread[1a03]:\t-7\t1\t4294967295\n",
-         "2026-12-05T14:42:08.123 Thread[1a03]: -7\t1\t4294967295\t\n"},
-        {"null text pointer", FLogRecord().add(nullText).add(FGStr<char>()),
-         "2026-12-05T14:42:08.123 Thread[1a03]:\t\t\n", "2026-12-05T14:42:08.123 Thread[1a03]: \n"},
+         ":\tInstallation successfully completed\n", ": Installation successfully completed\t\n"},
+        {"numbers and bool", FLogRecord().add(-7).add(true).add(4294967295u), ":\t-7\t1\t4294967295\n",
+         ": -7\t1\t4294967295\t\n"},
+        {"null texts", FLogRecord().add(nullText).add(FGStr<char>()), ":\t\t\n", ": \n"},
         {"wide, character and time values",
          FLogRecord().add(L"w\u00e9").add('x').add(FGStr<wchar_t>(L"gs")).add(FTime(2026, 1, 2, 3, 4, 5, 6)),
-         "2026-12-05T14:42:08.123 Thread[1a03]:\tw\xe9\tx\tgs\t2026-01-02T03:04:05\n",
-         "2026-12-05T14:42:08.123 Thread[1a03]: w\xe9\tx\tgs\t2026-01-02T03:04:05\t\n"},
+         ":\tw\xe9\tx\tgs\t2026-01-02T03:04:05\n", ": w\xe9\tx\tgs\t2026-01-02T03:04:05\t\n"},
+        {"longer than the line's stack buffer", FLogRecord().add(big.c_str()).add(big.c_str()),
+         ":\t" + big + "\t" + big + "\n", ": " + big + "\t" + big + "\t\n"},
     };
     for (Row const& row : rows) {
-        EXPECT_EQ(render(row.record, FLogLayout::Report), row.report) << row.what;
-        EXPECT_EQ(render(row.record, FLogLayout::Console), row.console) << row.what;
+        EXPECT_EQ(render(row.record, FLogLayout::Report), kPrefix + row.report) << row.what;
+        EXPECT_EQ(render(row.record, FLogLayout::Console), kPrefix + row.console) << row.what;
     }
+    EXPECT_EQ(render(FLogRecord().add("done"), FLogLayout::Report),
+              "2026-12-05T14:42:08.123 Thread[1a03]:\tdone\n");
 }
 
-TEST(FLogRecord, StreamOperatorsAddTheSameValuesAsAdd) {
-    FMStr<char> growable("grow");
-    FLogRecord record;
-    record << "text" << 3 << growable << FMStr<wchar_t>(L"wide") << static_cast<unsigned short>(9);
-    EXPECT_EQ(render(record, FLogLayout::Report),
-              "2026-12-05T14:42:08.123 Thread[1a03]:\ttext\t3\tgrow\twide\t9\n");
-    // A growable string is copied: changing it later does not change the record.
-    growable.append("n", 1);
-    EXPECT_EQ(record.itemAt(2)->typeId(), FTypeString);
-    EXPECT_EQ(text(*record.itemAt(2)), "grow");
-}
-
-TEST(FLogRecord, LongRecordsGrowPastTheInlineBuffer) {
-    std::string const big(5000, 'x');
-    FLogRecord record;
-    record.add(big.c_str()).add(big.c_str());
-    std::string const line = render(record, FLogLayout::Report);
-    EXPECT_EQ(line.size(), std::string("2026-12-05T14:42:08.123 Thread[1a03]:").size() + 2 * (1 + 5000) + 1);
-    EXPECT_EQ(line.substr(line.size() - 3), "xx\n");
-}
-
-TEST(FLogRecord, ItemAtFollowsTheListIndexRule) {
-    FLogRecord record;
-    EXPECT_TRUE(record.itemAt(0).isNull());
-    record.add(1).add(2).add(3);
-    EXPECT_ROWS(std::string, {text(*record.itemAt(0)), "1"}, {text(*record.itemAt(-1)), "3"},
-                {text(*record.itemAt(-3)), "1"}, {text(*record.itemAt(-9)), "1"},
-                {text(*record.itemAt(static_cast<long>(record.Count()))), "3"});
-    EXPECT_EQ(record.Count(), 3);
-}
-
-TEST(FLogRecord, CopiesShareValuesAndOutliveTheirSource) {
+TEST(FLogRecord, OperatorsAddValuesThatCopiesShareAndItemAtFollowsTheListRule) {
     FLogRecord copy;
+    EXPECT_TRUE(copy.itemAt(0).isNull());
     copy.add("old");
     {
+        FMStr<char> growable("grow");
         FLogRecord source;
-        source.add(1).add(FGStr<char>("two")).add(FGUID());
+        source << 1 << growable << FMStr<wchar_t>(L"wide") << static_cast<unsigned short>(9) << FGUID();
+        growable.append("n", 1); // a growable string is copied, not referred to
         copy = source;
         EXPECT_EQ(copy.itemAt(1).get(), source.itemAt(1).get());
         EXPECT_EQ(source.itemAt(0).refCount(), 3); // source, copy and the temporary
     }
-    ASSERT_EQ(copy.Count(), 3);
+    ASSERT_EQ(copy.Count(), 5);
     EXPECT_EQ(copy.itemAt(0).refCount(), 2);
-    EXPECT_EQ(text(*copy.itemAt(1)), "two");
-    FLogRecord const second(copy);
-    EXPECT_EQ(render(second, FLogLayout::Report),
-              "2026-12-05T14:42:08.123 Thread[1a03]:\t1\ttwo\t{00000000-0000-0000-0000-000000000000}\n");
+    EXPECT_EQ(copy.itemAt(1)->typeId(), FTypeString);
+    EXPECT_ROWS(
+        std::string, {text(*copy.itemAt(0)), "1"}, {text(*copy.itemAt(1)), "grow"},
+        {text(*copy.itemAt(-2)), "9"}, {text(*copy.itemAt(-9)), "1"},
+        {text(*copy.itemAt(static_cast<long>(copy.Count()))), "{00000000-0000-0000-0000-000000000000}"});
+    EXPECT_EQ(render(FLogRecord(copy), FLogLayout::Report),
+              kPrefix + ":\t1\tgrow\twide\t9\t{00000000-0000-0000-0000-000000000000}\n");
 }
 
 TEST(FLogLinePrefix, CurrentPrefixHasTheUtcTimeAndTheKernelThreadId) {
@@ -188,7 +168,7 @@ TEST(FLoggable, ForwardsToItsBookUntilDetached) {
     loggable.addLogRecord(FLogRecord().add("hello"));
     unsigned char bytes[3] = {1, 2, 3};
     loggable.writeStream(1, 2, TFBinary<unsigned char>(bytes, 3));
-    EXPECT_EQ(book->lines(), std::vector<std::string>{"\thello\n"});
+    EXPECT_EQ(book->lines(), std::vector<std::string>{":\thello\n"});
     EXPECT_EQ(book->streamBytes(), 3);
 
     // The four-argument form needs an operation number.
@@ -206,9 +186,9 @@ TEST(FLoggable, ForwardsToItsBookUntilDetached) {
 }
 
 TEST(FLogBookHoster, HostsTheGivenBooksInOrderAndFansOut) {
-    std::atomic<int> destroyed{0};
-    auto* first = new RecordingBook(&destroyed);
-    auto* second = new RecordingBook(&destroyed);
+    Sink sink;
+    auto* first = new RecordingBook(&sink);
+    auto* second = new RecordingBook(&sink);
     {
         struct Hoster : FLogBookHoster {
             using FLogBookHoster::FLogBookHoster;
@@ -222,19 +202,19 @@ TEST(FLogBookHoster, HostsTheGivenBooksInOrderAndFansOut) {
         hoster.setLastError(3, "open", "fopen", 2, "gone");
         hoster.clearLastError(3, 0);
         std::vector<std::string> const expected = {
-            "\tboth\n",
-            "\tSetLastError(3): [open] has invoked [fopen] which returned: 2\n",        // the hoster's own
-            "\tSetLastError(3): [open] has invoked [fopen] which returned: 2 - gone\n", // the book's own
-            "\tClearLastError(3)\n", // the hoster's, then the book's own
-            "\tClearLastError(3)\n",
+            ":\tboth\n",
+            ":\tSetLastError(3): [open] has invoked [fopen] which returned: 2\n",        // the hoster's own
+            ":\tSetLastError(3): [open] has invoked [fopen] which returned: 2 - gone\n", // the book's own
+            ":\tClearLastError(3)\n", // the hoster's, then the book's own
+            ":\tClearLastError(3)\n",
         };
         EXPECT_EQ(first->lines(), expected);
         EXPECT_EQ(second->lines(), expected);
         EXPECT_FALSE(hoster.hasLastError(0, 0));
         EXPECT_FALSE(first->hasLastError(0, 0));
-        EXPECT_EQ(destroyed.load(), 0);
+        EXPECT_EQ(sink.destroyed, 0);
     }
-    EXPECT_EQ(destroyed.load(), 2); // the hoster owned them
+    EXPECT_EQ(sink.destroyed, 2); // the hoster owned them
 }
 
 TEST(FLogLastError, ListSelectsNewestFirstAndClearsWhatMatches) {
@@ -273,14 +253,14 @@ TEST(FLogLastError, ListSelectsNewestFirstAndClearsWhatMatches) {
 
     std::vector<std::string> const lines = book.lines();
     std::vector<std::string> const expected = {
-        "\tSetLastError(7): [a] has invoked [b] which returned: 1\n",
-        "\tSetLastError(7): [c] has invoked [d] which returned: 2\n",
-        "\tSetLastError(7): [t] has invoked [u] which returned: 3\n",
-        "\tClearLastError(0)\n",
-        "\tSetLastError(5): [x] has invoked [y] which returned: 10 - \n",
-        "\tSetLastError(6): [x] has invoked [y] which returned: 11\n",
-        "\tSetLastError(5): [] has invoked [] which returned: 12 - last\n",
-        "\tClearLastError(5)\n",
+        ":\tSetLastError(7): [a] has invoked [b] which returned: 1\n",
+        ":\tSetLastError(7): [c] has invoked [d] which returned: 2\n",
+        ":\tSetLastError(7): [t] has invoked [u] which returned: 3\n",
+        ":\tClearLastError(0)\n",
+        ":\tSetLastError(5): [x] has invoked [y] which returned: 10 - \n",
+        ":\tSetLastError(6): [x] has invoked [y] which returned: 11\n",
+        ":\tSetLastError(5): [] has invoked [] which returned: 12 - last\n",
+        ":\tClearLastError(5)\n",
     };
     EXPECT_EQ(lines, expected);
 }
@@ -310,22 +290,22 @@ TEST(FTransferLog, RoutesToTheInstalledBookOnly) {
     FTransferLog::useLogBook(FLogBookRef()); // nothing installed: no effect
     EXPECT_FALSE(FTransferLog::isOn());
 
-    std::atomic<int> destroyed{0};
-    auto* first = new RecordingBook(&destroyed);
+    Sink sink;
+    auto* first = new RecordingBook(&sink);
     FTransferLog::useLogBook(FLogBookRef(first));
     EXPECT_TRUE(FTransferLog::isOn());
     EXPECT_TRUE(FTransferLog::log("one"));
     EXPECT_TRUE(FTransferLog::log(nullptr));
-    EXPECT_EQ(first->lines(), (std::vector<std::string>{"\tone\n", "\t\n"}));
+    EXPECT_EQ(first->lines(), (std::vector<std::string>{":\tone\n", ":\t\n"}));
 
-    auto* second = new RecordingBook(&destroyed);
+    auto* second = new RecordingBook(&sink);
     FTransferLog::useLogBook(FLogBookRef(second));
-    EXPECT_EQ(destroyed.load(), 1); // the first book had no other reference
+    EXPECT_EQ(sink.destroyed, 1); // the first book had no other reference
     EXPECT_TRUE(FTransferLog::log("two"));
-    EXPECT_EQ(second->lines(), std::vector<std::string>{"\ttwo\n"});
+    EXPECT_EQ(second->lines(), std::vector<std::string>{":\ttwo\n"});
 
     FTransferLog::useLogBook(FLogBookRef());
-    EXPECT_EQ(destroyed.load(), 2);
+    EXPECT_EQ(sink.destroyed, 2);
     EXPECT_FALSE(FTransferLog::log("after removal"));
     EXPECT_FALSE(FTransferLog::isOn());
 }
@@ -334,31 +314,14 @@ TEST(FTransferLog, RoutesToTheInstalledBookOnly) {
 // replaces and removes books: every line arrives whole in exactly one book, and
 // no book goes away while a line is being written to it. Meant for TSan too.
 TEST(FTransferLog, ConcurrentLoggingSurvivesBookReplacement) {
-    std::atomic<int> destroyed{0};
-    std::vector<std::string> seen;
-    std::mutex seenLock;
-    struct CollectingBook : RecordingBook {
-        CollectingBook(std::atomic<int>* d, std::vector<std::string>* s, std::mutex* l)
-            : RecordingBook(d), m_seen(s), m_lock(l) {}
-        ~CollectingBook() override {
-            std::lock_guard<std::mutex> const guard(*m_lock);
-            for (std::string const& line : lines()) {
-                m_seen->push_back(line);
-            }
-        }
-        std::vector<std::string>* m_seen;
-        std::mutex* m_lock;
-    };
-    auto newBook = [&] { return FLogBookRef(new CollectingBook(&destroyed, &seen, &seenLock)); };
-
+    Sink sink;
+    auto newBook = [&] { return FLogBookRef(new RecordingBook(&sink)); };
     FTransferLog::useLogBook(newBook());
     std::atomic<int> written{0};
     auto writer = [&](char tag) {
-        std::string const textLine = std::string(200, tag);
+        std::string const textLine(200, tag);
         for (int i = 0; i < 2000; ++i) {
-            if (FTransferLog::log(textLine.c_str())) {
-                written.fetch_add(1);
-            }
+            written += FTransferLog::log(textLine.c_str()) ? 1 : 0;
         }
     };
     std::thread a(writer, 'a');
@@ -371,11 +334,11 @@ TEST(FTransferLog, ConcurrentLoggingSurvivesBookReplacement) {
     b.join();
     FTransferLog::useLogBook(FLogBookRef());
 
-    std::lock_guard<std::mutex> const guard(seenLock);
-    EXPECT_EQ(static_cast<int>(seen.size()), written.load());
-    for (std::string const& line : seen) {
-        ASSERT_TRUE(line == "\t" + std::string(200, 'a') + "\n" ||
-                    line == "\t" + std::string(200, 'b') + "\n")
+    std::lock_guard<std::mutex> const guard(sink.lock);
+    EXPECT_EQ(static_cast<int>(sink.lines.size()), written.load());
+    for (std::string const& line : sink.lines) {
+        ASSERT_TRUE(line == ":\t" + std::string(200, 'a') + "\n" ||
+                    line == ":\t" + std::string(200, 'b') + "\n")
             << line;
     }
 }

@@ -26,12 +26,6 @@ using Async = FStreamAsync<char, FStreamTransaction>;
 
 class FileStreamTest : public testing::Test {
 protected:
-    void SetUp() override {
-        char folder[] = "/tmp/fstream.XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        m_dir = folder;
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
     std::string path(std::string const& name) const { return m_dir + "/" + name; }
     static void put(std::string const& file, char const* text) { std::ofstream(file) << text; }
     /// The file's bytes; "-" when there is no file.
@@ -40,7 +34,8 @@ protected:
         return std::filesystem::exists(file) ? std::string(std::istreambuf_iterator<char>(in), {}) : "-";
     }
 
-    std::string m_dir;
+    foundation_test::TemporaryFolder m_folder;
+    std::string m_dir = m_folder.path();
 };
 
 /// "a|b|...|" of numbers.

@@ -33,17 +33,14 @@ std::multiset<std::string> texts(L const& list, P project = {}) {
 
 class FSysFileTest : public testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/fsysfile-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-        ASSERT_EQ(File::changeDirectory(pattern), 0);
-    }
-    void TearDown() override { std::filesystem::current_path(m_before), std::filesystem::remove_all(m_dir); }
+    void SetUp() override { ASSERT_EQ(File::changeDirectory(m_dir.c_str()), 0); }
+    void TearDown() override { std::filesystem::current_path(m_before); }
     std::string at(std::string const& name) const { return m_dir + "/" + name; }
     static void put(char const* name, char const* bytes) { std::ofstream(name) << bytes; }
 
-    std::string m_before = std::filesystem::current_path(), m_dir;
+    std::string m_before = std::filesystem::current_path();
+    foundation_test::TemporaryFolder m_folder;
+    std::string m_dir = m_folder.path();
 };
 
 } // namespace

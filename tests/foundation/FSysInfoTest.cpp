@@ -42,13 +42,8 @@ struct ScopedEnv {
 
 class FSysInfoPathsTest : public testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/fsysinfo-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-        m_home.set(pattern);
-    }
-    void TearDown() override { FSysInfoPaths::setUserLogDirW(nullptr), std::filesystem::remove_all(m_dir); }
+    void SetUp() override { m_home.set(m_dir.c_str()); }
+    void TearDown() override { FSysInfoPaths::setUserLogDirW(nullptr); }
     std::string in(std::string const& name) const { return m_dir + "/" + name; }
     std::wstring at(std::string const& name) const { return wide(in(name)); }
     /// Sets the log directory and gives the one that applies then.
@@ -60,7 +55,8 @@ protected:
         return ::lstat(in(name).c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
     }
 
-    std::string m_dir;
+    foundation_test::TemporaryFolder m_folder;
+    std::string m_dir = m_folder.path();
     ScopedEnv m_home{"HOME", nullptr};
 };
 

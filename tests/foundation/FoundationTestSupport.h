@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -80,6 +82,32 @@ FSpace::FException thrownBy(F&& action) {
     }
     return FSpace::FException(0u, "no exception");
 }
+
+/// A fresh folder below the system's temporary folder, removed with its
+/// content at the end of its scope.
+class TemporaryFolder {
+public:
+    TemporaryFolder() {
+        std::string pattern = std::filesystem::temp_directory_path().string() + "/fspace-XXXXXX";
+        if (mkdtemp(pattern.data()) != nullptr) {
+            m_path = pattern;
+        }
+        EXPECT_FALSE(m_path.empty()) << "no temporary folder";
+    }
+    TemporaryFolder(TemporaryFolder const&) = delete;
+    TemporaryFolder& operator=(TemporaryFolder const&) = delete;
+    ~TemporaryFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+
+    std::string const& path() const { return m_path; }
+    /// The path of \p name inside the folder.
+    std::string operator/(std::string const& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
 
 /// Runs \p body in a forked child whose standard error goes to a file and
 /// returns what arrived there. For what changes process-wide state for good
