@@ -305,14 +305,14 @@ Messages reportTexts(const std::string& file) {
 
 } // namespace
 
-TEST(LoggingFacadeFile, InitLogMakesTheFolderAndOneFilePerStart) {
+TEST(LoggingFacadeFile, InitLogMakesTheFolderAndOneFilePerStartAndEchoesDebugMessages) {
     foundation_test::TemporaryFolder temp;
     const std::string dir = temp.path() + "/var log/app";
     std::filesystem::create_directories(temp.path() + "/var log");
     const FileRun run = runWithFiles(temp.path(), temp.path(), [&] {
-        CNSInitLog(CNSLogFlagNewFile, 0, "Test", dir.c_str());
-        CNSLog("hello %d", 1);
-        CNSLogMsg("second\tline");
+        CNSInitLog(CNSLogFlagNewFile | CNSLogFlagDebug, 0, "Test", dir.c_str());
+        CNSDbgLog("debug %d", 1);
+        OCNSLog("object\t%@", 7);
         CNSDisableFileLogging();
         CNSLog("after");
     });
@@ -321,9 +321,13 @@ TEST(LoggingFacadeFile, InitLogMakesTheFolderAndOneFilePerStart) {
     EXPECT_TRUE(
         std::regex_match(name, std::regex(R"(var log/app/Test_\d{4}-\d\d-\d\dT\d\d-\d\d-\d\d\.\d{3}\.txt)")))
         << name;
-    EXPECT_EQ(reportTexts(run.files.begin()->second), (Messages{"hello 1", "second\tline"}));
-    // Debug messages are off: no echo; after detaching, the console.
-    EXPECT_EQ(messagesIn(run.console), Messages{"after"});
+    EXPECT_EQ(reportTexts(run.files.begin()->second), (Messages{"debug 1", "object\t7"}));
+    // Each line is echoed in the console layout; after detaching, the console itself.
+    const std::string echo = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} Thread\[[0-9a-f]+\]: )";
+    EXPECT_TRUE(
+        std::regex_search(run.console, std::regex("^" + echo + "debug 1\t\n" + echo + "object\t7\t\n")))
+        << run.console;
+    EXPECT_EQ(messagesIn(run.console).back(), "after");
     struct stat info {};
     ASSERT_EQ(stat(dir.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 01777u);
@@ -367,21 +371,4 @@ TEST(LoggingFacadeFile, FolderAndFileChoices) {
             EXPECT_EQ(run.console, "") << row.what;
         }
     }
-}
-
-TEST(LoggingFacadeFile, DebugMessagesAreWrittenAndEchoedOnStandardError) {
-    foundation_test::TemporaryFolder temp;
-    const FileRun run = runWithFiles(temp.path(), temp.path(), [&] {
-        CNSInitLog(CNSLogFlagNewFile | CNSLogFlagDebug, 0, "Test", (temp.path() + "/logs").c_str());
-        CNSDbgLog("debug %s", "on");
-        OCNSLog("object %@", 7);
-    });
-    ASSERT_EQ(run.files.size(), 1u) << run.console;
-    EXPECT_EQ(reportTexts(run.files.begin()->second), (Messages{"debug on", "object 7"}));
-    EXPECT_TRUE(std::regex_match(run.console,
-                                 std::regex(R"((\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} Thread\[[0-9a-f]+\]: )"
-                                            R"(debug on\t\n)"
-                                            R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} Thread\[[0-9a-f]+\]: )"
-                                            R"(object 7\t\n))")))
-        << run.console;
 }
