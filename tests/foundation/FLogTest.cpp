@@ -125,7 +125,8 @@ TEST(FLogRecord, OperatorsAddValuesThatCopiesShareAndItemAtFollowsTheListRule) {
     EXPECT_EQ(copy.itemAt(1)->typeId(), FTypeString);
     EXPECT_ROWS(
         std::string, {text(*copy.itemAt(0)), "1"}, {text(*copy.itemAt(1)), "grow"},
-        {text(*copy.itemAt(-2)), "9"}, {text(*copy.itemAt(-9)), "1"},
+        {text(*copy.itemAt(-2)), "9"}, {text(*copy.itemAt(-1)), "{00000000-0000-0000-0000-000000000000}"},
+        {text(*copy.itemAt(-9)), "1"},
         {text(*copy.itemAt(static_cast<long>(copy.Count()))), "{00000000-0000-0000-0000-000000000000}"});
     EXPECT_EQ(render(FLogRecord(copy), FLogLayout::Report),
               kPrefix + ":\t1\tgrow\twide\t9\t{00000000-0000-0000-0000-000000000000}\n");
