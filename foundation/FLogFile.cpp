@@ -1,6 +1,7 @@
 // Worker threads, the asynchronous stream layer and the stdio file stream.
 #include "FLogFile.h"
 
+#include "FSysFile.h"
 #include "FSysInfoPaths.h"
 
 #include <cerrno>
@@ -137,56 +138,6 @@ void* FThread_T<pthread_t>::threadEntry(void* p) noexcept {
 // Asynchronous layer
 
 template <typename T, typename TPolicy>
-bool FStreamEx<T, TPolicy>::SizeAsync(LongLongDone*) {
-    return false;
-}
-
-template <typename T, typename TPolicy>
-bool FStreamEx<T, TPolicy>::BOSAsync(BoolDone*) {
-    return false;
-}
-
-template <typename T, typename TPolicy>
-bool FStreamEx<T, TPolicy>::EOSAsync(BoolDone*) {
-    return false;
-}
-
-template <typename T, typename TPolicy>
-bool FStreamEx<T, TPolicy>::PositionAsync(LongLongDone*) {
-    return false;
-}
-
-template <typename T, typename TPolicy>
-bool FStreamEx<T, TPolicy>::moveBeginAsync(IntDone*) {
-    return false;
-}
-
-template <typename T, typename TPolicy>
-bool FStreamEx<T, TPolicy>::moveEndAsync(IntDone*) {
-    return false;
-}
-
-template <typename T, typename TPolicy>
-bool FStreamEx<T, TPolicy>::moveToAsync(MoveDone*, long long) {
-    return false;
-}
-
-template <typename T, typename TPolicy>
-bool FStreamEx<T, TPolicy>::moveAsync(MoveDone*, long long) {
-    return false;
-}
-
-template <typename T, typename TPolicy>
-bool FStreamEx<T, TPolicy>::StateAsync(IntDone*) {
-    return false;
-}
-
-template <typename T, typename TPolicy>
-bool FStreamEx<T, TPolicy>::closeAsync(IntDone*) {
-    return false;
-}
-
-template <typename T, typename TPolicy>
 bool FStreamEx<T, TPolicy>::readAsync(ReadDone* done, long count) {
     auto* job = new FExecutor2V<ReadDone*, long>(
         new FDelegator2V<FStreamEx, ReadDone*, long>(this, &FStreamEx::readRoutine), done, count);
@@ -264,18 +215,12 @@ int FIOGFile<FILE*, char, FStreamTransaction>::open(wchar_t const* path, int mod
         close();
         return EINVAL;
     }
-    std::string narrow;
-    for (wchar_t const* p = path; *p != 0; ++p) {
-        char const c = static_cast<char>(*p);
-        if (c == 0) {
-            // An element whose low 8 bits are zero would cut the path short
-            // and name another file.
-            close();
-            return EINVAL;
-        }
-        narrow += c;
+    FGStr<char> narrow;
+    if (!FNarrowPath(path, narrow)) {
+        close();
+        return EINVAL;
     }
-    return open(narrow.c_str(), mode);
+    return open(narrow.isEmpty() ? "" : static_cast<char const*>(narrow), mode);
 }
 
 int FIOGFile<FILE*, char, FStreamTransaction>::open(char const* path, int mode) {

@@ -432,16 +432,16 @@ public:
 
     /// No asynchronous form: each returns false, starts nothing and never calls
     /// \p done, which stays the caller's.
-    bool SizeAsync(LongLongDone* done) override;
-    bool BOSAsync(BoolDone* done) override;
-    bool EOSAsync(BoolDone* done) override;
-    bool PositionAsync(LongLongDone* done) override;
-    bool moveBeginAsync(IntDone* done) override;
-    bool moveEndAsync(IntDone* done) override;
-    bool moveToAsync(MoveDone* done, long long offset) override;
-    bool moveAsync(MoveDone* done, long long offset) override;
-    bool StateAsync(IntDone* done) override;
-    bool closeAsync(IntDone* done) override;
+    bool SizeAsync(LongLongDone*) override { return false; }
+    bool BOSAsync(BoolDone*) override { return false; }
+    bool EOSAsync(BoolDone*) override { return false; }
+    bool PositionAsync(LongLongDone*) override { return false; }
+    bool moveBeginAsync(IntDone*) override { return false; }
+    bool moveEndAsync(IntDone*) override { return false; }
+    bool moveToAsync(MoveDone*, long long) override { return false; }
+    bool moveAsync(MoveDone*, long long) override { return false; }
+    bool StateAsync(IntDone*) override { return false; }
+    bool closeAsync(IntDone*) override { return false; }
     /// Reads \p count items on the read worker into a buffer of its own and
     /// calls done(this, status, count, buffer, got) there; the buffer lives only
     /// during that call. Returns false, starting nothing, while an earlier read

@@ -21,14 +21,11 @@ bool toNative(char const* path, std::string& out) {
 }
 
 bool toNative(wchar_t const* path, std::string& out) {
-    out.clear();
-    for (wchar_t const* p = path; p != nullptr && *p != 0; ++p) {
-        char const c = static_cast<char>(static_cast<unsigned int>(*p) & 0xFFu);
-        if (c == 0) {
-            return false;
-        }
-        out.push_back(c);
+    FGStr<char> narrow;
+    if (!FNarrowPath(path, narrow)) {
+        return false;
     }
+    out = narrow.isEmpty() ? "" : static_cast<char const*>(narrow);
     return true;
 }
 
@@ -98,6 +95,13 @@ int forEachName(T const* path, F&& onName) {
 }
 
 } // namespace
+
+bool FNarrowPath(wchar_t const* path, FGStr<char>& out) {
+    long const length = FGStr<wchar_t>::length(path);
+    out.clear();
+    out.appendValueOf(path, length);
+    return out.length() == length;
+}
 
 // ---------------------------------------------------------------------------
 // Tests, size and times

@@ -23,6 +23,11 @@
 
 namespace FSpace {
 
+/// The 8-bit path the system gets for the wide \p path: each element keeps its
+/// low 8 bits (null counts as ""). False when an element's low 8 bits are zero:
+/// the narrowed path would end early and name another file.
+bool FNarrowPath(wchar_t const* path, FGStr<char>& out);
+
 /// A yes/no answer that may be undetermined: 0 no, 1 yes, any other value
 /// (the library passes -1) not determined.
 using FTRISTATE = int;

@@ -1,5 +1,7 @@
 #include "FTypeApp.h"
 
+#include "FSysFile.h"
+
 #include <cstdlib>
 #include <unistd.h>
 
@@ -71,16 +73,10 @@ FMStr<wchar_t> FAppContext::getEnv(char const* name) {
 }
 
 FMStr<wchar_t> FAppContext::getEnv(wchar_t const* name) {
-    long const length = FGStr<wchar_t>::length(name);
-    char* const narrow = FGStr<char>::valueOf(name, length);
-    // An element with zero low bits would end the narrowed name early and read
+    // A name with an element of zero low bits would be cut short and read
     // another variable.
-    FMStr<wchar_t> value;
-    if (FGStr<char>::length(narrow) == length) {
-        value = getEnv(narrow);
-    }
-    FGStr<char>::release(narrow);
-    return value;
+    FGStr<char> narrow;
+    return FNarrowPath(name, narrow) ? getEnv(static_cast<char const*>(narrow)) : FMStr<wchar_t>();
 }
 
 FMStr<wchar_t> FAppContext::getEnv(FMStr<wchar_t> const& name) {
