@@ -15,12 +15,9 @@
 
 namespace {
 
-using testsupport::TemporaryFolder;
+using testsupport::readFile;
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using testsupport::TemporaryFolder;
 
 // This test program embeds its own list (see tests/agentlink/CMakeLists.txt).
 const std::string& selfImage() {

@@ -3,6 +3,7 @@
 // run until something happens.
 #pragma once
 
+#include "TestSupport.h"
 #include "platform/Bundle.h"
 #include "platform/UserDefaults.h"
 #include "platform/qt/QtStringTable.h"
@@ -17,6 +18,9 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+using testsupport::count;
+using testsupport::readFile;
 
 const std::string kBuildDir = QVT_BUILD_DIR;
 /// What runLoopUntil() answers when its condition came true.
@@ -52,19 +56,6 @@ inline int runLoopUntil(const std::function<bool()>& done, int seconds = 60) {
     poll.start(20);
     deadline.start(seconds * 1000);
     return QApplication::exec();
-}
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
-/// How often \p part occurs in \p text.
-inline size_t count(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
 }
 
 /// Whether \p text contains \p part; either way the text is shown should the

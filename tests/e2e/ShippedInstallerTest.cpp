@@ -28,6 +28,9 @@ using platform::ServiceManager;
 
 namespace {
 
+using testsupport::count;
+using testsupport::readFile;
+
 const std::string kBuildDir = QVT_BUILD_DIR;
 const std::string kLabel = "com.quorvantis.remote.RInstallerAgent";
 const std::string kReceipt = "/var/lib/com.quorvantis.remote/receipts/com.quorvantis.remote.service.plist";
@@ -36,18 +39,6 @@ const std::string kFailed = "Installation failed with error: ";
 const std::string kLogDir = "/var/log/com.quorvantis.remote";
 // The start of every log file line: UTC time with milliseconds, thread mark.
 const std::string kLinePrefix = "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} Thread\\[[0-9a-f]+\\]:";
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
-size_t count(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
 
 /// Whether \p text contains \p part; either way the text is shown should the
 /// expectation fail.

@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <fstream>
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -13,6 +15,18 @@
 #include <chrono>
 
 namespace testsupport {
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+size_t count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
 
 TemporaryFolder::TemporaryFolder() {
     char pattern[] = "/tmp/qvt-test.XXXXXX";

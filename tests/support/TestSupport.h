@@ -32,6 +32,12 @@ private:
     std::string m_path;
 };
 
+/// The whole content of the file at \p path ("" when it cannot be read).
+std::string readFile(const std::string& path);
+
+/// How often \p part occurs in \p text (overlapping occurrences count).
+size_t count(const std::string& text, const std::string& part);
+
 /// Runs \p body with file descriptor 2 redirected and returns what it wrote there.
 std::string captureStandardError(const std::function<void()>& body);
 

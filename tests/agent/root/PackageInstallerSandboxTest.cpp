@@ -19,13 +19,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using testsupport::readFile;
+
 const std::string kLocation = "/opt/quorvantis-remote";
 const std::string kReceipt = "/var/lib/com.quorvantis.remote/receipts/com.quorvantis.remote.service.plist";
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 class PackageInstallerSandboxTest : public ::testing::Test {
 protected:

@@ -25,6 +25,8 @@ using std::filesystem::exists;
 
 namespace {
 
+using testsupport::readFile;
+
 const std::string kHelper = QVT_LISTENING_HELPER;
 const std::string kLabel = "com.quorvantis.test.Helper";
 const std::string kInstalled = ServiceManager::installedExecutablePath(kLabel);
@@ -56,11 +58,6 @@ bool running(pid_t pid) {
 
 bool listening() {
     return ServiceManager::waitForListener(ServiceManager::socketPath(kLabel), std::chrono::milliseconds(0));
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 /// Nothing of the job is left: no record, executable, unit, pid file or socket.
