@@ -44,6 +44,11 @@ inline std::vector<std::string> logLines(const std::function<void()>& body) {
     return lines;
 }
 
+/// "domain|code|reason" of \p error, "(none)" without one.
+inline std::string describe(const ErrorRef& error) {
+    return error ? error->domain() + "|" + std::to_string(error->code()) + "|" + error->reason() : "(none)";
+}
+
 /// A connected pair of local stream sockets: the local end for the code under
 /// test, the peer kept by the test; closes what it still owns.
 class SocketPair {
