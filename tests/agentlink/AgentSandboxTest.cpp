@@ -1,6 +1,5 @@
-// Connecting to agents at "/var/run/<bundle identifier>.socket": listeners made
-// by the test, and the real RInstallerAgent started as a process. Runs inside
-// the test sandbox (tests/sandbox), which gives it a private /var/run.
+// Connecting to agents at "/var/run/<bundle identifier>.socket": listeners made by
+// the test, and the real RInstallerAgent; inside tests/sandbox (a private /var/run).
 #include "AgentProcess.h"
 #include "LinkTestSupport.h"
 
@@ -45,10 +44,9 @@ void sendRaw(int fd, const std::string& bytes) {
     ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
 }
 
-/// A stand-in agent made by the test: listens at the socket of \p identifier
-/// and serves one connection on a thread of its own. It reads one frame and
-/// answers it with \p reply after \p delay (no reply: it closes at once), then
-/// waits for the client to close. Yields the frame it read.
+/// A stand-in agent at the socket of \p identifier, serving one connection on a
+/// thread: reads one frame, answers \p reply after \p delay (none: closes at
+/// once), waits for the client to close. Yields the frame it read.
 std::future<std::string> fakeAgent(const std::string& identifier, const std::string& reply,
                                    std::chrono::milliseconds delay = 0ms) {
     const std::string path = socketPath(identifier);
@@ -116,9 +114,8 @@ TEST_F(ConnectPrivilegedAgent, AgentAnsweringItsVersionLeavesTheHandlerConnected
 }
 
 TEST_F(ConnectPrivilegedAgent, RepliesWithoutATextVersionWithinTwoSecondsYieldNothing) {
-    // The reply to the version request (none: the agent closes) and its delay;
-    // whether the handler stays connected, its report (none, "closed" or the
-    // failure's reason) and the log lines.
+    // {reply to the version request (none: the agent closes), its delay, handler
+    // stays connected, report (none, "closed" or the reason), log lines}.
     using Lines = std::vector<std::string>;
     const std::tuple<std::string, std::chrono::milliseconds, bool, const char*, Lines> cases[] = {
         {"", 0ms, false, "closed", {"PHProtocolhandler Read failed: 32"}},
@@ -142,9 +139,8 @@ TEST_F(ConnectPrivilegedAgent, RepliesWithoutATextVersionWithinTwoSecondsYieldNo
         client.closeConnection();
         const auto reports = recorder->reports();
         ASSERT_EQ(reports.size(), report ? 1u : 0u);
-        if (report) {
+        if (report)
             EXPECT_EQ(reports[0].closed ? "closed" : reports[0].error->reason(), report);
-        }
     }
 }
 
@@ -161,8 +157,7 @@ TEST_F(ConnectPrivilegedAgent, BundleIdentifiersUpTo87BytesFitTheSocketAddress) 
     EXPECT_FALSE(handler.isConnected());
 }
 
-/// The real installer agent, started as its own process with its console log
-/// in a file.
+/// The real installer agent, a process of its own with its console log in a file.
 class RealAgent : public ConnectPrivilegedAgent {
 protected:
     static constexpr const char* kIdentifier = "com.quorvantis.remote.RInstallerAgent";
