@@ -267,11 +267,6 @@ struct FileRun {
     std::map<std::string, std::string> files;
 };
 
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // Runs \p body in a child whose HOME is \p home, then collects every ".txt"
 // file below \p folder by its path relative to the folder.
 FileRun runWithFiles(const std::string& folder, const std::string& home, const std::function<void()>& body) {
@@ -283,7 +278,8 @@ FileRun runWithFiles(const std::string& folder, const std::string& home, const s
     std::error_code error;
     for (auto const& entry : std::filesystem::recursive_directory_iterator(folder, error))
         if (entry.path().extension() == ".txt")
-            run.files[std::filesystem::relative(entry.path(), folder).string()] = readAll(entry.path());
+            run.files[std::filesystem::relative(entry.path(), folder).string()] =
+                foundation_test::readFile(entry.path());
     return run;
 }
 

@@ -26,10 +26,6 @@ class FLogBookFileTest : public ::testing::Test {
 protected:
     std::string path(const std::string& name) const { return m_folder / name; }
     static std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-    static std::string read(const std::string& file) {
-        std::ifstream in(file, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
 
     foundation_test::TemporaryFolder m_folder;
     std::string const m_dir = m_folder.path();
@@ -42,14 +38,14 @@ TEST_F(FLogBookFileTest, ANewFileStartsWithTheFirstLineAndEveryRecordIsOneFlushe
     FLogBookFile book(wide(file).c_str());
     book.add(FLogRecord().add("first"));
     // Flushed at once: the bytes are in the file while the book is still open.
-    EXPECT_TRUE(std::regex_match(read(file), std::regex(kPrefix + "\tfirst\n")));
+    EXPECT_TRUE(std::regex_match(foundation_test::readFile(file), std::regex(kPrefix + "\tfirst\n")));
     book.add(FLogRecord());
     book.add(FLogRecord().add(-7).add(true));
     unsigned char bytes[] = {1, 2};
     book.writeStream(1, 2, TFBinary<unsigned char>(bytes, 2)); // dropped
-    EXPECT_TRUE(std::regex_match(read(file),
+    EXPECT_TRUE(std::regex_match(foundation_test::readFile(file),
                                  std::regex(kPrefix + "\tfirst\n" + kPrefix + "\n" + kPrefix + "\t-7\t1\n")))
-        << read(file);
+        << foundation_test::readFile(file);
     EXPECT_EQ(foundation_test::text(book.streamFileName()), file + ".bin");
     EXPECT_FALSE(fs::exists(file + ".bin"));
     FGStr<wchar_t> transfer(L"kept");
@@ -64,7 +60,7 @@ TEST_F(FLogBookFileTest, AReopenedFileKeepsItsContentAfterASeparator) {
         FLogBookFile book(wide(file).c_str());
         book.add(FLogRecord().add("new"));
     }
-    const std::string content = read(file);
+    const std::string content = foundation_test::readFile(file);
     EXPECT_TRUE(std::regex_match(content, std::regex("old content\r\n\r\n" + kPrefix + "\tnew\n")))
         << content;
 
@@ -72,7 +68,7 @@ TEST_F(FLogBookFileTest, AReopenedFileKeepsItsContentAfterASeparator) {
     const std::string empty = path("empty.txt");
     std::ofstream{empty};
     FLogBookFile(wide(empty).c_str()).add(FLogRecord().add("x"));
-    EXPECT_TRUE(std::regex_match(read(empty), std::regex(kPrefix + "\tx\n")));
+    EXPECT_TRUE(std::regex_match(foundation_test::readFile(empty), std::regex(kPrefix + "\tx\n")));
 }
 
 TEST_F(FLogBookFileTest, AFileThatCannotBeOpenedThrowsAndWritesNothing) {
@@ -89,7 +85,7 @@ TEST_F(FLogBookFileTest, AFileThatCannotBeOpenedThrowsAndWritesNothing) {
             EXPECT_STREQ(e.where(), "FLogBookFile()") << file;
         }
     }
-    EXPECT_EQ(read(target), "keep") << "nothing was written through the link";
+    EXPECT_EQ(foundation_test::readFile(target), "keep") << "nothing was written through the link";
     EXPECT_FALSE(fs::exists(path("missing")));
 }
 
@@ -108,7 +104,7 @@ TEST_F(FLogBookFileTest, ALastErrorIsTwoLines) {
     FLogBookFile book(wide(file).c_str());
     book.setLastError(3, "open", "fopen", 2, nullptr);
     book.setLastError(4, "read", "fread", -1, "short read");
-    const std::string content = read(file);
+    const std::string content = foundation_test::readFile(file);
     EXPECT_TRUE(std::regex_match(
         content,
         std::regex(
@@ -162,5 +158,6 @@ TEST_F(FLogBookFileTest, TheDefaultFileIsATransferReportInTheHomeFolder) {
     EXPECT_TRUE(std::regex_match(names[0], std::regex(R"(transfer\.\d{4}-\d\d-\d\dT\d\d-\d\d-\d\d_p)" +
                                                       std::to_string(getpid()) + R"(\.report\.txt)")))
         << names[0];
-    EXPECT_TRUE(std::regex_match(read(path(names[0])), std::regex(kPrefix + "\treport\n")));
+    EXPECT_TRUE(
+        std::regex_match(foundation_test::readFile(path(names[0])), std::regex(kPrefix + "\treport\n")));
 }

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -81,6 +82,12 @@ FSpace::FException thrownBy(F&& action) {
         return e;
     }
     return FSpace::FException(0u, "no exception");
+}
+
+/// The whole content of the file at \p path ("" when it cannot be read).
+inline std::string readFile(std::string const& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 /// A fresh folder below the system's temporary folder, removed with its
