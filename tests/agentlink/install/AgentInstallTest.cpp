@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 using platform::ServiceManager;
+using testsupport::count;
 
 namespace {
 
@@ -31,13 +32,6 @@ const std::string kFailed = "Failed to install privileged helper tool: " + kLabe
 
 std::string testAgent(const std::string& name) {
     return std::string(QVT_TEST_AGENT_DIR) + "/" + name;
-}
-
-size_t count(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; ++at)
-        ++n;
-    return n;
 }
 
 std::optional<std::string> installedVersion() {
