@@ -119,7 +119,7 @@ TEST(PHProtocolHandler, FailedSendsCloseFirstThenReportOnceWithoutSignal) {
     EXPECT_EQ(vanished.onlyReport(), "closed");
 }
 
-TEST(PHProtocolHandler, ClosingTwiceNeverClosesSomeoneElsesDescriptor) {
+TEST(PHProtocolHandler, ClosesItsOwnDescriptorOnceAndNeverSomeoneElses) {
     Link link;
     link.handler.closeConnection();
     EXPECT_FALSE(link.handler.isConnected());
@@ -131,6 +131,16 @@ TEST(PHProtocolHandler, ClosingTwiceNeverClosesSomeoneElsesDescriptor) {
     EXPECT_NE(::fcntl(reused, F_GETFD), -1) << "descriptor " << reused << " closed";
     ::close(reused);
     EXPECT_TRUE(link.delegate->reports().empty());
+
+    // Replacing the connection closes the earlier one; the same one again changes nothing.
+    SocketPair second, third;
+    link.handler.setConnection(second.takeLocal());
+    link.handler.setConnection(third.takeLocal());
+    char byte;
+    EXPECT_EQ(::recv(second.peer(), &byte, 1, 0), 0) << "the earlier connection was left open";
+    link.handler.setConnection(link.handler.conFd());
+    EXPECT_TRUE(link.handler.isConnected());
+    EXPECT_NE(::fcntl(link.handler.conFd(), F_GETFD), -1);
 }
 
 TEST(PHProtocolHandler, ClosingReleasesAReaderBlockedOnTheSameHandler) {
@@ -145,17 +155,6 @@ TEST(PHProtocolHandler, ClosingReleasesAReaderBlockedOnTheSameHandler) {
     EXPECT_TRUE(waitFor([&] { return returned.load(); }));
     reader.join();
     EXPECT_EQ(link.pair.readAvailable(), ""); // the peer learns of the close at once
-}
-
-TEST(PHProtocolHandler, ReplacingTheConnectionClosesTheEarlierDescriptor) {
-    SocketPair first, second;
-    PHProtocolHandler handler(first.takeLocal(), false);
-    handler.setConnection(second.takeLocal());
-    char byte;
-    EXPECT_EQ(::recv(first.peer(), &byte, 1, 0), 0) << "the first connection was left open";
-    handler.setConnection(handler.conFd()); // the same descriptor again changes nothing
-    EXPECT_TRUE(handler.isConnected());
-    EXPECT_NE(::fcntl(handler.conFd(), F_GETFD), -1);
 }
 
 void onSignal(int) {}
