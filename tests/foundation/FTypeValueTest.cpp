@@ -56,16 +56,14 @@ TEST(FTypeValueTest, CreateTypeGivesZeroContentOfTheKindsSize) {
                 {created(FTypePointer), "8:0000000000000000"},
                 {created(FTypeGUID), "16:{00000000-0000-0000-0000-000000000000}"});
     std::unique_ptr<Value> const time(Value::createType(FTypeTime));
-    EXPECT_EQ(time->size(), 10u);
     auto* typedTime = dynamic_cast<FValue<FTime>*>(time.get());
-    ASSERT_NE(typedTime, nullptr);
+    ASSERT_TRUE(typedTime != nullptr && time->size() == 10u);
     EXPECT_FALSE(typedTime->value().isCleared()); // made as "now"
     EXPECT_TRUE(*std::unique_ptr<Value>(Value::createType(FTypeInt32)) == FValue<int>(0));
     for (unsigned kind : {0x0u, 0x1u, 0x6u, 0x800000u, 0x4000000u, 0x20000000u, 0x80000080u}) {
         std::unique_ptr<Value> const v(Value::createType(static_cast<FTypeId>(kind)));
-        EXPECT_EQ(v->typeId(), FTypeNone) << std::hex << kind;
-        EXPECT_EQ(v->size(), 0u);
-        EXPECT_EQ(v->content(), nullptr);
+        EXPECT_TRUE(v->typeId() == FTypeNone && v->size() == 0u && v->content() == nullptr)
+            << std::hex << kind;
     }
 }
 
@@ -151,8 +149,7 @@ TEST(FTypeValueTest, CopiesAreDeepExceptBorrowedBytesAndSharedObjects) {
     FValue<FGStr<char>> original(FGStr<char>("name"), FGStr<char>("abc"));
     FValue<FGStr<char>> copy(original);
     original.value() = "changed";
-    EXPECT_EQ(text(copy), "abc");
-    EXPECT_TRUE(copy.name() == "name");
+    EXPECT_EQ(text(copy) + text(copy.name()), "abcname");
     // Owned bytes are copied, borrowed ones are not; objects are shared.
     FValue<Binary> owned{Binary(kBytes, 2)};
     EXPECT_NE(FValue<Binary>(owned).value().data(), owned.value().data());
@@ -163,7 +160,6 @@ TEST(FTypeValueTest, CopiesAreDeepExceptBorrowedBytesAndSharedObjects) {
     {
         auto* object = new Probe(&destroyed);
         Value const held{FObjectReference(object)};
-        EXPECT_EQ(object->refCount(), 1);
         {
             Value const shared(held);
             std::unique_ptr<Value> const cloned(held.clone());
@@ -177,9 +173,8 @@ TEST(FTypeValueTest, CopiesAreDeepExceptBorrowedBytesAndSharedObjects) {
 TEST(FTypeValueTest, AssignmentKeepsTheNameAndSurvivesAliasing) {
     FValue<int> target(FGStr<char>("target"), 1);
     static_cast<Value&>(target) = named(Value(FGStr<char>("text")), "source");
-    EXPECT_TRUE(target.name() == "target");
+    EXPECT_EQ(text(target.name()) + ":" + text(target), "target:text");
     EXPECT_EQ(target.typeId(), FTypeString);
-    EXPECT_EQ(text(target), "text");
     EXPECT_THROW((void)target.value(), FInvalidOperationException); // no longer an int
     Value& alias = target;
     target = static_cast<FValue<int> const&>(alias);
@@ -189,15 +184,13 @@ TEST(FTypeValueTest, AssignmentKeepsTheNameAndSurvivesAliasing) {
     array.ArrayAdd(Value(FGStr<char>("only")));
     Value& holder = array;
     holder = array.ArrayItem(0);
-    EXPECT_EQ(text(holder), "only");
-    EXPECT_EQ(holder.typeId(), FTypeString);
+    EXPECT_TRUE(text(holder) == "only" && holder.typeId() == FTypeString);
 }
 
 TEST(FTypeValueTest, ArraysCountReplaceAndRemoveItems) {
     FValueArrayBase array(FTypeInt32);
-    EXPECT_EQ(array.typeId(), static_cast<FTypeId>(0x80000080u));
-    EXPECT_EQ(array.ArrayType(), FTypeInt32);
-    EXPECT_EQ(array.ArrayItemSize(), 4u);
+    EXPECT_ROWS(unsigned long, {array.typeId(), 0x80000080u}, {array.ArrayType(), FTypeInt32},
+                {array.ArrayItemSize(), 4u});
     for (int i = 1; i <= 3; ++i)
         array.ArrayAdd(FValue<int>(i * 10));
     EXPECT_EQ(array.ArrayItemCount(), 3u);
@@ -205,16 +198,12 @@ TEST(FTypeValueTest, ArraysCountReplaceAndRemoveItems) {
     array.ArrayItem(5, FValue<int>(40));    // beyond the end: appended
     array.ArrayItem(0, array.ArrayItem(0)); // replaced by a copy of itself
     array.ArrayItem(1, FValue<int>(21));
-    EXPECT_TRUE(array.ArrayRemove(2));
-    EXPECT_FALSE(array.ArrayRemove(3));
-    EXPECT_EQ(array.ArrayItemCount(), 3u);
-    EXPECT_ROWS(bool, {array.ArrayItem(0) == FValue<int>(10), true},
+    EXPECT_ROWS(bool, {array.ArrayRemove(2), true}, {array.ArrayRemove(3), false},
+                {array.ArrayItemCount() == 3, true}, {array.ArrayItem(0) == FValue<int>(10), true},
                 {array.ArrayItem(1) == FValue<int>(21), true}, {array.ArrayItem(2) == FValue<int>(40), true});
     FValueArrayBase single(FTypeInt32);
     single.ArrayAdd(FValue<int>(1));
-    EXPECT_TRUE(single.ArrayRemove(0));
-    EXPECT_EQ(single.ArrayItemCount(), 0u);
-    EXPECT_EQ(single.content(), nullptr);
+    EXPECT_TRUE(single.ArrayRemove(0) && single.ArrayItemCount() == 0u && single.content() == nullptr);
     EXPECT_THROW(single.ArrayItem(0), FOutOfBoundsException);
 }
 
@@ -225,7 +214,7 @@ TEST(FTypeValueTest, ArraysTakeOverItemsOnlyOnce) {
     array.ArrayAdd(item);
     array.ArrayAdd(static_cast<Value*>(nullptr));
     array.ArrayAdd(&array);
-    EXPECT_EQ(array.ArrayItemCount(), 1u);
+    ASSERT_EQ(array.ArrayItemCount(), 1u);
     EXPECT_EQ(&array.ArrayItem(0), item);
     Value notAnArray(FGStr<char>("x"));
     FValueArrayBase::ArrayAdd(notAnArray, new FValue<int>(1)); // freed, not added
@@ -240,17 +229,13 @@ TEST(FTypeValueTest, ArrayCopiesAreDeepAndCompareItemByItem) {
     array.ArrayAdd(Value(FGStr<char>("a")));
     array.ArrayAdd(Value(FGStr<char>("b")));
     Value const copy(array); // a plain value holding the array
-    EXPECT_TRUE(copy == array);
-    EXPECT_EQ(FValueArrayBase::ArrayItemCount(copy), 2u);
+    EXPECT_TRUE(copy == array && FValueArrayBase::ArrayItemCount(copy) == 2u);
     EXPECT_NE(&FValueArrayBase::ArrayItem(copy, 0), &array.ArrayItem(0));
-    array.ArrayItem(1, Value(FGStr<char>("c")));
-    EXPECT_FALSE(copy == array);
-    array.ArrayRemove(1);
-    EXPECT_FALSE(copy == array);
-    array.ArrayClear();
-    EXPECT_EQ(array.ArrayItemCount(), 0u);
-    EXPECT_TRUE(array == FValueArrayBase(FTypeString));
-    EXPECT_FALSE(array == FValueArrayBase(FTypeInt32));
+    // Rows are evaluated in order.
+    EXPECT_ROWS(bool, {(array.ArrayItem(1, Value(FGStr<char>("c"))), copy == array), false},
+                {(array.ArrayRemove(1), copy == array), false},
+                {(array.ArrayClear(), array.ArrayItemCount() == 0), true},
+                {array == FValueArrayBase(FTypeString), true}, {array == FValueArrayBase(FTypeInt32), false});
 }
 
 TEST(FTypeValueTest, StructuresCopyAndCompareMemberByMember) {
@@ -267,17 +252,13 @@ TEST(FTypeValueTest, StructuresCopyAndCompareMemberByMember) {
     EXPECT_THROW(value.structure()->Member(2), FOutOfBoundsException);
     Value copy(value);
     Structure* copied = copy.structure();
-    ASSERT_NE(copied, nullptr);
-    EXPECT_NE(copied, value.structure());
-    EXPECT_TRUE(copied->StructName() == "point");
+    ASSERT_TRUE(copied != nullptr && copied != value.structure());
+    EXPECT_EQ(text(copied->StructName()) + ":" + text(copied->Member(1).name()), "point:label");
     EXPECT_EQ(copied->MemberCount(), 2u);
-    EXPECT_TRUE(copied->Member(1).name() == "label");
-    EXPECT_TRUE(copy == value);
-    copied->Member(0) = FValue<int>(2);
-    EXPECT_FALSE(copy == value);
-    EXPECT_TRUE(point("other") == value); // the structure's name is not compared
-    EXPECT_FALSE(Value(Structure::create("point", 1)) == value);
-    EXPECT_EQ(Value(static_cast<Structure*>(nullptr)).typeId(), FTypeNone);
+    // Rows are evaluated in order; the structure's name is not compared.
+    EXPECT_ROWS(bool, {copy == value, true}, {(copied->Member(0) = FValue<int>(2), copy == value), false},
+                {point("other") == value, true}, {Value(Structure::create("point", 1)) == value, false},
+                {Value(static_cast<Structure*>(nullptr)).typeId() == FTypeNone, true});
     ReleaseContentOfValue(copy);
     ReleaseContentOfStructure(*copied);
     EXPECT_TRUE(copy.structure()->Member(0) == FValue<int>(2));
@@ -287,13 +268,10 @@ TEST(FTypeValueTest, RawBlocksCopyTheirBytes) {
     unsigned char bytes[] = {1, 2, 3};
     Value const block(bytes, 3u);
     bytes[0] = 9;
-    EXPECT_EQ(block.typeId(), FTypeMemory);
-    EXPECT_EQ(block.size(), 3u);
-    EXPECT_EQ(static_cast<unsigned char const*>(block.content())[0], 1);
     Value const copy(block);
-    EXPECT_TRUE(copy == block);
-    EXPECT_NE(copy.content(), block.content());
     Value const none(nullptr, 5u);
-    EXPECT_EQ(none.size(), 0u);
-    EXPECT_TRUE(none == Value(bytes, 0u));
+    EXPECT_ROWS(bool, {block.typeId() == FTypeMemory && block.size() == 3u, true},
+                {static_cast<unsigned char const*>(block.content())[0] == 1, true},
+                {copy == block && copy.content() != block.content(), true}, {none.size() == 0u, true},
+                {none == Value(bytes, 0u), true});
 }
