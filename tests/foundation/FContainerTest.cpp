@@ -48,8 +48,7 @@ TEST(FMemoryTest, AllocateZeroFillsAndRelocateKeepsTheCommonPrefix) {
     int* p = FMemory<int>::allocate(3);
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(std::vector<int>(p, p + 3), (std::vector<int>{0, 0, 0}));
-    EXPECT_EQ(FMemory<int>::allocate(0), nullptr);
-    EXPECT_EQ(FMemory<int>::allocate(-3), nullptr);
+    EXPECT_TRUE(FMemory<int>::allocate(0) == nullptr && FMemory<int>::allocate(-3) == nullptr);
     FMemory<int>::deallocate(nullptr);
     std::iota(p, p + 3, 1);
     EXPECT_EQ(FMemory<int>::relocate(p, 3, 3), p);
@@ -97,9 +96,7 @@ TEST(FArrayTest, CopiesAreIndependent) {
     array.add(FGStr<char>("b"));
     FArray<FGStr<char>, FAllocation<FGStr<char>>> copy(array);
     copy[0] = "changed";
-    EXPECT_TRUE(array[0] == "a");
-    EXPECT_TRUE(copy[0] == "changed");
-    EXPECT_TRUE(copy[1] == "b");
+    EXPECT_TRUE(array[0] == "a" && copy[0] == "changed" && copy[1] == "b");
 }
 
 TEST_F(ContainerTest, ListCapacityGrowsByTheRequestOnTopOfTheCapacity) {
@@ -110,25 +107,20 @@ TEST_F(ContainerTest, ListCapacityGrowsByTheRequestOnTopOfTheCapacity) {
         capacities.push_back(list.Capacity());
     }
     EXPECT_EQ(capacities, (std::vector<long>{1, 3, 3, 7, 7, 7, 7, 15}));
-    EXPECT_EQ(list.Count(), 8);
-    EXPECT_EQ(Tracked::live, 8);
+    EXPECT_TRUE(list.Count() == 8 && Tracked::live == 8);
 }
 
 TEST_F(ContainerTest, RemoveAtOutsideTheListChangesNothing) {
     FList<Tracked> list = listOf({0, 1, 2, 3, 4});
     for (long index : {5L, 6L, -1L, 100L})
         EXPECT_FALSE(list.il_removeAt(index)) << index;
-    EXPECT_EQ(list.Count(), 5);
-    EXPECT_TRUE(list.il_removeAt(4));
-    EXPECT_TRUE(list.il_removeAt(0));
+    EXPECT_TRUE(list.Count() == 5 && list.il_removeAt(4) && list.il_removeAt(0));
     EXPECT_EQ(contents(list), (std::vector<int>{1, 2, 3}));
     EXPECT_EQ(Tracked::live, 3);
     // Removing the only element leaves an empty list.
     FList<Tracked> single = listOf({7});
-    EXPECT_TRUE(single.il_removeAt(0));
-    EXPECT_TRUE(single.isEmpty());
+    EXPECT_TRUE(single.il_removeAt(0) && single.isEmpty() && Tracked::live == 3);
     EXPECT_FALSE(single.il_removeAt(0));
-    EXPECT_EQ(Tracked::live, 3);
 }
 
 TEST_F(ContainerTest, RemoveAllDeletesEveryElementAndReportsWhetherThereWasAny) {
@@ -137,12 +129,9 @@ TEST_F(ContainerTest, RemoveAllDeletesEveryElementAndReportsWhetherThereWasAny) 
     list.add(Tracked(1));
     list.add(Tracked(2));
     EXPECT_TRUE(list.il_removeAll());
-    EXPECT_EQ(list.Count(), 0);
-    EXPECT_EQ(list.Capacity(), 0);
-    EXPECT_EQ(Tracked::live, 0);
+    EXPECT_TRUE(list.Count() == 0 && list.Capacity() == 0 && Tracked::live == 0);
     list.add(Tracked(3)); // usable again
-    EXPECT_EQ(list.Capacity(), 1);
-    EXPECT_TRUE(list.il_removeAt(0));
+    EXPECT_TRUE(list.Capacity() == 1 && list.il_removeAt(0));
     EXPECT_FALSE(list.il_removeAll()) << "slots left, but no elements";
 }
 
@@ -155,7 +144,6 @@ TEST_F(ContainerTest, ListCopiesCopyEveryElement) {
         EXPECT_EQ(list[0].value, 1);
         FList<Tracked> assigned = listOf({9});
         assigned = list;
-        EXPECT_EQ(contents(assigned), (std::vector<int>{1, 2}));
         FList<Tracked>& alias = assigned;
         assigned = alias;
         EXPECT_EQ(contents(assigned), (std::vector<int>{1, 2}));
@@ -183,8 +171,7 @@ TEST(FMapTest, PointerKeysCompareByIdentityNotByText) {
     EXPECT_STREQ(map[0].value, L"two");
     map.add(second, L"three");
     ASSERT_EQ(map.Count(), 2);
-    EXPECT_EQ(map[0].key, first);
-    EXPECT_EQ(map[1].key, second);
+    EXPECT_TRUE(map[0].key == first && map[1].key == second);
     EXPECT_STREQ(map[1].value, L"three");
 }
 
@@ -194,13 +181,10 @@ TEST(FMapTest, StringKeysCompareByTextAndKeepInsertionOrder) {
     map.add(FGStr<char>("a"), 2);
     map.add(FGStr<char>("b"), 3);
     ASSERT_EQ(map.Count(), 2);
-    EXPECT_TRUE(map[0].key == "b");
-    EXPECT_EQ(map[0].value, 3);
+    EXPECT_TRUE(map[0].key == "b" && map[0].value == 3);
     ASSERT_NE(map.find(FGStr<char>("a")), nullptr);
-    EXPECT_EQ(map.find(FGStr<char>("a"))->value, 2);
-    EXPECT_EQ(map.find(FGStr<char>("c")), nullptr);
+    EXPECT_TRUE(map.find(FGStr<char>("a"))->value == 2 && map.find(FGStr<char>("c")) == nullptr);
     FMap<FGStr<char>, int> copy(map);
     copy.add(FGStr<char>("c"), 4);
-    EXPECT_EQ(map.Count(), 2);
-    EXPECT_EQ(copy.Count(), 3);
+    EXPECT_TRUE(map.Count() == 2 && copy.Count() == 3);
 }
