@@ -32,11 +32,11 @@ TEST(FGUIDTest, TextFormShowsEveryByteInStorageOrder) {
          "{00000001-0002-0003-3412-000000000000}"}};
     for (auto const& [guid, expected] : cases) {
         EXPECT_EQ(text(guid), expected);
-        EXPECT_TRUE(guid.toWString() == widened(expected).c_str()) << expected;
-        EXPECT_TRUE(guid.toString() == widened(expected).c_str()) << expected;
+        EXPECT_TRUE(guid.toWString() == widened(expected).c_str() &&
+                    guid.toString() == widened(expected).c_str())
+            << expected;
     }
-    EXPECT_TRUE(FGUID().isCleared() && !FGUID());
-    EXPECT_FALSE(kSample.isCleared());
+    EXPECT_TRUE(FGUID().isCleared() && !FGUID() && !kSample.isCleared());
 }
 
 TEST(FGUIDTest, ParsingNeedsExactlyFivePiecesWithOrWithoutBraces) {
@@ -55,9 +55,10 @@ TEST(FGUIDTest, ParsingNeedsExactlyFivePiecesWithOrWithoutBraces) {
     for (auto const& [token, expected] : cases) {
         FGUID parsed(kSample);
         parsed = token;
-        EXPECT_EQ(text(parsed), expected) << token;
         std::wstring const wide = widened(token);
-        EXPECT_EQ(text(FGUID(FStrToken<wchar_t>(wide.c_str()))), expected) << token;
+        EXPECT_EQ(text(parsed) + text(FGUID(FStrToken<wchar_t>(wide.c_str()))),
+                  std::string(expected) + expected)
+            << token;
     }
 }
 
@@ -75,14 +76,10 @@ TEST(FGUIDTest, OrderingComparesStorageBytesAsSignedNumbers) {
 
 TEST(FGUIDTest, AssignmentFromAPointerCopiesAndIgnoresNull) {
     FGUID target;
-    target = &kSample;
-    EXPECT_TRUE(target == kSample);
-    target = static_cast<FGUID const*>(nullptr);
-    EXPECT_TRUE(target == kSample);
-    target = &target;
-    EXPECT_TRUE(target == kSample);
-    target.clear();
-    EXPECT_TRUE(target.isCleared());
+    // Rows are evaluated in order.
+    EXPECT_ROWS(bool, {(target = &kSample, target == kSample), true},
+                {(target = static_cast<FGUID const*>(nullptr), target == kSample), true},
+                {(target = &target, target == kSample), true}, {(target.clear(), target.isCleared()), true});
 }
 
 TEST(FGUIDTest, GeneratedIdentifiersDifferAcrossThreadsAndRoundTrip) {
