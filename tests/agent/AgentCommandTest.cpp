@@ -47,10 +47,8 @@ bool waitFor(Predicate done, std::chrono::milliseconds timeout = 10s) {
     return true;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using testsupport::count;
+using testsupport::readFile;
 
 std::string demoFile(const std::string& relative) {
     return readFile(kDemo + "/Payload/" + relative);
@@ -66,13 +64,6 @@ AgentMessage uninstallCommand(bool removeBackups) {
     return {{"Cmd", "Uninstall"},
             {"LoggedInUser", int64_t{::getuid()}},
             {"RemoveBackups", removeBackups ? 1 : 0}};
-}
-
-size_t count(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
 }
 
 /// A client as the installer application is one.

@@ -16,17 +16,13 @@
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+using testsupport::readFile;
 using testsupport::TemporaryFolder;
 
 namespace {
 
 const std::string kId = "com.quorvantis.test.pkg";
 const std::string kLocation = "/opt/qvt-test";
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 bool exists(const std::string& path) {
     struct stat info {};
