@@ -57,12 +57,15 @@ private:
 template <class T>
 void expectRows(std::initializer_list<std::pair<T, T>> rows, char const* file, int line) {
     testing::ScopedTrace const trace(file, line, "EXPECT_ROWS");
+    // The row number is counted outside the failure message, which is only
+    // built when a check fails.
     std::size_t row = 0;
     for (auto const& [got, want] : rows) {
         if constexpr (std::is_floating_point_v<T>)
-            EXPECT_DOUBLE_EQ(got, want) << "row " << row++;
+            EXPECT_DOUBLE_EQ(got, want) << "row " << row;
         else
-            EXPECT_EQ(got, want) << "row " << row++;
+            EXPECT_EQ(got, want) << "row " << row;
+        ++row;
     }
 }
 
