@@ -1,0 +1,94 @@
+#include "platform/FileCopy.h"
+#include "platform/Identifier.h"
+#include "platform/VersionNumber.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+using platform::FileCopy;
+using platform::Identifier;
+using platform::VersionNumber;
+
+// The rows every party that orders versions must agree on: {older, newer}.
+TEST(VersionNumber, OrdersComponentWiseWithMissingAndNonNumericPartsAsZero) {
+    const std::pair<const char*, const char*> olderNewer[] = {
+        {"3.1", "3.1.1"},
+        {"3.9", "3.10"},
+        {"1.0", "2.0"},
+        {"2", "10"},
+        {"3.2.0", "3.2.1"},
+        {"", "0.1"},
+        {"1.beta", "1.1"},
+        {"2rc1", "3"},
+        {"1.2", "1.10.0"},
+        {"0.9.9", "1"},
+        {"99999999999999999999", "99999999999999999999.1"}};
+    for (const auto& [older, newer] : olderNewer) {
+        EXPECT_LT(VersionNumber::compare(older, newer), 0) << older << " < " << newer;
+        EXPECT_GT(VersionNumber::compare(newer, older), 0) << newer << " > " << older;
+    }
+    const std::pair<const char*, const char*> same[] = {{"3.1", "3.1.0"},    {"", "0"},
+                                                        {"1.0-beta", "1.0"}, {"01.2", "1.02"},
+                                                        {"1..2", "1.0.2"},   {"3.2", "3.2"}};
+    for (const auto& [left, right] : same) {
+        EXPECT_EQ(VersionNumber::compare(left, right), 0) << left << " = " << right;
+        EXPECT_EQ(VersionNumber::compare(right, left), 0) << right << " = " << left;
+    }
+}
+
+TEST(Identifier, AcceptsOnlyPlainReverseDnsNames) {
+    const std::pair<std::string, bool> rows[] = {{"com.quorvantis.remote", true},
+                                                 {"a", true},
+                                                 {"A-b_c.9", true},
+                                                 {std::string(200, 'x'), true},
+                                                 {"", false},
+                                                 {".hidden", false},
+                                                 {"a/b", false},
+                                                 {"a b", false},
+                                                 {"../etc", false},
+                                                 {"caf\xc3\xa9", false},
+                                                 {std::string(201, 'x'), false},
+                                                 {std::string("a\0b", 3), false}};
+    for (const auto& [text, valid] : rows)
+        EXPECT_EQ(Identifier::isValid(text), valid) << text;
+}
+
+TEST(FileCopy, CopiesEveryByteAndReportsChunksAndAShrunkSource) {
+    testsupport::TemporaryFolder folder;
+    std::string data(FileCopy::kChunk * 2 + 123, '\0');
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 7);
+    const std::string from = folder.write("from", data);
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    const int out = ::open((folder.path() + "/to").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(in, 0);
+    ASSERT_GE(out, 0);
+    std::vector<uint64_t> chunks;
+    EXPECT_TRUE(FileCopy::copy(in, out, data.size(), [&](uint64_t done) { chunks.push_back(done); }).ok());
+    EXPECT_EQ(testsupport::readFile(folder.path() + "/to"), data);
+    EXPECT_EQ(chunks, (std::vector<uint64_t>{FileCopy::kChunk, FileCopy::kChunk * 2, data.size()}));
+
+    // Asked for more than the source holds: the read side fails with ENODATA.
+    ASSERT_EQ(::lseek(in, 0, SEEK_SET), 0);
+    const auto shrunk = FileCopy::copy(in, out, data.size() + 1);
+    ASSERT_FALSE(shrunk.ok());
+    EXPECT_EQ(shrunk.failure().domain, FileCopy::kReadDomain);
+    EXPECT_EQ(shrunk.failure().code, ENODATA);
+    ::close(out);
+
+    // A full disk fails on the write side.
+    ASSERT_EQ(::lseek(in, 0, SEEK_SET), 0);
+    const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(full, 0);
+    const auto noSpace = FileCopy::copy(in, full, data.size());
+    ASSERT_FALSE(noSpace.ok());
+    EXPECT_EQ(noSpace.failure().domain, FileCopy::kWriteDomain);
+    EXPECT_EQ(noSpace.failure().code, ENOSPC);
+    ::close(full);
+    ::close(in);
+}
