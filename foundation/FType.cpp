@@ -17,7 +17,7 @@ namespace FSpace {
 
 FException& FException::operator=(FException const& other) noexcept {
     if (this != &other) {
-        m_what = other.m_what;
+        m_what = other.what();
         m_where = other.where();
         m_why = other.why();
     }

@@ -7,15 +7,30 @@
 using namespace FSpace;
 using namespace foundation_test;
 
+namespace {
+
+// Answers every text from its own accessors, not from the base's fields.
+struct Relabelled : FException {
+    Relabelled() : FException(4, "base", "base", "base") {}
+    char const* what() const noexcept override { return "own what"; }
+    char const* where() const noexcept override { return "own where"; }
+    char const* why() const noexcept override { return "own why"; }
+};
+
+} // namespace
+
 TEST(FExceptionTest, EachFormSetsItsFieldsAndLeavesTheRestEmpty) {
     FException assigned(3, "old");
     assigned = FException(9, "new", "there", "because"); // copies the texts, keeps the code
+    FException relabelled;
+    relabelled = Relabelled(); // the texts come through the source's accessors
     // what() is never null: an exception without a message gives "".
     EXPECT_ROWS(
         std::string, {describe(FException()), "0||(null)|(null)"},
         {describe(FException(5, "x")), "5|x|(null)|(null)"},
         {describe(FException(7, "m", "place", "reason")), "7|m|place|reason"},
         {describe(FException("m", "place")), "0|m|place|(null)"}, {describe(assigned), "3|new|there|because"},
+        {describe(relabelled), "0|own what|own where|own why"},
         {describe(FXCOutOfBounds("FBitField::get", nullptr)), "1026|Out of bounds|FBitField::get|(null)"},
         {describe(FXCNotImplemented("here", "later")), "1025|Not implemented|here|later"});
 }
