@@ -468,14 +468,16 @@ void OCFormatV(OCTextSink& out, const char* format, const OCArg* args, size_t co
         }
         p = q + 1;
 
-        // The spec with '*' resolved, without length modifiers: the argument is
+        // The printf directive with '*' resolved, without length modifiers: the argument is
         // always passed at its widest type below.
-        char spec[64];
-        int specLength = std::snprintf(spec, sizeof spec, "%%%s", flags);
+        char directive[64];
+        int directiveLength = std::snprintf(directive, sizeof directive, "%%%s", flags);
         if (width >= 0)
-            specLength += std::snprintf(spec + specLength, sizeof spec - specLength, "%d", width);
+            directiveLength +=
+                std::snprintf(directive + directiveLength, sizeof directive - directiveLength, "%d", width);
         if (precision >= 0)
-            specLength += std::snprintf(spec + specLength, sizeof spec - specLength, ".%d", precision);
+            directiveLength += std::snprintf(directive + directiveLength, sizeof directive - directiveLength,
+                                             ".%d", precision);
 
         const OCArg* arg = nullptr;
         switch (conversion) {
@@ -521,14 +523,16 @@ void OCFormatV(OCTextSink& out, const char* format, const OCArg* args, size_t co
                 break;
             }
             if (conversion == 'd' || conversion == 'i') {
-                std::snprintf(spec + specLength, sizeof spec - specLength, "ll%c", conversion);
-                out.appendFormat(spec, static_cast<long long>(arg->asSigned()));
+                std::snprintf(directive + directiveLength, sizeof directive - directiveLength, "ll%c",
+                              conversion);
+                out.appendFormat(directive, static_cast<long long>(arg->asSigned()));
             } else if (conversion == 'c') {
-                std::snprintf(spec + specLength, sizeof spec - specLength, "c");
-                out.appendFormat(spec, static_cast<int>(static_cast<unsigned char>(arg->asSigned())));
+                std::snprintf(directive + directiveLength, sizeof directive - directiveLength, "c");
+                out.appendFormat(directive, static_cast<int>(static_cast<unsigned char>(arg->asSigned())));
             } else {
-                std::snprintf(spec + specLength, sizeof spec - specLength, "ll%c", conversion);
-                out.appendFormat(spec, static_cast<unsigned long long>(arg->asUnsigned()));
+                std::snprintf(directive + directiveLength, sizeof directive - directiveLength, "ll%c",
+                              conversion);
+                out.appendFormat(directive, static_cast<unsigned long long>(arg->asUnsigned()));
             }
             break;
         }
@@ -549,8 +553,8 @@ void OCFormatV(OCTextSink& out, const char* format, const OCArg* args, size_t co
                 arg->describe(out);
                 break;
             }
-            std::snprintf(spec + specLength, sizeof spec - specLength, "%c", conversion);
-            out.appendFormat(spec, arg->asDouble());
+            std::snprintf(directive + directiveLength, sizeof directive - directiveLength, "%c", conversion);
+            out.appendFormat(directive, arg->asDouble());
             break;
         }
         case 'p': {
