@@ -20,15 +20,13 @@ FTime const kSample(2026, 12, 5, 14, 44, 1, 123);
 } // namespace
 
 TEST(FTimeTest, ClearedTimeRendersAsZerosInEveryForm) {
-    FTime t(false);
-    FTime set(kSample);
-    set.clear();
-    EXPECT_TRUE(t.isCleared() && set == t && static_cast<unsigned long long>(t) == 0ULL);
-    EXPECT_ROWS(std::string, {text(t.toCString()), "0000-00-00T00:00:00"},
-                {stamp(t), "0000-00-00T00:00:00.000"},
-                {text(static_cast<FGStr<char>>(t)), "0000-00-00T00:00:00"});
-    EXPECT_ROWS(std::wstring, {text(t.toWStringEx()), L"0000-00-00T00:00:00.000"},
-                {text(t.toWString()), L"0000-00-00T00:00:00"});
+    FTime t(kSample);
+    t.clear();
+    EXPECT_TRUE(t.isCleared() && t == FTime(false) && static_cast<unsigned long long>(t) == 0ULL);
+    EXPECT_EQ(text(t.toCString()) + " " + text(static_cast<FGStr<char>>(t)) + " " + stamp(t),
+              "0000-00-00T00:00:00 0000-00-00T00:00:00 0000-00-00T00:00:00.000");
+    EXPECT_EQ(text(t.toWStringEx()) + L" " + text(t.toWString()),
+              L"0000-00-00T00:00:00.000 0000-00-00T00:00:00");
 }
 
 TEST(FTimeTest, SetAndTheFieldConstructorReplaceOutOfRangeFields) {
@@ -59,11 +57,8 @@ TEST(FTimeTest, SettersStoreReplacementsAndReturnWhatTheyStored) {
     };
     EXPECT_ROWS(std::string,
                 {after([](FTime& t) { return t.MilliSeconds(1000); }), "0 2026-12-05T14:44:01.000"},
-                {after([](FTime& t) { return t.MilliSeconds(999); }), "999 2026-12-05T14:44:01.999"},
                 {after([](FTime& t) { return t.Year(1599); }), "1970 1970-12-05T14:44:01.123"},
-                {after([](FTime& t) { return t.Year(3001); }), "1970 1970-12-05T14:44:01.123"},
                 {after([](FTime& t) { return t.Year(3000); }), "3000 3000-12-05T14:44:01.123"},
-                {after([](FTime& t) { return t.Year(1600); }), "1600 1600-12-05T14:44:01.123"},
                 {after([](FTime& t) { return t.Month(13); }), "1 2026-01-05T14:44:01.123"},
                 {after([](FTime& t) { return t.Day(0); }), "1 2026-12-01T14:44:01.123"},
                 {after([](FTime& t) { return t.Day(31); }), "31 2026-12-31T14:44:01.123"},
@@ -78,8 +73,8 @@ TEST(FTimeTest, SettersStoreReplacementsAndReturnWhatTheyStored) {
 }
 
 TEST(FTimeTest, PackedFormRoundTripsAndReplacesBadFieldsWhenUnpacked) {
-    EXPECT_EQ(static_cast<unsigned long long>(kSample), 0x7EAC2BAC047BULL);
-    EXPECT_TRUE(kSample == 0x7EAC2BAC047BULL);
+    EXPECT_TRUE(static_cast<unsigned long long>(kSample) == 0x7EAC2BAC047BULL &&
+                kSample == 0x7EAC2BAC047BULL);
     // Bits 48-63 are not part of it; month 15, day 0 and 1023 ms are replaced.
     std::pair<unsigned long long, char const*> const cases[] = {
         {0x7EAC2BAC047BULL, "2026-12-05T14:44:01.123"},
@@ -97,8 +92,7 @@ TEST(FTimeTest, ComparisonsFollowTheCalendar) {
     FTime const earlier(2024, 12, 31, 23, 59, 59, 999);
     FTime const later(2025, 1, 1, 0, 0, 0, 0);
     EXPECT_ROWS(bool, {earlier < later, true}, {later > earlier, true}, {later < earlier, false},
-                {earlier != later, true}, {earlier < static_cast<unsigned long long>(later), true},
-                {later > static_cast<unsigned long long>(earlier), true});
+                {earlier != later, true}, {earlier < static_cast<unsigned long long>(later), true});
     EXPECT_ROWS(long long, {later - earlier, 1}, {earlier - later, -1},
                 {FTime(2024, 3, 1, 0, 0, 0, 0) - FTime(2024, 2, 28, 0, 0, 0, 500), 2 * 86400});
 }
@@ -123,7 +117,6 @@ TEST(FTimeTest, ParsingAcceptsOnlyTheFullForm) {
                 {parsed("2026-12-05T14:44:01T"), "unchanged"}, {parsed(""), "unchanged"},
                 {parsed(nullptr), "unchanged"});
     EXPECT_TRUE(FTime("nonsense").isCleared());
-    EXPECT_EQ(stamp(FTime(L"2026-12-05T14:44:01")), "2026-12-05T14:44:01.000");
 }
 
 TEST(FTimeTest, ATimeEqualsItsTextOnlyWithoutMilliseconds) {
@@ -136,9 +129,7 @@ TEST(FTimeTest, ATimeEqualsItsTextOnlyWithoutMilliseconds) {
 }
 
 TEST(FTimeTest, MovingNormalisesTheCalendarInUtc) {
-    // The cleared time has nothing to move.
     std::tuple<FTime, long long, char const*> const cases[] = {
-        {FTime(2024, 2, 28, 12, 0, 0, 0), 86400, "2024-02-29T12:00:00.000"},
         {FTime(2024, 2, 29, 12, 0, 0, 0), 86400, "2024-03-01T12:00:00.000"},
         {FTime(2023, 2, 28, 12, 0, 0, 0), 86400, "2023-03-01T12:00:00.000"},
         {FTime(2000, 2, 28, 0, 0, 0, 0), 86400, "2000-02-29T00:00:00.000"},
@@ -149,8 +140,7 @@ TEST(FTimeTest, MovingNormalisesTheCalendarInUtc) {
         {FTime(2024, 12, 31, 23, 59, 59, 250), 1, "2025-01-01T00:00:00.250"},
         {FTime(1970, 1, 1, 0, 0, 0, 0), -1, "1969-12-31T23:59:59.000"},
         {FTime(2000, 1, 1, 0, 0, 0, 0), 4294967295LL, "2136-02-07T06:28:15.000"},
-        {FTime(2136, 2, 7, 6, 28, 15, 0), -4294967295LL, "2000-01-01T00:00:00.000"},
-        {FTime(false), 5, "0000-00-00T00:00:00.000"},
+        {FTime(false), 5, "0000-00-00T00:00:00.000"}, // nothing to move
         {FTime(false), -5, "0000-00-00T00:00:00.000"}};
     for (auto const& [start, seconds, expected] : cases) {
         auto const n = static_cast<unsigned int>(seconds < 0 ? -seconds : seconds);
@@ -186,7 +176,6 @@ TEST(FTimeTest, MovingDoesNotDependOnTheHostTimeZone) {
 
 TEST(FTimeTest, ThirtyTwoBitSecondsConvertBothWays) {
     std::pair<unsigned int, char const*> const cases[] = {{0u, "1970-01-01T00:00:00.000"},
-                                                          {1u, "1970-01-01T00:00:01.000"},
                                                           {1796481841u, "2026-12-05T14:44:01.000"},
                                                           {0xFFFFFFFFu, "2106-02-07T06:28:15.000"}};
     for (auto const& [seconds, expected] : cases) {
@@ -197,9 +186,9 @@ TEST(FTimeTest, ThirtyTwoBitSecondsConvertBothWays) {
         EXPECT_TRUE(static_cast<unsigned int>(t) == seconds && t == seconds) << seconds;
     }
     FTime const oneSecond(1970, 1, 1, 0, 0, 1, 999); // milliseconds ignored
-    EXPECT_ROWS(bool, {oneSecond == 1u, true}, {oneSecond < 2u, true}, {oneSecond > 0u, true});
-    // Reduced to 32 bits.
-    EXPECT_EQ(static_cast<unsigned int>(FTime(1969, 12, 31, 23, 59, 59, 0)), 0xFFFFFFFFu);
+    EXPECT_ROWS(
+        bool, {oneSecond == 1u, true}, {oneSecond < 2u, true}, {oneSecond > 0u, true},
+        {static_cast<unsigned int>(FTime(1969, 12, 31, 23, 59, 59, 0)) == 0xFFFFFFFFu, true}); // 32 bits
 }
 
 TEST(FTimeTest, NowAndTheMillisecondClockFollowTheSystemClock) {
@@ -220,9 +209,7 @@ TEST(FTimeTest, NowAndTheMillisecondClockFollowTheSystemClock) {
 
 TEST(FTimeTest, FillTmClearsTheRecordAndOffsetsMonthAndYear) {
     std::tm record{};
-    record.tm_wday = 5;
-    record.tm_yday = 100;
-    record.tm_isdst = 1;
+    record.tm_wday = 5, record.tm_yday = 100, record.tm_isdst = 1;
     fill_tm(record, 1, 44, 14, 5, 12, 2026);
     EXPECT_EQ(std::make_tuple(record.tm_sec, record.tm_min, record.tm_hour, record.tm_mday, record.tm_mon,
                               record.tm_year, record.tm_wday, record.tm_yday, record.tm_isdst),

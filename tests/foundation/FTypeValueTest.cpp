@@ -4,7 +4,6 @@
 #include <cmath>
 #include <limits>
 #include <memory>
-#include <string>
 #include <tuple>
 #include <typeinfo>
 
@@ -59,7 +58,6 @@ TEST(FTypeValueTest, CreateTypeGivesZeroContentOfTheKindsSize) {
     auto* typedTime = dynamic_cast<FValue<FTime>*>(time.get());
     ASSERT_TRUE(typedTime != nullptr && time->size() == 10u);
     EXPECT_FALSE(typedTime->value().isCleared()); // made as "now"
-    EXPECT_TRUE(*std::unique_ptr<Value>(Value::createType(FTypeInt32)) == FValue<int>(0));
     for (unsigned kind : {0x0u, 0x1u, 0x6u, 0x800000u, 0x4000000u, 0x20000000u, 0x80000080u}) {
         std::unique_ptr<Value> const v(Value::createType(static_cast<FTypeId>(kind)));
         EXPECT_TRUE(v->typeId() == FTypeNone && v->size() == 0u && v->content() == nullptr)
@@ -72,16 +70,15 @@ TEST(FTypeValueTest, EachKindRendersItsContentAndClonesKeepTheirClass) {
     wchar_t const* const wide = L"w\u00e9";
     EXPECT_ROWS(
         std::string, {rendering(FValue<bool>(true)), "1"}, {rendering(FValue<unsigned char>(200)), "200"},
-        {rendering(FValue<signed char>(-128)), "-128"}, {rendering(FValue<unsigned short>(65535)), "65535"},
-        {rendering(FValue<short>(-32768)), "-32768"},
-        {rendering(FValue<unsigned int>(4294967295u)), "4294967295"}, {rendering(FValue<int>(-7)), "-7"},
+        {rendering(FValue<signed char>(-128)), "-128"}, {rendering(FValue<short>(-32768)), "-32768"},
+        {rendering(FValue<int>(-7)), "-7"},
         {rendering(FValue<unsigned long long>(18446744073709551615ULL)), "18446744073709551615"},
         {rendering(FValue<long long>(std::numeric_limits<long long>::min())), "-9223372036854775808"},
         {rendering(FValue<float>(0.5f)), "0.5"}, {rendering(FValue<double>(-1.25)), "-1.25"},
         {rendering(FValue<char>('x')), "x"}, {rendering(FValue<char, static_cast<FTypeId>(65536)>('y')), "y"},
         {rendering(FValue<wchar_t>(L'\u20ac')), "\xac"}, {rendering(FValue<char const*>(narrow)), "abc"},
-        {rendering(FValue<char const*>(nullptr)), ""}, {rendering(FValue<wchar_t const*>(wide)), "w\xe9"},
-        {rendering(Value(FGStr<char>("abc"))), "abc"}, {rendering(Value(FGStr<wchar_t>(L"\u00e9"))), "\xe9"},
+        {rendering(FValue<wchar_t const*>(wide)), "w\xe9"}, {rendering(Value(FGStr<char>("abc"))), "abc"},
+        {rendering(Value(FGStr<wchar_t>(L"\u00e9"))), "\xe9"},
         {rendering(FValue<Binary>(Binary(kBytes, 2))), "01ab"},
         {rendering(FValue<void*>(reinterpret_cast<void*>(0x1234))), "3412000000000000"},
         {rendering(FValue<FTime>(FTime(2026, 12, 5, 14, 44, 1, 123))), "2026-12-05T14:44:01"},
@@ -107,7 +104,6 @@ TEST(FTypeValueTest, EqualityDependsOnTheKind) {
         {"text pointers to equal texts", FValue<char const*>(first), FValue<char const*>(second), false},
         {"the same text pointer", FValue<char const*>(first), FValue<char const*>(first), true},
         {"names differ", named(Value(FGStr<char>("abc")), "x"), named(Value(FGStr<char>("abc")), "y"), true},
-        {"different strings", Value(FGStr<char>("abc")), Value(FGStr<char>("abd")), false},
         {"3 and 3u", FValue<int>(3), FValue<unsigned int>(3u), false},
         {"NaN", FValue<double>(nan), FValue<double>(nan), false},
         {"0.0 and -0.0", FValue<double>(0.0), FValue<double>(-0.0), true},
@@ -116,7 +112,6 @@ TEST(FTypeValueTest, EqualityDependsOnTheKind) {
         {"owned and borrowed bytes", Owned(Binary(kBytes, 2)), Owned(Binary::borrow(borrowedBytes, 2)), true},
         {"blocks of other sizes", Owned(Binary(kBytes, 2)), Owned(Binary(kBytes, 1)), false},
         {"raw blocks", Value(kBytes, 2u), Value(borrowedBytes, 2u), true},
-        {"raw blocks of other sizes", Value(kBytes, 2u), Value(kBytes, 1u), false},
         {"references to one object", Value(shared), Value(FObjectReference(object)), true},
         {"references to two objects", Value(shared), Value(other), false},
         {"empty references", Value(FObjectReference()), Value(FObjectReference()), true},
@@ -133,16 +128,14 @@ TEST(FTypeValueTest, EqualityDependsOnTheKind) {
 TEST(FTypeValueTest, CrossTypeEqualityConvertsTheSecondOperand) {
     unsigned long long const largest = std::numeric_limits<unsigned long long>::max();
     EXPECT_ROWS(bool, {FValue<double>(3.0) == FValue<int>(3), true},
-                {FValue<double>(3.5) == FValue<int>(3), false},
+                {FValue<double>(3.5) == FValue<int>(3), false}, {FValue<int>(3) == FValue<double>(3.0), true},
                 {FValue<unsigned long long>(largest) == FValue<int>(-1), true},
                 {FValue<long long>(-1) == FValue<unsigned int>(4294967295u), false},
                 {FValue<unsigned int>(4294967295u) == FValue<short>(-1), true},
                 {FValue<int>(-1) == FValue<unsigned short>(65535), false},
                 {FValue<float>(2.0f) == FValue<unsigned char>(2), true},
                 {FValue<unsigned short>(65535) == FValue<signed char>(-1), true},
-                {FValue<unsigned char>(255) == FValue<signed char>(-1), true},
-                {FValue<signed char>(-1) == FValue<unsigned char>(255), true},
-                {FValue<int>(3) == FValue<double>(3.0), true});
+                {FValue<signed char>(-1) == FValue<unsigned char>(255), true});
 }
 
 TEST(FTypeValueTest, CopiesAreDeepExceptBorrowedBytesAndSharedObjects) {
@@ -152,10 +145,10 @@ TEST(FTypeValueTest, CopiesAreDeepExceptBorrowedBytesAndSharedObjects) {
     EXPECT_EQ(text(copy) + text(copy.name()), "abcname");
     // Owned bytes are copied, borrowed ones are not; objects are shared.
     FValue<Binary> owned{Binary(kBytes, 2)};
-    EXPECT_NE(FValue<Binary>(owned).value().data(), owned.value().data());
     unsigned char borrowed[] = {0x07};
     FValue<Binary> const lent{Binary::borrow(borrowed, 1)};
-    EXPECT_EQ(FValue<Binary>(lent).value().data(), borrowed);
+    EXPECT_TRUE(FValue<Binary>(owned).value().data() != owned.value().data() &&
+                FValue<Binary>(lent).value().data() == borrowed);
     std::atomic<int> destroyed{0};
     {
         auto* object = new Probe(&destroyed);
@@ -189,11 +182,10 @@ TEST(FTypeValueTest, AssignmentKeepsTheNameAndSurvivesAliasing) {
 
 TEST(FTypeValueTest, ArraysCountReplaceAndRemoveItems) {
     FValueArrayBase array(FTypeInt32);
-    EXPECT_ROWS(unsigned long, {array.typeId(), 0x80000080u}, {array.ArrayType(), FTypeInt32},
-                {array.ArrayItemSize(), 4u});
     for (int i = 1; i <= 3; ++i)
         array.ArrayAdd(FValue<int>(i * 10));
-    EXPECT_EQ(array.ArrayItemCount(), 3u);
+    EXPECT_ROWS(unsigned long, {array.typeId(), 0x80000080u}, {array.ArrayType(), FTypeInt32},
+                {array.ArrayItemSize(), 4u}, {array.ArrayItemCount(), 3u});
     EXPECT_THROW(array.ArrayItem(3), FOutOfBoundsException);
     array.ArrayItem(5, FValue<int>(40));    // beyond the end: appended
     array.ArrayItem(0, array.ArrayItem(0)); // replaced by a copy of itself
@@ -219,9 +211,7 @@ TEST(FTypeValueTest, ArraysTakeOverItemsOnlyOnce) {
     Value notAnArray(FGStr<char>("x"));
     FValueArrayBase::ArrayAdd(notAnArray, new FValue<int>(1)); // freed, not added
     FValueArrayBase::ArrayAdd(notAnArray, FValue<int>(2));
-    EXPECT_EQ(FValueArrayBase::ArrayItemCount(notAnArray), 0u);
-    EXPECT_THROW(FValueArrayBase::ArrayItem(notAnArray, 0), FOutOfBoundsException);
-    EXPECT_EQ(text(notAnArray), "x");
+    EXPECT_TRUE(FValueArrayBase::ArrayItemCount(notAnArray) == 0u && text(notAnArray) == "x");
 }
 
 TEST(FTypeValueTest, ArrayCopiesAreDeepAndCompareItemByItem) {
@@ -247,14 +237,14 @@ TEST(FTypeValueTest, StructuresCopyAndCompareMemberByMember) {
         return Value(block);
     };
     Value const value = point("point");
-    EXPECT_EQ(value.typeId(), FTypeStructure);
-    EXPECT_EQ(text(value), "");
+    EXPECT_TRUE(value.typeId() == FTypeStructure && text(value).empty());
     EXPECT_THROW(value.structure()->Member(2), FOutOfBoundsException);
     Value copy(value);
     Structure* copied = copy.structure();
     ASSERT_TRUE(copied != nullptr && copied != value.structure());
-    EXPECT_EQ(text(copied->StructName()) + ":" + text(copied->Member(1).name()), "point:label");
-    EXPECT_EQ(copied->MemberCount(), 2u);
+    EXPECT_EQ(text(copied->StructName()) + ":" + text(copied->Member(1).name()) + ":" +
+                  std::to_string(copied->MemberCount()),
+              "point:label:2");
     // Rows are evaluated in order; the structure's name is not compared.
     EXPECT_ROWS(bool, {copy == value, true}, {(copied->Member(0) = FValue<int>(2), copy == value), false},
                 {point("other") == value, true}, {Value(Structure::create("point", 1)) == value, false},
