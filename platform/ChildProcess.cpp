@@ -108,10 +108,44 @@ bool makePipe(FileDescriptor& readEnd, FileDescriptor& writeEnd) {
     return true;
 }
 
+/// The argument and environment arrays for execve, made before fork: the
+/// child may only make async-signal-safe calls.
+class ProgramImage {
+public:
+    explicit ProgramImage(const ChildProcess::Options& options)
+        : m_arguments(options.arguments),
+          m_environment(options.environment.value_or(std::vector<std::string>())),
+          m_ownEnvironment(options.environment.has_value()) {
+        for (auto& item : m_arguments)
+            m_argv.push_back(item.data());
+        m_argv.push_back(nullptr);
+        for (auto& item : m_environment)
+            m_envp.push_back(item.data());
+        m_envp.push_back(nullptr);
+    }
+    ProgramImage(const ProgramImage&) = delete;
+    ProgramImage& operator=(const ProgramImage&) = delete;
+
+    /// False unless the program is named by an absolute path.
+    static bool valid(const ChildProcess::Options& options) {
+        return !options.arguments.empty() && !options.arguments[0].empty() && options.arguments[0][0] == '/';
+    }
+    char* const* argv() const { return m_argv.data(); }
+    char* const* envp() const { return m_ownEnvironment ? m_envp.data() : environ; }
+
+private:
+    std::vector<std::string> m_arguments;
+    std::vector<std::string> m_environment;
+    std::vector<char*> m_argv;
+    std::vector<char*> m_envp;
+    bool m_ownEnvironment;
+};
+
 /// The child's side, between fork and exec: async-signal-safe calls only.
-[[noreturn]] void becomeProgram(const ChildProcess::Options& options, char* const* argv, char* const* envp,
-                                int input, int output, int startReport) {
-    if (options.ownProcessGroup)
+/// A failed exec is reported as its errno on \p startReport.
+[[noreturn]] void becomeProgram(const ChildProcess::Options& options, const ProgramImage& image,
+                                bool newSession, int input, int output, int startReport) {
+    if (newSession)
         ::setsid();
     // Ignored signals stay ignored across exec; the program gets the defaults.
     for (int sig = 1; sig < NSIG; ++sig)
@@ -122,8 +156,10 @@ bool makePipe(FileDescriptor& readEnd, FileDescriptor& writeEnd) {
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     if (input >= 0)
         ::dup2(input, STDIN_FILENO);
-    ::dup2(output, STDOUT_FILENO);
-    ::dup2(output, STDERR_FILENO);
+    if (output >= 0) {
+        ::dup2(output, STDOUT_FILENO);
+        ::dup2(output, STDERR_FILENO);
+    }
     // Nothing the caller holds open reaches the program; the start report
     // stays open until exec closes it.
     ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
@@ -131,11 +167,27 @@ bool makePipe(FileDescriptor& readEnd, FileDescriptor& writeEnd) {
         ::umask(*options.creationMask);
     if (!options.workingFolder.empty() && ::chdir(options.workingFolder.c_str()) != 0 && ::chdir("/") != 0) {
     }
-    ::execve(argv[0], argv, envp);
+    const char* program = image.argv()[0];
+    ::execve(program, image.argv(), image.envp());
     const int error = errno;
     if (::write(startReport, &error, sizeof error) < 0) {
     }
     ::_exit(127);
+}
+
+/// Reads exactly one \p T from \p fd; false at end of file or on an error.
+template <typename T>
+bool readValue(int fd, T& value) {
+    for (;;) {
+        const ssize_t n = ::read(fd, &value, sizeof value);
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n == static_cast<ssize_t>(sizeof value);
+    }
+}
+
+Failure startFailure(int error) {
+    return Failure{ChildProcess::kErrorDomain, error, std::strerror(error)};
 }
 
 } // namespace
@@ -158,23 +210,11 @@ std::string ChildProcess::Outcome::describe() const {
 
 ChildProcess::Outcome ChildProcess::run(const Options& options) {
     Outcome outcome;
-    if (options.arguments.empty() || options.arguments[0].empty() || options.arguments[0][0] != '/') {
+    if (!ProgramImage::valid(options)) {
         outcome.code = EINVAL;
         return outcome;
     }
-
-    // Everything the child needs is made before fork.
-    std::vector<std::string> args = options.arguments;
-    std::vector<char*> argv;
-    for (auto& item : args)
-        argv.push_back(item.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envText = options.environment.value_or(std::vector<std::string>());
-    std::vector<char*> envList;
-    for (auto& item : envText)
-        envList.push_back(item.data());
-    envList.push_back(nullptr);
-    char* const* envp = options.environment ? envList.data() : environ;
+    const ProgramImage image(options);
 
     auto signalScope = std::make_shared<ChildSignalScope>();
     FileDescriptor outputRead, outputWrite, reportRead, reportWrite;
@@ -189,7 +229,8 @@ ChildProcess::Outcome ChildProcess::run(const Options& options) {
         return outcome;
     }
     if (child == 0)
-        becomeProgram(options, argv.data(), envp, devNull.get(), outputWrite.get(), reportWrite.get());
+        becomeProgram(options, image, options.ownProcessGroup, devNull.get(), outputWrite.get(),
+                      reportWrite.get());
     outputWrite.reset();
     reportWrite.reset();
 
@@ -271,6 +312,48 @@ ChildProcess::Outcome ChildProcess::run(const Options& options) {
         outcome.code = WTERMSIG(status);
     }
     return outcome;
+}
+
+Result<pid_t> ChildProcess::startDetached(const Options& options) {
+    if (!ProgramImage::valid(options))
+        return startFailure(EINVAL);
+    const ProgramImage image(options);
+    const FileDescriptor devNull(::open("/dev/null", O_RDWR | O_CLOEXEC));
+    FileDescriptor output;
+    if (!options.outputFile.empty())
+        output.reset(::open(options.outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640));
+    // The intermediate process reports the program's pid (or minus the errno
+    // of its failed fork), the program a failed exec.
+    FileDescriptor pidRead, pidWrite, reportRead, reportWrite;
+    if (!makePipe(pidRead, pidWrite) || !makePipe(reportRead, reportWrite))
+        return startFailure(errno);
+    const ChildSignalScope signalScope; // the intermediate's status is collected below
+    const pid_t intermediate = ::fork();
+    if (intermediate < 0)
+        return startFailure(errno);
+    if (intermediate == 0) {
+        ::setsid();
+        const pid_t program = ::fork();
+        if (program == 0)
+            becomeProgram(options, image, false, devNull.get(),
+                          output.get() >= 0 ? output.get() : devNull.get(), reportWrite.get());
+        const pid_t told = program > 0 ? program : -errno;
+        ::_exit(::write(pidWrite.get(), &told, sizeof told) == sizeof told ? 0 : 1);
+    }
+    pidWrite.reset();
+    reportWrite.reset();
+    pid_t program = 0;
+    const bool told = readValue(pidRead.get(), program);
+    while (::waitpid(intermediate, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    if (!told)
+        return startFailure(ECHILD);
+    if (program < 0)
+        return startFailure(-program);
+    // The report pipe ends when exec closes the program's end of it.
+    if (int error = 0; readValue(reportRead.get(), error))
+        return startFailure(error);
+    return program;
 }
 
 } // namespace platform

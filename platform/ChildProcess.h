@@ -1,5 +1,6 @@
-// Running a program and waiting for it: the one way this project starts a
-// child process and collects its exit status.
+// Running a program: the one way this project starts a process, either
+// waiting for it and collecting its exit status (run) or as a daemon that
+// outlives the caller (startDetached).
 //
 // The program is named by an absolute path and never looked up on PATH, so a
 // caller's PATH cannot substitute a privileged tool. The child starts with
@@ -14,6 +15,8 @@
 // own action is restored when the last one has been collected. So the status
 // reported is always the child's own, whatever the process's disposition.
 #pragma once
+
+#include "platform/Result.h"
 
 #include <chrono>
 #include <functional>
@@ -66,7 +69,14 @@ public:
         /// line feed; overlong lines are cut into pieces of kLongestLine bytes)
         /// on the calling thread.
         std::function<void(const std::string&)> onLine;
+        /// startDetached only: the file standard output and error are appended
+        /// to, made with mode 0640 when missing. Empty, or when it cannot be
+        /// opened: /dev/null.
+        std::string outputFile;
     };
+
+    /// Failure domain of startDetached; the code is an errno.
+    static constexpr const char* kErrorDomain = "ChildProcessErrorDomain";
 
     static constexpr size_t kKeptOutput = 4096;
     static constexpr size_t kLongestLine = 2048;
@@ -80,6 +90,16 @@ public:
     /// another user's) is collected in the background; the run reports
     /// TimedOut at once.
     static Outcome run(const Options& options);
+
+    /// Starts the program as a daemon and returns its pid without waiting for
+    /// it. A short-lived intermediate process makes a new session and starts
+    /// the program from there, so the program is nobody's child but init's
+    /// and, not being a session leader, can never take a controlling terminal.
+    /// Standard output and error go to options.outputFile; timeLimit,
+    /// ownProcessGroup and onLine do not apply. Returns once the program has
+    /// been executed; a program that cannot be (missing, not executable, not
+    /// an absolute path) fails with the errno of its start.
+    static Result<pid_t> startDetached(const Options& options);
 };
 
 } // namespace platform

@@ -2,8 +2,12 @@
 
 #include "CNSLog.h"
 #include "platform/ChildProcess.h"
+#include "platform/FileCopy.h"
+#include "platform/FileDescriptor.h"
+#include "platform/Identifier.h"
 #include "platform/ProcessInfo.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -12,7 +16,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -22,6 +25,9 @@ namespace {
 
 using Failure = ServiceManager::Failure;
 
+std::atomic<int64_t> s_systemctlTimeLimit{ServiceManager::kSystemctlTimeLimit.count()};
+std::atomic<int64_t> s_authorizationTimeLimit{ServiceManager::kAuthorizationTimeLimit.count()};
+
 Failure failure(int code, std::string description) {
     return Failure{ServiceManager::kErrorDomain, code, std::move(description)};
 }
@@ -30,14 +36,11 @@ Failure systemFailure(const std::string& what, int error) {
     return failure(error, what + ": " + std::strerror(error));
 }
 
-// A label becomes part of file names and a unit name: only plain characters.
-bool validLabel(const std::string& label) {
-    if (label.empty() || label.size() > 200 || label.front() == '.')
-        return false;
-    for (char c : label)
-        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_'))
-            return false;
-    return true;
+/// "30 seconds", or "300 milliseconds" for a limit below a second.
+std::string durationText(std::chrono::milliseconds duration) {
+    if (duration.count() % 1000 != 0 && duration.count() < 1000)
+        return std::to_string(duration.count()) + " milliseconds";
+    return std::to_string(duration.count() / 1000) + " seconds";
 }
 
 bool makeFolder(const std::string& path) {
@@ -54,8 +57,8 @@ std::string lastLine(const std::string& output) {
     return output.substr(start, end + 1 - start);
 }
 
-/// Runs systemctl with \p arguments; the failure, or nothing when it exited with 0.
-std::optional<Failure> systemctl(const std::vector<std::string>& arguments) {
+/// Runs systemctl with \p arguments; it fails unless systemctl exits with 0.
+Result<void> systemctl(const std::vector<std::string>& arguments) {
     std::string command = "systemctl";
     for (const auto& argument : arguments)
         command += " " + argument;
@@ -66,10 +69,10 @@ std::optional<Failure> systemctl(const std::vector<std::string>& arguments) {
     options.arguments = {program};
     options.arguments.insert(options.arguments.end(), arguments.begin(), arguments.end());
     options.environment = std::vector<std::string>{"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "LC_ALL=C"};
-    options.timeLimit = ServiceManager::kSystemctlTimeLimit;
+    options.timeLimit = ServiceManager::timeLimits().systemctl;
     const auto outcome = ChildProcess::run(options);
     if (outcome.succeeded())
-        return std::nullopt;
+        return {};
     std::string description = command + " failed: " + outcome.describe();
     if (const std::string said = lastLine(outcome.output); !said.empty())
         description += ": " + said;
@@ -81,27 +84,44 @@ bool exists(const std::string& path) {
     return ::lstat(path.c_str(), &info) == 0;
 }
 
-// Copies the helper to \p to, owned by root with mode 0755.
-std::optional<Failure> copyExecutable(const std::string& from, const std::string& to) {
-    std::ifstream in(from, std::ios::binary);
-    if (!in)
-        return systemFailure("Cannot read the helper " + from, errno ? errno : ENOENT);
+/// Writes \p text to a new or emptied file at \p path with \p mode; a link
+/// planted at \p path is not followed.
+Result<void> writeTextFile(const std::string& path, const std::string& text, mode_t mode) {
+    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode));
+    if (file.get() < 0 ||
+        ::write(file.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+        ::fchmod(file.get(), mode) != 0 || file.close() != 0)
+        return systemFailure("Cannot write " + path, errno ? errno : EIO);
+    return {};
+}
+
+/// Copies the helper at \p from to the new file \p to, owned by root with
+/// mode 0755 and on disk before it is used.
+Result<void> copyExecutable(const std::string& from, const std::string& to) {
+    // O_NONBLOCK: a FIFO planted as the helper must not stall the copy.
+    const FileDescriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat helper {};
+    if (in.get() < 0 || ::fstat(in.get(), &helper) != 0)
+        return systemFailure("Cannot use the helper " + from, errno);
+    if (!S_ISREG(helper.st_mode))
+        return systemFailure("Cannot use the helper " + from, EINVAL);
     ::unlink(to.c_str());
-    {
-        std::ofstream out(to, std::ios::binary | std::ios::trunc);
-        out << in.rdbuf();
-        out.flush();
-        if (!out) {
-            ::unlink(to.c_str());
-            return systemFailure("Cannot write " + to, errno ? errno : EIO);
-        }
-    }
-    if (::chown(to.c_str(), 0, 0) != 0 || ::chmod(to.c_str(), 0755) != 0) {
-        const int error = errno;
+    FileDescriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700));
+    if (out.get() < 0)
+        return systemFailure("Cannot write " + to, errno);
+    const auto copied = FileCopy::copy(in.get(), out.get(), static_cast<uint64_t>(helper.st_size));
+    Result<void> done;
+    if (!copied)
+        done = failure(copied.failure().code,
+                       (copied.failure().domain == FileCopy::kReadDomain ? "Cannot read the helper " + from
+                                                                         : "Cannot write " + to) +
+                           ": " + copied.failure().description);
+    else if (::fchown(out.get(), 0, 0) != 0 || ::fchmod(out.get(), 0755) != 0 || ::fsync(out.get()) != 0 ||
+             out.close() != 0)
+        done = systemFailure("Cannot install " + to, errno);
+    if (!done.ok())
         ::unlink(to.c_str());
-        return systemFailure("Cannot install " + to, error);
-    }
-    return std::nullopt;
+    return done;
 }
 
 // True while the process \p pid exists and has not ended (a zombie has ended).
@@ -128,100 +148,52 @@ pid_t runningJobPid(const std::string& label) {
     return processAlive(static_cast<pid_t>(pid)) ? static_cast<pid_t>(pid) : 0;
 }
 
-std::optional<Failure> startDetached(const std::string& label, const std::string& executable) {
-    // Made before fork: the children only make async-signal-safe calls.
-    const std::string logPath = ServiceManager::consoleLogPath(label);
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0)
-        return systemFailure("Cannot start " + label, errno);
-    const pid_t child = fork();
-    if (child < 0) {
-        const int error = errno;
-        close(report[0]);
-        close(report[1]);
-        return systemFailure("Cannot start " + label, error);
-    }
-    if (child == 0) {
-        // First child: a new session, then the daemon as its own child, so it
-        // is nobody's child but init's and never takes a terminal.
-        setsid();
-        const pid_t daemon = fork();
-        if (daemon != 0) {
-            (void)!write(report[1], &daemon, sizeof daemon);
-            _exit(daemon > 0 ? 0 : 1);
-        }
-        for (int sig = 1; sig < NSIG; ++sig)
-            if (sig != SIGKILL && sig != SIGSTOP)
-                signal(sig, SIG_DFL);
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        // Standard input is empty; what the daemon prints goes to its console
-        // log, /var/log/<label>.log, as systemd would keep it in its journal.
-        const int null = ::open("/dev/null", O_RDWR);
-        const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0640);
-        if (null >= 0)
-            dup2(null, STDIN_FILENO);
-        if (log >= 0 || null >= 0) {
-            dup2(log >= 0 ? log : null, STDOUT_FILENO);
-            dup2(log >= 0 ? log : null, STDERR_FILENO);
-        }
-        // Nothing the starting process holds open belongs to the daemon.
-        ::close_range(3, ~0U, 0);
-        if (::chdir("/") != 0)
-            _exit(126);
-        execl(executable.c_str(), executable.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(report[1]);
-    pid_t daemon = -1;
-    const ssize_t n = read(report[0], &daemon, sizeof daemon);
-    close(report[0]);
-    // Collected here unless the process ignores SIGCHLD, when the kernel does it.
-    waitpid(child, nullptr, 0);
-    if (n != sizeof daemon || daemon <= 0)
-        return failure(ECHILD, "Cannot start " + label);
-    std::ofstream pidFile(ServiceManager::pidFilePath(label), std::ios::trunc);
-    pidFile << daemon << "\n";
-    if (!pidFile)
-        return systemFailure("Cannot write " + ServiceManager::pidFilePath(label), errno ? errno : EIO);
-    return std::nullopt;
+/// Starts the job as a daemon of its own session, nobody's child but init's,
+/// and records its pid. What it prints goes to its console log,
+/// /var/log/<label>.log, as systemd would keep it in its journal.
+Result<void> startDetached(const std::string& label, const std::string& executable) {
+    ChildProcess::Options options;
+    options.arguments = {executable};
+    options.workingFolder = "/";
+    options.outputFile = ServiceManager::consoleLogPath(label);
+    const auto daemon = ChildProcess::startDetached(options);
+    if (!daemon)
+        return systemFailure("Cannot start " + label, daemon.failure().code);
+    return writeTextFile(ServiceManager::pidFilePath(label), std::to_string(*daemon) + "\n", 0644);
 }
 
-std::optional<Failure> startWithSystemd(const std::string& label, const std::string& executable) {
-    std::ofstream unit(ServiceManager::unitPath(label), std::ios::trunc);
-    unit << ServiceManager::unitText(label, executable);
-    unit.close();
-    if (!unit)
-        return systemFailure("Cannot write " + ServiceManager::unitPath(label), errno ? errno : EIO);
-    if (auto failed = systemctl({"daemon-reload"}))
-        return failed;
+Result<void> startWithSystemd(const std::string& label, const std::string& executable) {
+    if (auto written =
+            writeTextFile(ServiceManager::unitPath(label), ServiceManager::unitText(label, executable), 0644);
+        !written)
+        return written;
+    if (auto reloaded = systemctl({"daemon-reload"}); !reloaded)
+        return reloaded;
     return systemctl({"start", label + ".service"});
 }
 
-std::optional<Failure> startJob(const std::string& label, const std::string& executable) {
+Result<void> startJob(const std::string& label, const std::string& executable) {
     // A stale socket file would make the listener test pass before the new
     // agent listens; the agent removes it too, but only once it runs.
     ::unlink(ServiceManager::socketPath(label).c_str());
-    auto failed = ServiceManager::systemdRunning() ? startWithSystemd(label, executable)
-                                                   : startDetached(label, executable);
-    if (failed)
-        return failed;
+    auto started = ServiceManager::systemdRunning() ? startWithSystemd(label, executable)
+                                                    : startDetached(label, executable);
+    if (!started)
+        return started;
     if (!ServiceManager::waitForListener(ServiceManager::socketPath(label), ServiceManager::kStartTimeout))
         return failure(ETIMEDOUT, "The privileged helper " + label + " did not accept connections within " +
-                                      std::to_string(ServiceManager::kStartTimeout.count() / 1000) +
-                                      " seconds");
-    return std::nullopt;
+                                      durationText(ServiceManager::kStartTimeout));
+    return {};
 }
 
-std::optional<Failure> writeJobRecord(const std::string& label) {
+Result<void> writeJobRecord(const std::string& label) {
     PropertyList record;
     record.set("Label", label);
     record.set("ProgramArguments", std::vector<std::string>{ServiceManager::installedExecutablePath(label)});
     if (!record.writeFile(ServiceManager::jobRecordPath(label)))
         return systemFailure("Cannot write " + ServiceManager::jobRecordPath(label), errno ? errno : EIO);
     ::chmod(ServiceManager::jobRecordPath(label).c_str(), 0644);
-    return std::nullopt;
+    return {};
 }
 
 /// Where the executable of the job being replaced waits until the new one answers.
@@ -243,32 +215,30 @@ void rollBack(const std::string& label, bool hadJob) {
         ServiceManager::removeJobFilesAsRoot(label);
         return;
     }
-    auto failed = writeJobRecord(label);
-    if (!failed)
-        failed = startJob(label, installed);
-    if (failed)
-        OCNSLog("Cannot restart the previous helper %@: %@", label, failed->description);
+    auto restarted = writeJobRecord(label);
+    if (restarted)
+        restarted = startJob(label, installed);
+    if (!restarted)
+        OCNSLog("Cannot restart the previous helper %@: %@", label, restarted.failure().description);
 }
 
-/// Runs the root side of blessJob through pkexec at \p pkexec and tells apart
+/// Runs the root side of bless through pkexec at \p pkexec and tells apart
 /// how it ended. pkexec prints why it refused; each line goes to the log.
-std::optional<Failure> blessThroughPkexec(const std::string& pkexec, const std::string& label,
-                                          const std::string& helperPath) {
+Result<void> blessThroughPkexec(const std::string& pkexec, const std::string& label,
+                                const std::string& helperPath) {
     ChildProcess::Options options;
     options.arguments = {pkexec, helperPath, "--bless-job", label};
-    options.timeLimit = ServiceManager::kAuthorizationTimeLimit;
+    options.timeLimit = ServiceManager::timeLimits().authorization;
     options.onLine = [](const std::string& line) { OCNSLog("pkexec: %@", line); };
     const auto outcome = ChildProcess::run(options);
     using Kind = ChildProcess::Outcome::Kind;
     if (outcome.succeeded()) {
         if (ServiceManager::waitForListener(ServiceManager::socketPath(label), ServiceManager::kStartTimeout))
-            return std::nullopt;
+            return {};
         return failure(ETIMEDOUT, "The privileged helper " + label + " does not accept connections");
     }
     if (outcome.kind == Kind::TimedOut)
-        return failure(ETIMEDOUT, "pkexec did not finish within " +
-                                      std::to_string(ServiceManager::kAuthorizationTimeLimit.count() / 1000) +
-                                      " seconds");
+        return failure(ETIMEDOUT, "pkexec did not finish within " + durationText(options.timeLimit));
     if (outcome.kind != Kind::Exited)
         return failure(Authorization::InteractionNotAllowed, "pkexec " + outcome.describe());
     if (outcome.code == 126) {
@@ -292,6 +262,16 @@ std::optional<Failure> blessThroughPkexec(const std::string& pkexec, const std::
 }
 
 } // namespace
+
+ServiceManager::TimeLimits ServiceManager::timeLimits() {
+    return {std::chrono::milliseconds(s_systemctlTimeLimit.load()),
+            std::chrono::milliseconds(s_authorizationTimeLimit.load())};
+}
+
+void ServiceManager::setTimeLimits(const TimeLimits& limits) {
+    s_systemctlTimeLimit = limits.systemctl.count();
+    s_authorizationTimeLimit = limits.authorization.count();
+}
 
 std::string ServiceManager::systemctlPath() {
     for (const char* path : kSystemctlPaths) {
@@ -339,12 +319,10 @@ bool ServiceManager::waitForListener(const std::string& path, std::chrono::milli
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0)
+        const FileDescriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (socket.get() < 0)
             return false;
-        const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        ::close(fd);
-        if (connected)
+        if (::connect(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
             return true;
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
@@ -354,12 +332,17 @@ bool ServiceManager::waitForListener(const std::string& path, std::chrono::milli
 
 std::optional<Failure> ServiceManager::blessJob(const std::string& label, const std::string& helperPath,
                                                 const Authorization* authorization) {
-    if (!validLabel(label))
+    return bless(label, helperPath, authorization).failureIfAny();
+}
+
+Result<void> ServiceManager::bless(const std::string& label, const std::string& helperPath,
+                                   const Authorization* authorization) {
+    if (!Identifier::isValid(label))
         return failure(EINVAL, "Invalid job label: " + label);
     if (!authorization || !authorization->holdsRight(Authorization::kBlessHelperRight))
         return failure(Authorization::Denied, "The right to install a privileged helper was not granted");
     if (geteuid() == 0)
-        return installJobAsRoot(label, helperPath);
+        return installAsRoot(label, helperPath);
     if (authorization->elevation() != Authorization::Elevation::Pkexec)
         return failure(Authorization::InteractionNotAllowed,
                        "Installing a privileged helper needs root rights or elevation through pkexec");
@@ -370,7 +353,7 @@ std::optional<Failure> ServiceManager::blessJob(const std::string& label, const 
 }
 
 std::optional<PropertyList> ServiceManager::copyJobDictionary(const std::string& label) {
-    if (!validLabel(label))
+    if (!Identifier::isValid(label))
         return std::nullopt;
     auto record = PropertyList::fromFile(jobRecordPath(label));
     if (!record || !record->stringArray("ProgramArguments") ||
@@ -382,8 +365,8 @@ std::optional<PropertyList> ServiceManager::copyJobDictionary(const std::string&
 void ServiceManager::stopJobAsRoot(const std::string& label, pid_t selfPid) {
     if (systemdRunning() && ::access(unitPath(label).c_str(), F_OK) == 0) {
         if (selfPid == 0)
-            if (auto failed = systemctl({"stop", label + ".service"}))
-                OCNSLog("Cannot stop the job %@: %@", label, failed->description);
+            if (auto stopped = systemctl({"stop", label + ".service"}); !stopped)
+                OCNSLog("Cannot stop the job %@: %@", label, stopped.failure().description);
         return;
     }
     const pid_t pid = runningJobPid(label);
@@ -403,14 +386,14 @@ void ServiceManager::stopJobAsRoot(const std::string& label, pid_t selfPid) {
 
 std::optional<Failure> ServiceManager::installJobAsRoot(const std::string& label,
                                                         const std::string& helperPath) {
-    if (!validLabel(label))
+    return installAsRoot(label, helperPath).failureIfAny();
+}
+
+Result<void> ServiceManager::installAsRoot(const std::string& label, const std::string& helperPath) {
+    if (!Identifier::isValid(label))
         return failure(EINVAL, "Invalid job label: " + label);
     if (geteuid() != 0)
         return failure(EPERM, "Installing a privileged helper needs root rights");
-    struct stat helper {};
-    if (::stat(helperPath.c_str(), &helper) != 0 || !S_ISREG(helper.st_mode))
-        return systemFailure("Cannot use the helper " + helperPath, errno ? errno : ENOENT);
-
     for (const char* folder : {"/usr/local", "/usr/local/libexec", "/etc/privileged-helpers", "/var/run"})
         if (!makeFolder(folder))
             return systemFailure(std::string("Cannot make ") + folder, errno);
@@ -418,8 +401,8 @@ std::optional<Failure> ServiceManager::installJobAsRoot(const std::string& label
     const std::string installed = installedExecutablePath(label);
     const std::string previous = previousExecutablePath(label);
     const std::string incoming = installed + ".new";
-    if (auto failed = copyExecutable(helperPath, incoming))
-        return failed;
+    if (auto copied = copyExecutable(helperPath, incoming); !copied)
+        return copied;
     // An earlier replacement that was cut short may have left the previous
     // executable aside: that one is the installed job.
     if (!exists(installed) && exists(previous))
@@ -431,27 +414,28 @@ std::optional<Failure> ServiceManager::installJobAsRoot(const std::string& label
     if (hadJob && ::rename(installed.c_str(), previous.c_str()) != 0) {
         const int error = errno;
         ::unlink(incoming.c_str());
-        startJob(label, installed);
+        if (auto restarted = startJob(label, installed); !restarted)
+            OCNSLog("Cannot restart the helper %@: %@", label, restarted.failure().description);
         return systemFailure("Cannot replace " + installed, error);
     }
-    std::optional<Failure> failed;
+    Result<void> done;
     if (::rename(incoming.c_str(), installed.c_str()) != 0)
-        failed = systemFailure("Cannot install " + installed, errno);
-    if (!failed)
-        failed = writeJobRecord(label);
-    if (!failed)
-        failed = startJob(label, installed);
-    if (failed) {
+        done = systemFailure("Cannot install " + installed, errno);
+    if (done)
+        done = writeJobRecord(label);
+    if (done)
+        done = startJob(label, installed);
+    if (!done) {
         ::unlink(incoming.c_str());
         rollBack(label, hadJob);
-        return failed;
+        return done;
     }
     ::unlink(previous.c_str());
-    return std::nullopt;
+    return {};
 }
 
 bool ServiceManager::removeJobFilesAsRoot(const std::string& label) {
-    if (!validLabel(label))
+    if (!Identifier::isValid(label))
         return false;
     bool removed = true;
     for (const std::string& path :
@@ -462,7 +446,7 @@ bool ServiceManager::removeJobFilesAsRoot(const std::string& label) {
     if (::access(unitPath(label).c_str(), F_OK) == 0) {
         if (::unlink(unitPath(label).c_str()) != 0)
             removed = false;
-        else if (systemdRunning() && systemctl({"daemon-reload"}))
+        else if (systemdRunning() && !systemctl({"daemon-reload"}))
             removed = false;
     }
     return removed;

@@ -17,16 +17,18 @@
 // A caller without root rights runs these steps through pkexec (its fixed
 // path, never one found on PATH), which asks for an administrator's password
 // once: `pkexec <helper> --bless-job <label>`; the helper then calls
-// installJobAsRoot on itself. pkexec's exit status tells what happened: 0 the
+// installAsRoot on itself. pkexec's exit status tells what happened: 0 the
 // step ran and succeeded, 126 the dialog was dismissed, 127 not authorized
 // (pkexec says "Not authorized"), or no authentication agent could ask.
 //
 // systemctl and pkexec run through ChildProcess, with time limits, so their
-// exit status is read correctly even in a process that ignores SIGCHLD.
+// exit status is read correctly even in a process that ignores SIGCHLD, and a
+// hanging one ends the call with ETIMEDOUT.
 #pragma once
 
 #include "platform/Authorization.h"
 #include "platform/PropertyList.h"
+#include "platform/Result.h"
 
 #include <chrono>
 #include <optional>
@@ -37,11 +39,7 @@ namespace platform {
 class ServiceManager {
 public:
     /// What went wrong, for the caller's error object.
-    struct Failure {
-        std::string domain;
-        int code = 0;
-        std::string description;
-    };
+    using Failure = platform::Failure;
 
     static constexpr const char* kErrorDomain = "ServiceManagerErrorDomain";
     /// How long a started job has to accept connections on its socket.
@@ -53,14 +51,29 @@ public:
     /// Where distributions install systemctl.
     static constexpr const char* kSystemctlPaths[] = {"/usr/bin/systemctl", "/bin/systemctl"};
 
+    /// The time limits in force for systemctl and pkexec.
+    struct TimeLimits {
+        std::chrono::milliseconds systemctl{kSystemctlTimeLimit};
+        std::chrono::milliseconds authorization{kAuthorizationTimeLimit};
+    };
+    static TimeLimits timeLimits();
+    /// Replaces the time limits (kSystemctlTimeLimit and kAuthorizationTimeLimit
+    /// until then) for the whole process: for tests, which cannot wait for
+    /// the real ones to pass.
+    static void setTimeLimits(const TimeLimits& limits);
+
     ServiceManager() = delete;
 
     /// Installs the helper at \p helperPath as the privileged job \p label and
     /// waits until it listens. Needs \p authorization to hold the bless right;
-    /// without it nothing changes. Returns the failure, or nothing on success.
-    /// Through pkexec the failure's code is Authorization::Canceled when the
-    /// administrator dismissed the dialog, Denied when polkit refused, and
-    /// InteractionNotAllowed when nobody could be asked.
+    /// without it nothing changes. Through pkexec the failure's code is
+    /// Authorization::Canceled when the administrator dismissed the dialog,
+    /// Denied when polkit refused, InteractionNotAllowed when nobody could be
+    /// asked, and ETIMEDOUT when pkexec outlived its time limit.
+    static Result<void> bless(const std::string& label, const std::string& helperPath,
+                              const Authorization* authorization);
+    /// bless, with the failure, if any, in an optional: for callers written
+    /// before bless returned a result.
     static std::optional<Failure> blessJob(const std::string& label, const std::string& helperPath,
                                            const Authorization* authorization);
 
@@ -68,7 +81,10 @@ public:
     /// job of \p label is installed.
     static std::optional<PropertyList> copyJobDictionary(const std::string& label);
 
-    /// The root side of blessJob. The caller must be root.
+    /// The root side of bless. The caller must be root.
+    static Result<void> installAsRoot(const std::string& label, const std::string& helperPath);
+    /// installAsRoot, with the failure, if any, in an optional: for callers
+    /// written before it returned a result.
     static std::optional<Failure> installJobAsRoot(const std::string& label, const std::string& helperPath);
 
     /// Stops the job \p label if it runs, waiting for it to end (not when

@@ -1,5 +1,6 @@
 // Running programs: exit statuses whatever the SIGCHLD disposition, what the
-// child inherits (descriptors, environment, signals), time limits and output.
+// child inherits (descriptors, environment, signals), time limits, output, and
+// daemons started detached.
 #include "platform/ChildProcess.h"
 
 #include "TestSupport.h"
@@ -9,6 +10,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
+#include <sstream>
 #include <thread>
 #include <unistd.h>
 
@@ -28,15 +30,6 @@ ChildProcess::Outcome shell(const std::string& script) {
     ChildProcess::Options options = shellOptions(script);
     options.timeLimit = 20s;
     return ChildProcess::run(options);
-}
-
-/// The lines \p script writes, and its outcome.
-std::pair<std::vector<std::string>, ChildProcess::Outcome> shellLines(const std::string& script) {
-    ChildProcess::Options options = shellOptions(script);
-    std::vector<std::string> lines;
-    options.onLine = [&lines](const std::string& line) { lines.push_back(line); };
-    auto outcome = ChildProcess::run(options);
-    return {lines, outcome};
 }
 
 /// SIGCHLD's action now.
@@ -102,7 +95,7 @@ TEST(ChildProcessTest, ConcurrentRunsWithSigchldIgnoredEachGetTheirStatus) {
     EXPECT_EQ(codes, (std::vector<int>{10, 11, 12, 13, 14, 15, 16, 17}));
 }
 
-TEST(ChildProcessTest, ProgramsAreNamedByAbsolutePathOnly) {
+TEST(ChildProcessTest, ProgramsAreNamedByAbsolutePathOnlyAndAFailedStartTellsItsError) {
     testsupport::TemporaryFolder folder;
     const std::string notExecutable = folder.write("data", "#!/bin/sh\nexit 0\n");
     const std::pair<std::vector<std::string>, int> cases[] = {
@@ -113,9 +106,37 @@ TEST(ChildProcessTest, ProgramsAreNamedByAbsolutePathOnly) {
         ChildProcess::Options options;
         options.arguments = arguments;
         const auto outcome = ChildProcess::run(options);
-        EXPECT_EQ(outcome.kind, Kind::NotStarted) << (arguments.empty() ? "" : arguments[0]);
-        EXPECT_EQ(outcome.code, error) << (arguments.empty() ? "" : arguments[0]);
+        const std::string name = arguments.empty() ? "" : arguments[0];
+        EXPECT_EQ(outcome.kind, Kind::NotStarted) << name;
+        EXPECT_EQ(outcome.code, error) << name;
+        const auto detached = ChildProcess::startDetached(options);
+        ASSERT_FALSE(detached) << name;
+        EXPECT_EQ(detached.failure().code, error) << name;
     }
+}
+
+TEST(ChildProcessTest, ADetachedProgramRunsInASessionOfItsOwnAppendingItsOutputToTheFileGiven) {
+    testsupport::TemporaryFolder folder;
+    const std::string log = folder.write("daemon.log", "earlier\n");
+    ChildProcess::Options options = shellOptions(
+        "echo $$ $(cut -d' ' -f4,6 /proc/$$/stat) $(pwd) >&2; read -r line; echo \"[$line]\" >&2");
+    options.workingFolder = "/";
+    options.outputFile = log;
+    const auto started = ChildProcess::startDetached(options);
+    ASSERT_TRUE(started) << started.failure().description;
+    std::string written;
+    for (int i = 0; i < 250 && testsupport::count(written = testsupport::readFile(log), "\n") < 3; ++i)
+        usleep(20000);
+    std::istringstream lines(written);
+    std::string earlier, pid, parent, session, folderSeen, input;
+    lines >> earlier >> pid >> parent >> session >> folderSeen >> input;
+    EXPECT_EQ(earlier, "earlier") << "appended, not replaced";
+    EXPECT_EQ(pid, std::to_string(*started));
+    EXPECT_NE(parent, std::to_string(getpid())) << "not the caller's child";
+    EXPECT_NE(session, std::to_string(getsid(0))) << "not in the caller's session";
+    EXPECT_NE(session, pid) << "not a session leader, so it cannot take a terminal";
+    EXPECT_EQ(folderSeen, "/");
+    EXPECT_EQ(input, "[]") << "standard input is empty";
 }
 
 TEST(ChildProcessTest, TheChildGetsNoDescriptorNoIgnoredSignalAndExactlyTheEnvironmentGiven) {
@@ -142,12 +163,15 @@ TEST(ChildProcessTest, TheChildGetsNoDescriptorNoIgnoredSignalAndExactlyTheEnvir
 }
 
 TEST(ChildProcessTest, OutputArrivesLineByLineAndItsTailIsKept) {
-    auto [lines, outcome] = shellLines("echo one; echo two >&2; printf 'no line feed'");
+    std::vector<std::string> lines;
+    ChildProcess::Options options = shellOptions("echo one; echo two >&2; printf 'no line feed'");
+    options.onLine = [&lines](const std::string& line) { lines.push_back(line); };
+    EXPECT_EQ(ChildProcess::run(options).output, "one\ntwo\nno line feed");
     EXPECT_EQ(lines, (std::vector<std::string>{"one", "two", "no line feed"}));
-    EXPECT_EQ(outcome.output, "one\ntwo\nno line feed");
 
-    std::tie(lines, outcome) = shellLines("head -c 10000 /dev/zero | tr '\\0' x");
-    EXPECT_EQ(outcome.output.size(), ChildProcess::kKeptOutput);
+    lines.clear();
+    options.arguments.back() = "head -c 10000 /dev/zero | tr '\\0' x";
+    EXPECT_EQ(ChildProcess::run(options).output.size(), ChildProcess::kKeptOutput);
     ASSERT_EQ(lines.size(), 5u) << "10000 bytes in pieces of at most 2048";
     EXPECT_EQ(lines[0].size(), ChildProcess::kLongestLine);
 }

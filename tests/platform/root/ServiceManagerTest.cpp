@@ -15,49 +15,44 @@
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using platform::Authorization;
 using platform::ServiceManager;
 using std::filesystem::exists;
+using testsupport::readFile;
+using namespace std::chrono_literals;
 
 namespace {
-
-using testsupport::readFile;
 
 const std::string kHelper = QVT_LISTENING_HELPER;
 const std::string kLabel = "com.quorvantis.test.Helper";
 const std::string kInstalled = ServiceManager::installedExecutablePath(kLabel);
 
-std::shared_ptr<Authorization> grantedAuthorization() {
+std::shared_ptr<Authorization> authorizationAsked(uint32_t flags = 19) {
     std::shared_ptr<Authorization> authorization;
-    EXPECT_EQ(Authorization::create(nullptr, 19, authorization), Authorization::Success);
-    EXPECT_EQ(authorization->copyRights(Authorization::kBlessHelperRight, nullptr, 19),
-              Authorization::Success);
+    Authorization::create(nullptr, flags, authorization);
+    if (flags != 0)
+        authorization->copyRights(Authorization::kBlessHelperRight, nullptr, flags);
     return authorization;
 }
 
-/// Blesses \p helper as the job kLabel, with the right granted.
-std::optional<ServiceManager::Failure> bless(const std::string& helper = kHelper) {
-    return ServiceManager::blessJob(kLabel, helper, grantedAuthorization().get());
+platform::Result<void> bless(const std::string& helper = kHelper) {
+    return ServiceManager::bless(kLabel, helper, authorizationAsked().get());
 }
 
 pid_t jobPid() {
-    pid_t pid = 0;
-    std::ifstream(ServiceManager::pidFilePath(kLabel)) >> pid;
-    return pid;
+    return std::atoi(readFile(ServiceManager::pidFilePath(kLabel)).c_str());
 }
 
 bool running(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string id, name, state;
-    return stat >> id >> name >> state && state != "Z";
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    return pid > 0 && !stat.empty() && stat.find(") Z") == std::string::npos;
 }
 
 bool listening() {
-    return ServiceManager::waitForListener(ServiceManager::socketPath(kLabel), std::chrono::milliseconds(0));
+    return ServiceManager::waitForListener(ServiceManager::socketPath(kLabel), 0ms);
 }
 
 /// Nothing of the job is left: no record, executable, unit, pid file or socket.
@@ -69,6 +64,14 @@ void expectNoJobFiles() {
         EXPECT_FALSE(exists(path)) << path;
 }
 
+/// A root-owned executable script with \p body, in \p folder.
+std::string script(const testsupport::TemporaryFolder& folder, const std::string& name,
+                   const std::string& body, mode_t mode = 0755) {
+    const std::string path = folder.write(name, "#!/bin/sh\n" + body + "\n");
+    ::chmod(path.c_str(), mode);
+    return path;
+}
+
 class ServiceManagerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -76,6 +79,7 @@ protected:
             GTEST_SKIP() << "runs only as root inside tests/sandbox: it installs into system paths";
     }
     void TearDown() override {
+        ServiceManager::setTimeLimits({});
         if (testsupport::rootInSandbox()) {
             ServiceManager::stopJobAsRoot(kLabel);
             ServiceManager::removeJobFilesAsRoot(kLabel);
@@ -97,23 +101,23 @@ protected:
 
 TEST_F(ServiceManagerTest, BlessingInstallsRecordsStartsReplacesAndRemovesTheJob) {
     EXPECT_FALSE(ServiceManager::copyJobDictionary(kLabel)) << "no job before the first installation";
-    auto failed = bless();
-    ASSERT_FALSE(failed) << failed->description;
+    const auto blessed = bless();
+    ASSERT_TRUE(blessed) << blessed.failure().description;
     struct stat info {};
     ASSERT_EQ(::stat(kInstalled.c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, 0u);
     EXPECT_EQ(info.st_mode & 07777, 0755u);
-    auto record = ServiceManager::copyJobDictionary(kLabel);
+    EXPECT_EQ(readFile(kInstalled), readFile(kHelper));
+    const auto record = ServiceManager::copyJobDictionary(kLabel);
     ASSERT_TRUE(record);
     EXPECT_EQ(record->string("Label"), kLabel);
     EXPECT_EQ(record->stringArray("ProgramArguments"), std::vector<std::string>{kInstalled});
     const pid_t first = jobPid();
-    ASSERT_GT(first, 1);
     EXPECT_TRUE(running(first));
     EXPECT_TRUE(listening());
+    EXPECT_NE(::getsid(first), ::getsid(0)) << "a daemon of its own session";
 
-    // Blessing again replaces the running job.
-    ASSERT_FALSE(bless());
+    ASSERT_TRUE(bless()) << "blessing again replaces the running job";
     const pid_t second = jobPid();
     EXPECT_NE(first, second);
     EXPECT_FALSE(running(first));
@@ -126,48 +130,46 @@ TEST_F(ServiceManagerTest, BlessingInstallsRecordsStartsReplacesAndRemovesTheJob
 }
 
 TEST_F(ServiceManagerTest, WithoutTheRightOrWithABadLabelOrHelperNothingChanges) {
-    std::shared_ptr<Authorization> notAsked;
-    ASSERT_EQ(Authorization::create(nullptr, 0, notAsked), Authorization::Success);
-    const auto granted = grantedAuthorization();
+    const auto notAsked = authorizationAsked(0);
+    const auto granted = authorizationAsked();
     const struct {
         std::string label, helper;
         Authorization* authorization;
-        std::optional<int32_t> code;
+        int code;
     } cases[] = {
         {kLabel, kHelper, notAsked.get(), Authorization::Denied},
-        {kLabel, kHelper, nullptr, std::nullopt},
+        {kLabel, kHelper, nullptr, Authorization::Denied},
         {kLabel, "/nonexistent/helper", granted.get(), ENOENT},
-        {"", kHelper, granted.get(), std::nullopt},
-        {"../etc/passwd", kHelper, granted.get(), std::nullopt},
-        {"a/b", kHelper, granted.get(), std::nullopt},
-        {".hidden", kHelper, granted.get(), std::nullopt},
-        {"with space", kHelper, granted.get(), std::nullopt},
+        {kLabel, "/tmp", granted.get(), EINVAL},
+        {"", kHelper, granted.get(), EINVAL},
+        {"../etc/passwd", kHelper, granted.get(), EINVAL},
+        {"a/b", kHelper, granted.get(), EINVAL},
+        {".hidden", kHelper, granted.get(), EINVAL},
+        {"with space", kHelper, granted.get(), EINVAL},
     };
     for (const auto& c : cases) {
-        const auto failed = ServiceManager::blessJob(c.label, c.helper, c.authorization);
-        ASSERT_TRUE(failed) << "'" << c.label << "' " << c.helper;
-        if (c.code) {
-            EXPECT_EQ(failed->code, *c.code) << c.helper;
-        }
+        const auto blessed = ServiceManager::bless(c.label, c.helper, c.authorization);
+        ASSERT_FALSE(blessed) << "'" << c.label << "' " << c.helper;
+        EXPECT_EQ(blessed.failure().code, c.code) << "'" << c.label << "' " << c.helper;
+        EXPECT_EQ(blessed.failure().domain, ServiceManager::kErrorDomain);
         expectNoJobFiles();
     }
 }
 
 TEST_F(ServiceManagerTest, AHelperThatNeverListensFailsAfterTheTimeLimitLeavingNothingOrThePreviousJob) {
-    auto failed = bless("/bin/true");
-    ASSERT_TRUE(failed);
-    EXPECT_EQ(failed->code, ETIMEDOUT);
-    EXPECT_NE(failed->description.find("did not accept connections within 5 seconds"), std::string::npos)
-        << failed->description;
+    auto blessed = bless("/bin/true");
+    ASSERT_FALSE(blessed);
+    EXPECT_EQ(blessed.failure().code, ETIMEDOUT);
+    EXPECT_EQ(blessed.failure().description,
+              "The privileged helper " + kLabel + " did not accept connections within 5 seconds");
     expectNoJobFiles();
 
     // A failed replacement puts the previous job back, running.
-    ASSERT_FALSE(bless());
-    const std::string before = readFile(kInstalled);
-    failed = bless("/bin/true");
-    ASSERT_TRUE(failed);
-    EXPECT_EQ(failed->code, ETIMEDOUT);
-    EXPECT_EQ(readFile(kInstalled), before) << "the previous helper is back in place";
+    ASSERT_TRUE(bless());
+    blessed = bless("/bin/true");
+    ASSERT_FALSE(blessed);
+    EXPECT_EQ(blessed.failure().code, ETIMEDOUT);
+    EXPECT_EQ(readFile(kInstalled), readFile(kHelper)) << "the previous helper is back in place";
     EXPECT_TRUE(ServiceManager::copyJobDictionary(kLabel));
     EXPECT_FALSE(exists(kInstalled + ".previous"));
     EXPECT_FALSE(exists(kInstalled + ".new"));
@@ -177,8 +179,8 @@ TEST_F(ServiceManagerTest, AHelperThatNeverListensFailsAfterTheTimeLimitLeavingN
 
 TEST_F(ServiceManagerTest, UnderSystemdJobsAreStartedReplacedAndRemovedThroughSystemctl) {
     playSystemd();
-    auto failed = bless();
-    ASSERT_FALSE(failed) << failed->description;
+    const auto blessed = bless();
+    ASSERT_TRUE(blessed) << blessed.failure().description;
     const std::string start = "daemon-reload\nstart " + kLabel + ".service\n";
     EXPECT_EQ(testsupport::SystemdStandIn::calls(), start);
     EXPECT_EQ(readFile(ServiceManager::unitPath(kLabel)), ServiceManager::unitText(kLabel, kInstalled));
@@ -190,39 +192,50 @@ TEST_F(ServiceManagerTest, UnderSystemdJobsAreStartedReplacedAndRemovedThroughSy
     EXPECT_EQ(verified.exitStatus, 0) << verified.errors;
     EXPECT_EQ(verified.errors + verified.output, "");
 
-    ASSERT_FALSE(bless());
+    ASSERT_TRUE(bless());
     const std::string replaced = start + "stop " + kLabel + ".service\n" + start;
     EXPECT_EQ(testsupport::SystemdStandIn::calls(), replaced);
 
     ServiceManager::stopJobAsRoot(kLabel);
     EXPECT_TRUE(ServiceManager::removeJobFilesAsRoot(kLabel));
-    const std::string calls = testsupport::SystemdStandIn::calls();
-    EXPECT_NE(calls.find("stop " + kLabel + ".service\ndaemon-reload\n", replaced.size()), std::string::npos)
-        << calls;
+    EXPECT_EQ(testsupport::SystemdStandIn::calls(),
+              replaced + "stop " + kLabel + ".service\ndaemon-reload\n");
     expectNoJobFiles();
 }
 
-TEST_F(ServiceManagerTest, UnderSystemdAFailingSystemctlIsReportedWithWhatItSaid) {
+TEST_F(ServiceManagerTest, UnderSystemdAFailingOrHangingSystemctlIsReportedAndLeavesNothing) {
     playSystemd();
-    testsupport::TemporaryFolder folder;
-    const std::string failing =
-        folder.write("systemctl", "#!/bin/sh\necho \"Unit file is broken\" >&2\nexit 1\n");
-    ::chmod(failing.c_str(), 0755);
-    testsupport::BindMount standIn(failing, ServiceManager::systemctlPath());
-    ASSERT_TRUE(standIn.ok()) << standIn.problem();
-    // The process ignores SIGCHLD, as the application does.
-    std::signal(SIGCHLD, SIG_IGN);
-    auto failed = bless();
-    std::signal(SIGCHLD, SIG_DFL);
-    ASSERT_TRUE(failed);
-    EXPECT_EQ(failed->description,
-              "systemctl daemon-reload failed: exited with status 1: Unit file is broken");
-    expectNoJobFiles();
+    ServiceManager::setTimeLimits({300ms, ServiceManager::kAuthorizationTimeLimit});
+    const struct {
+        const char* script;
+        int code;
+        const char* description;
+    } cases[] = {
+        {"echo \"Unit file is broken\" >&2\nexit 1", EIO,
+         "systemctl daemon-reload failed: exited with status 1: Unit file is broken"},
+        {"exec /bin/sleep 60", ETIMEDOUT,
+         "systemctl daemon-reload failed: did not finish within its time limit and was killed"},
+    };
+    for (const auto& c : cases) {
+        testsupport::TemporaryFolder folder;
+        testsupport::BindMount standIn(script(folder, "systemctl", c.script),
+                                       ServiceManager::systemctlPath());
+        ASSERT_TRUE(standIn.ok()) << standIn.problem();
+        // The process ignores SIGCHLD, as the application does.
+        std::signal(SIGCHLD, SIG_IGN);
+        const auto start = std::chrono::steady_clock::now();
+        const auto blessed = bless();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 10s) << "no hang: " << c.script;
+        std::signal(SIGCHLD, SIG_DFL);
+        ASSERT_FALSE(blessed) << c.script;
+        EXPECT_EQ(blessed.failure().code, c.code) << c.script;
+        EXPECT_EQ(blessed.failure().description, c.description);
+        expectNoJobFiles();
+    }
 }
 
 TEST_F(ServiceManagerTest, RootHoldsTheBlessRightButNoUnknownOne) {
-    std::shared_ptr<Authorization> authorization;
-    ASSERT_EQ(Authorization::create(nullptr, 19, authorization), Authorization::Success);
+    const auto authorization = authorizationAsked(0);
     EXPECT_EQ(authorization->copyRights("com.example.other", nullptr, 19), Authorization::Denied);
     EXPECT_FALSE(authorization->holdsRight("com.example.other"));
     EXPECT_EQ(authorization->copyRights(Authorization::kBlessHelperRight, nullptr, 19),
@@ -269,25 +282,30 @@ TEST_F(AuthorizationUsersTest, WithoutPkexecOrPolkitsConsentNothingIsInstalledAn
     ::chmod(folder.path().c_str(), 0755);
     const std::string helper = folder.path() + "/helper";
     std::filesystem::copy_file(kHelper, helper);
-    ::chmod(folder.write("bin/pkexec", "#!/bin/sh\nexit 0\n").c_str(), 0755);
+    script(folder, "bin/pkexec", "exit 0");
     const std::string path = folder.path() + "/bin";
+    // A pkexec that never ends, on the fixed path: set-user-id root, as findPkexec wants.
+    const std::string hanging = script(folder, "hanging-pkexec", "exec /bin/sleep 60", 04755);
+    ServiceManager::setTimeLimits({ServiceManager::kSystemctlTimeLimit, 300ms});
     const struct {
         const char* name;
         std::optional<std::string> rules; ///< nothing: no polkit daemon at all
-        bool pkexec;                      ///< on its fixed path
+        std::string pkexec;               ///< mounted over the fixed path; empty: the real one
         int32_t asked, code;              ///< the answers to asking for the right and to blessing
         const char* logged;
     } cases[] = {
-        {"no pkexec", std::nullopt, false, Authorization::InteractionNotAllowed, Authorization::Denied, ""},
-        {"a rule that says no", testsupport::PolkitService::blessingRule("qvtuser", helper, "NO"), true,
+        {"no pkexec", std::nullopt, "/dev/null", Authorization::InteractionNotAllowed, Authorization::Denied,
+         ""},
+        {"a rule that says no", testsupport::PolkitService::blessingRule("qvtuser", helper, "NO"), "",
          Authorization::Success, Authorization::Denied,
          "pkexec: the administrator authorization was refused"},
         {"nobody to ask the password",
-         std::string("// polkit's defaults: an administrator must authenticate\n"), true,
+         std::string("// polkit's defaults: an administrator must authenticate\n"), "",
          Authorization::Success, Authorization::InteractionNotAllowed,
          "pkexec: no authentication agent could ask"},
-        {"no polkit daemon", std::nullopt, true, Authorization::Success, Authorization::InteractionNotAllowed,
+        {"no polkit daemon", std::nullopt, "", Authorization::Success, Authorization::InteractionNotAllowed,
          "pkexec: no authentication agent could ask"},
+        {"pkexec hangs", std::nullopt, hanging, Authorization::Success, ETIMEDOUT, ""},
     };
     for (const auto& c : cases) {
         std::unique_ptr<testsupport::PolkitService> polkit;
@@ -295,27 +313,31 @@ TEST_F(AuthorizationUsersTest, WithoutPkexecOrPolkitsConsentNothingIsInstalledAn
             polkit = std::make_unique<testsupport::PolkitService>(*c.rules);
             ASSERT_TRUE(polkit->ok()) << polkit->problem();
         }
-        std::optional<testsupport::BindMount> noPkexec;
-        if (!c.pkexec) {
-            noPkexec.emplace("/dev/null", Authorization::kPkexecPaths[0]);
-            ASSERT_TRUE(noPkexec->ok()) << noPkexec->problem();
+        std::optional<testsupport::BindMount> standIn;
+        if (!c.pkexec.empty()) {
+            standIn.emplace(c.pkexec, Authorization::kPkexecPaths[0]);
+            ASSERT_TRUE(standIn->ok()) << standIn->problem();
         }
+        const auto start = std::chrono::steady_clock::now();
         const int status = testsupport::runAsUser("qvtuser", [&] {
             setenv("PATH", path.c_str(), 1);
-            if (Authorization::findPkexec().empty() == c.pkexec)
+            if (Authorization::findPkexec().empty() != (c.pkexec == "/dev/null"))
                 return 4;
-            std::shared_ptr<Authorization> authorization;
-            Authorization::create(nullptr, 19, authorization);
+            const auto authorization = authorizationAsked(0);
             if (authorization->copyRights(Authorization::kBlessHelperRight, nullptr, 19) != c.asked)
                 return 1;
-            std::optional<ServiceManager::Failure> failed;
+            std::optional<platform::Failure> failed;
             const std::string said = testsupport::captureStandardError(
-                [&] { failed = ServiceManager::blessJob(kLabel, helper, authorization.get()); });
+                [&] { failed = ServiceManager::bless(kLabel, helper, authorization.get()).failureIfAny(); });
             if (said.find(c.logged) == std::string::npos)
                 return 3;
+            if (c.code == ETIMEDOUT && failed &&
+                failed->description != "pkexec did not finish within 300 milliseconds")
+                return 5;
             return failed && failed->code == c.code ? 0 : 2;
         });
         EXPECT_EQ(status, 0) << c.name;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 20s) << c.name << ": no hang";
         expectNoJobFiles();
     }
 }
