@@ -2,11 +2,6 @@
 
 #include "FoundationTestSupport.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <string>
-#include <thread>
-
 using namespace FSpace;
 using namespace foundation_test;
 
@@ -38,9 +33,8 @@ TEST(FAppContextTest, ProcessDataIsTheConstructingThreadAndTheRunningExecutable)
 }
 
 TEST(FAppContextTest, UnsetAndEmptyVariablesReadAsEmptyText) {
-    ::unsetenv("FSPACE_TEST_UNSET");
-    ::setenv("FSPACE_TEST_EMPTY", "", 1);
-    ::setenv("FSPACE_TEST_SET", "v\xE9", 1);
+    ScopedEnv const unset("FSPACE_TEST_UNSET", nullptr), empty("FSPACE_TEST_EMPTY", ""),
+        set("FSPACE_TEST_SET", "v\xE9");
     FMStr<wchar_t> const name(L"FSPACE_TEST_SET");
     EXPECT_ROWS(std::wstring, {text(FAppContext::getEnv("FSPACE_TEST_UNSET")), L""},
                 {text(FAppContext::getEnv(L"FSPACE_TEST_EMPTY")), L""},
@@ -49,5 +43,4 @@ TEST(FAppContextTest, UnsetAndEmptyVariablesReadAsEmptyText) {
                 {text(FAppContext::getEnv(name)), L"v\u00E9"},
                 {text(FAppContext::getEnv(L"FSPACE_TEST_SET\u0100X")), L""}, // would read FSPACE_TEST_SET
                 {text(FAppContext::getEnv(static_cast<char const*>(nullptr))), L""});
-    ::unsetenv("FSPACE_TEST_EMPTY"), ::unsetenv("FSPACE_TEST_SET");
 }

@@ -1,9 +1,6 @@
 #include "FoundationTestSupport.h"
 
-#include <cstdlib>
 #include <ctime>
-#include <functional>
-#include <tuple>
 
 using namespace FSpace;
 using namespace foundation_test;
@@ -153,24 +150,21 @@ TEST(FTimeTest, MovingNormalisesTheCalendarInUtc) {
 }
 
 TEST(FTimeTest, MovingDoesNotDependOnTheHostTimeZone) {
-    char const* const saved = std::getenv("TZ");
-    std::string const savedZone = saved != nullptr ? saved : "";
     // Times inside the daylight-saving gaps of the zones below.
     FTime const gaps[] = {FTime(2024, 3, 10, 2, 30, 0, 0), FTime(2024, 3, 31, 2, 30, 0, 0),
                           FTime(2024, 9, 29, 2, 50, 0, 0)};
-    for (char const* zone : {"UTC0", "EST5EDT,M3.2.0,M11.1.0", "CET-1CEST,M3.5.0,M10.5.0/3", "IST-5:30",
-                             "<+1245>-12:45<+1345>,M9.5.0/2:45,M4.1.0/3:45"}) {
-        setenv("TZ", zone, 1);
-        tzset();
-        for (FTime const& gap : gaps)
-            EXPECT_EQ(stamp(gap + 0u), stamp(gap)) << zone;
-        EXPECT_EQ(stamp(FTime(2024, 2, 28, 12, 0, 0, 0) + 86400u), "2024-02-29T12:00:00.000") << zone;
-        EXPECT_EQ(static_cast<unsigned int>(FTime(1970, 1, 1, 0, 0, 1, 0)), 1u) << zone;
+    {
+        ScopedEnv const tz("TZ", nullptr);
+        for (char const* zone : {"UTC0", "EST5EDT,M3.2.0,M11.1.0", "CET-1CEST,M3.5.0,M10.5.0/3", "IST-5:30",
+                                 "<+1245>-12:45<+1345>,M9.5.0/2:45,M4.1.0/3:45"}) {
+            tz.set(zone);
+            tzset();
+            for (FTime const& gap : gaps)
+                EXPECT_EQ(stamp(gap + 0u), stamp(gap)) << zone;
+            EXPECT_EQ(stamp(FTime(2024, 2, 28, 12, 0, 0, 0) + 86400u), "2024-02-29T12:00:00.000") << zone;
+            EXPECT_EQ(static_cast<unsigned int>(FTime(1970, 1, 1, 0, 0, 1, 0)), 1u) << zone;
+        }
     }
-    if (saved != nullptr)
-        setenv("TZ", savedZone.c_str(), 1);
-    else
-        unsetenv("TZ");
     tzset();
 }
 

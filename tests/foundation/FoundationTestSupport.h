@@ -5,19 +5,34 @@
 
 #include <gtest/gtest.h>
 
+// The standard headers that most tests use, here once.
 #include <atomic>
+#include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <initializer_list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
+#include <tuple>
 #include <type_traits>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace foundation_test {
 
@@ -117,6 +132,22 @@ public:
 
 private:
     std::string m_path;
+};
+
+/// Sets (null: unsets) an environment variable until the end of the scope.
+struct ScopedEnv {
+    ScopedEnv(char const* n, char const* value)
+        : name(n), had(std::getenv(n)), old(had ? std::getenv(n) : "") {
+        set(value);
+    }
+    ScopedEnv(ScopedEnv const&) = delete;
+    ScopedEnv& operator=(ScopedEnv const&) = delete;
+    ~ScopedEnv() { set(had ? old.c_str() : nullptr); }
+    void set(char const* value) const { value == nullptr ? ::unsetenv(name) : ::setenv(name, value, 1); }
+
+    char const* name;
+    bool had;
+    std::string old;
 };
 
 /// Runs \p body in a forked child whose standard error goes to a file and
