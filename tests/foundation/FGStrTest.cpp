@@ -1,9 +1,5 @@
 #include "FoundationTestSupport.h"
 
-#include <climits>
-#include <cstring>
-#include <tuple>
-
 using namespace FSpace;
 using namespace foundation_test;
 
@@ -27,12 +23,10 @@ std::string owned(char* p) {
 
 TEST(FGStrTest, EmptyTextHasANullFormAndAnAllocatedOne) {
     Str s;
-    EXPECT_TRUE(s.isEmpty() && !s && s.length() == 0);
-    EXPECT_EQ(raw(s), nullptr);
+    EXPECT_TRUE(s.isEmpty() && !s && s.length() == 0 && raw(s) == nullptr);
     EXPECT_EQ(text(s.append("abc")), "abc");
     s.clear(); // keeps the array
-    EXPECT_TRUE(s.isEmpty() && s == Str());
-    EXPECT_NE(raw(s), nullptr);
+    EXPECT_TRUE(s.isEmpty() && s == Str() && raw(s) != nullptr);
     // Copies of empty text, and empty sources, give the null form.
     for (Str const& empty : {Str(s), Str(FStrToken<char>()), Str("abc", 0), Str(nullptr, 3)})
         EXPECT_EQ(raw(empty), nullptr);
@@ -40,20 +34,15 @@ TEST(FGStrTest, EmptyTextHasANullFormAndAnAllocatedOne) {
 }
 
 TEST(FGStrTest, OwnTextAsSourceIsSafeAndMovesAndSwapsExchangeArrays) {
-    Str s("hello");
-    s = s(1, 3); // a view into its own array
-    EXPECT_EQ(text(s), "ell");
+    Str s("hello"), r("abab");
     Str& alias = s;
-    s = alias;
-    EXPECT_EQ(text(s), "ell");
-    EXPECT_EQ(text(s.append(s)), "ellell");
-    Str r("abab");
-    EXPECT_EQ(r.replace(r(0, 1), r(1, 1)), 2);
-    EXPECT_EQ(text(r), "bbbb");
+    // Rows are evaluated in order; s(1, 3) is a view into the string's own array.
+    EXPECT_ROWS(std::string, {text(s = s(1, 3)), "ell"}, {text(s = alias), "ell"},
+                {text(s.append(s)), "ellell"}, {std::to_string(r.replace(r(0, 1), r(1, 1))), "2"},
+                {text(r), "bbbb"});
     Str moved(std::move(r));
-    EXPECT_EQ(raw(r), nullptr);
     moved.swap(s);
-    EXPECT_EQ(text(moved) + text(s), "ellellbbbb");
+    EXPECT_TRUE(raw(r) == nullptr && text(moved) + text(s) == "ellellbbbb");
 }
 
 TEST(FGStrTest, GetBufferGivesAZeroedWritableArray) {
@@ -61,17 +50,16 @@ TEST(FGStrTest, GetBufferGivesAZeroedWritableArray) {
     char* buffer = s.getBuffer(3);
     EXPECT_TRUE(buffer[0] == 0 && buffer[4] == 0);
     std::memcpy(buffer, "xyz", 3);
-    EXPECT_EQ(text(s), "xyz");
-    EXPECT_EQ(s.getBuffer(0), buffer);
+    EXPECT_TRUE(text(s) == "xyz" && s.getBuffer(0) == buffer);
 }
 
 TEST(FGStrTest, AtCountsNegativeIndexesFromTheEndAndThrowsOutside) {
     Str s("abc");
     s[1] = 'X';
     EXPECT_ROWS(std::string, {std::string{s.at(-1), s[0]}, "ca"}, {text(s), "aXc"});
-    for (long index : {3L, -4L, 100L})
-        EXPECT_STREQ(thrownBy([&] { s.at(index); }).what(), "Index out of range") << index;
-    EXPECT_STREQ(thrownBy([] { Str().at(0); }).what(), "Index out of range");
+    EXPECT_ROWS(std::string, {thrownBy([&] { s.at(3); }).what(), "Index out of range"},
+                {thrownBy([&] { s.at(-4); }).what(), "Index out of range"},
+                {thrownBy([] { Str().at(0); }).what(), "Index out of range"});
 }
 
 TEST(FGStrTest, NumbersRenderAsPlainDecimal) {
@@ -79,8 +67,8 @@ TEST(FGStrTest, NumbersRenderAsPlainDecimal) {
     // floats are widened first; the most negative value of each width is whole.
     EXPECT_ROWS(std::string, {rendered(-7LL), "-7"}, {rendered(0LL), "0"},
                 {rendered(LLONG_MIN), "-9223372036854775808"}, {rendered(LLONG_MAX), "9223372036854775807"},
-                {rendered(int8_t{-128}), "-128"}, {rendered(int16_t{SHRT_MIN}), "-32768"},
-                {rendered(INT_MIN), "-2147483648"}, {rendered(ULLONG_MAX), "18446744073709551615"},
+                {rendered(int8_t{-128}), "-128"}, {rendered(INT_MIN), "-2147483648"},
+                {rendered(ULLONG_MAX), "18446744073709551615"},
                 {text(Str() << uint8_t{255} << '|' << true << false), "255|10"}, {rendered(2.0), "2"},
                 {rendered(-1.5), "-1.5"}, {rendered(0.1), "0.1"}, {rendered(0.0), "0"},
                 {rendered(3.14159), "3.14158999999999988261"}, {rendered(1e20), "100000000000000000000"},
@@ -99,19 +87,19 @@ TEST(FGStrTest, HexadecimalIsLowerCaseFixedWidthAndInMemoryOrder) {
     unsigned char const bytes[] = {0x12, 0x00, 0xFF};
     EXPECT_ROWS(std::string, {hex(uint16_t{0x1F}), "001f"}, {hex(-1), "ffffffff"}, {hex(uint8_t{0xAB}), "ab"},
                 {hex(int8_t{-2}), "fe"}, {hex(0x0123456789ABCDEFull), "0123456789abcdef"},
-                {hex(int16_t{-1}), "ffff"}, {hex(0x10u), "00000010"},
-                {text(Str().appendHexOf(bytes, 3)), "1200ff"}, {text(Str().appendHexOf(bytes, 0)), ""},
+                {hex(0x10u), "00000010"}, {text(Str().appendHexOf(bytes, 3)), "1200ff"},
+                {text(Str().appendHexOf(bytes, 0)), ""},
                 {rendered(reinterpret_cast<unsigned char const*>(0x1234)), "3412000000000000"});
     char buffer[4] = {'x', 'x', 'x', 'x'};
-    EXPECT_EQ(Str::hexOf(buffer, uint8_t{0x5A}), 2);
-    EXPECT_EQ(std::string(buffer, 4), "5axx"); // no terminator written
+    long const written = Str::hexOf(buffer, uint8_t{0x5A});
+    EXPECT_EQ(std::to_string(written) + std::string(buffer, 4), "25axx"); // no terminator written
 }
 
 TEST(FGStrTest, ParsingWrapsAndStopsAtTheFirstCharacterThatDoesNotFit) {
     EXPECT_ROWS(long long, {Str("-12x").toInt32(), -12}, {Str("+5").toInt32(), 0}, {Str(" 5").toInt32(), 0},
                 {Str("300").toUInt8(), 44}, {Str("-5").toUInt32(), 0}, {Str("200").toInt8(), -56},
-                {Str("-32768").toInt16(), SHRT_MIN}, {Str("-9223372036854775808").toInt64(), LLONG_MIN},
-                {Str().toInt32(), 0}, {Str::toInt32("123", 2), 12}, {Str::toUInt16(nullptr), 0});
+                {Str("-9223372036854775808").toInt64(), LLONG_MIN}, {Str().toInt32(), 0},
+                {Str::toInt32("123", 2), 12}, {Str::toUInt16(nullptr), 0});
     EXPECT_EQ(Str("18446744073709551615").toUInt64(), ULLONG_MAX);
     // A second point restarts the fraction: "1.2.5" is 1 + 0.2 + 0.5.
     EXPECT_ROWS(double, {Str("1.25").toDouble(), 1.25}, {Str("-0.5").toDouble(), -0.5},
@@ -173,10 +161,9 @@ TEST(FGStrTest, SubstringsClampTheirRangeAndRemoveDeletesInPlace) {
     Str const s("hello");
     std::tuple<long, long, char const*> const cases[] = {{1, 3, "ell"}, {-2, -1, "lo"}, {-9, 2, "he"},
                                                          {3, 99, "lo"}, {7, 2, ""},     {0, 0, ""}};
-    for (auto const& [start, count, expected] : cases) {
-        EXPECT_EQ(text(s.subString(start, count)), expected) << start << "," << count;
-        EXPECT_TRUE(s(start, count) == expected) << start << "," << count;
-    }
+    for (auto const& [start, count, expected] : cases)
+        EXPECT_TRUE(text(s.subString(start, count)) == expected && s(start, count) == expected)
+            << start << "," << count;
     EXPECT_ROWS(std::string, {text(s.left(2)), "he"}, {text(s.left(0)), ""}, {text(s.right(3)), "llo"},
                 {text(s.right(10)), "hello"}, {text(Str("abcdef").remove(1, 2)), "adef"},
                 {text(Str("abcdef").remove(4)), "abcd"}, {text(Str("abcdef").remove(-2, 1)), "abcdf"},
@@ -265,16 +252,16 @@ TEST(FGStrTest, RawCopiesStayInsideTheirCapacity) {
 
 TEST(FGStrTest, StaticFunctionsMakeNewArrays) {
     char const* parts[] = {"a", "b"};
+    unsigned char const bytes[] = {0, 1, 0xFF};
+    unsigned char* copy = FGStr<unsigned char>::copy(bytes, 3);
+    EXPECT_EQ(std::memcmp(copy, bytes, 3), 0);
+    FGStr<unsigned char>::release(copy);
     EXPECT_ROWS(std::string, {owned(Str::concat("ab", "cd")), "abcd"},
                 {owned(Str::concat(nullptr, "cd")), "cd"}, {owned(Str::copy("abc", 2)), "ab"},
                 {owned(Str::copy(nullptr)), ""}, {owned(Str::create(3, 'z')), "zzz"},
                 {owned(Str::create(3)), ""}, {owned(Str::joinFrom(parts, 2)), "ab"});
     EXPECT_ROWS(long, {Str::length(nullptr), 0}, {Str::digitOf(13), '3'}, {Str::charAt("abc", -1), 'c'});
     EXPECT_STREQ(thrownBy([] { Str::charAt(nullptr, 0); }).what(), "Index out of range");
-    unsigned char const bytes[] = {0, 1, 0xFF};
-    unsigned char* copy = FGStr<unsigned char>::copy(bytes, 3);
-    EXPECT_EQ(std::memcmp(copy, bytes, 3), 0);
-    FGStr<unsigned char>::release(copy);
 }
 
 TEST(FGStrTest, WideningZeroExtendsAndNarrowingKeepsTheLowByte) {
@@ -286,13 +273,11 @@ TEST(FGStrTest, WideningZeroExtendsAndNarrowingKeepsTheLowByte) {
 TEST(FGStrTest, WideStringsBehaveLikeNarrowOnes) {
     WStr s(L"a,b");
     s << 12 << L'|' << -0.25;
-    EXPECT_EQ(text(s), L"a,b12|-0.25");
     auto const pieces = s.split(L',');
     ASSERT_EQ(pieces.Count(), 2);
-    EXPECT_EQ(text(pieces[1]), L"b12|-0.25");
+    EXPECT_ROWS(std::wstring, {text(s), L"a,b12|-0.25"}, {text(pieces[1]), L"b12|-0.25"},
+                {text(WStr().appendHexOf(-1)), L"ffffffff"}, {WStr::CRLF, L"\r\n"});
     EXPECT_ROWS(long, {WStr(L"abc").compare(L"abcde"), -2}, {WStr(L"300").toUInt8(), 44});
-    EXPECT_EQ(text(WStr().appendHexOf(-1)), L"ffffffff");
-    EXPECT_EQ(std::wstring(WStr::CRLF), L"\r\n");
     // The byte-order marks are bytes in both forms.
     EXPECT_ROWS(std::string, {WStr::BOMLE, "\xFF\xFE"}, {WStr::BOMBE, "\xFE\xFF"},
                 {Str::BOMLE, "\xEF\xBB\xBF"}, {Str::NewLine, "\n"});

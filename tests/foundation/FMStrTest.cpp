@@ -1,8 +1,5 @@
 #include "FoundationTestSupport.h"
 
-#include <tuple>
-#include <vector>
-
 using namespace FSpace;
 using namespace foundation_test;
 
@@ -47,38 +44,35 @@ TEST(FMStrTest, AppendingOneCharacterAtATimeGrowsByHalfTheCapacity) {
 TEST(FMStrTest, CopiesAndReservationsAllocateExactly) {
     MStr const source("abc");
     MStr const copy(source);
-    EXPECT_EQ(text(copy), "abc");
-    EXPECT_ROWS(long, {source.Capacity(), 4}, {copy.Capacity(), 4}, {MStr("abcdef", 2).Capacity(), 3},
-                {MStr(10L).Capacity(), 11}, {MStr(10L).Length(), 0}, {MStr(-5L).Capacity(), 1});
+    EXPECT_ROWS(long, {source.Capacity(), 4}, {copy.Capacity(), 4}, {text(copy) == "abc", true},
+                {MStr("abcdef", 2).Capacity(), 3}, {MStr(10L).Capacity(), 11}, {MStr(10L).Length(), 0},
+                {MStr(-5L).Capacity(), 1});
     EXPECT_EQ(static_cast<char const*>(MStr(static_cast<char const*>(nullptr))), nullptr);
 }
 
 TEST(FMStrTest, AssignmentReplacesTheContentEvenFromItself) {
     MStr s("long text here");
-    EXPECT_EQ(text(s = "ab"), "ab");
     MStr& alias = s;
-    EXPECT_EQ(text(s = alias), "ab");
-    EXPECT_EQ(text(s = FGStr<char>("from plain")), "from plain");
-    EXPECT_EQ(text(s.assign("xyz", 2)), "xy");
+    EXPECT_ROWS(std::string, {text(s = "ab"), "ab"}, {text(s = alias), "ab"},
+                {text(s = FGStr<char>("from plain")), "from plain"}, {text(s.assign("xyz", 2)), "xy"});
     MStr moved(std::move(s));
     EXPECT_TRUE(text(moved) == "xy" && s.Capacity() == 0);
 }
 
 TEST(FMStrTest, OwnCharactersCanBeAppendedOrInsertedWhileGrowing) {
     MStr middle("abc");
-    EXPECT_EQ(text(middle.insert(middle, 1)), "aabcbc"); // the source moves while it is inserted
     MStr s("abc");
-    EXPECT_EQ(text(s.append(FStrToken<char>(s))), "abcabc");
-    EXPECT_EQ(text(s.assign(s(1, 2))), "bc");
-    EXPECT_EQ(text(s.insert(s, 0)), "bcbc");
-    EXPECT_EQ(text(s.append(s[0], 3)), "bcbcbbb");
+    // Rows are evaluated in order; the source moves while it is inserted.
+    EXPECT_ROWS(std::string, {text(middle.insert(middle, 1)), "aabcbc"},
+                {text(s.append(FStrToken<char>(s))), "abcabc"}, {text(s.assign(s(1, 2))), "bc"},
+                {text(s.insert(s, 0)), "bcbc"}, {text(s.append(s[0], 3)), "bcbcbbb"});
 }
 
 TEST(FMStrTest, AtCountsFromTheEndAndThrowsWithCodeOne) {
     MStr s("abc");
-    EXPECT_EQ(s.at(-1), 'c');
     FException const e = thrownBy([&] { s.at(-4); });
-    EXPECT_ROWS(std::string, {std::to_string(e.code()) + "|" + e.what(), "1|Index out of range"},
+    EXPECT_ROWS(std::string, {std::string(1, s.at(-1)), "c"},
+                {std::to_string(e.code()) + "|" + e.what(), "1|Index out of range"},
                 {thrownBy([&] { s.at(3); }).what(), "Index out of range"},
                 {thrownBy([] { MStr().at(0); }).what(), "Index out of range"});
 }
@@ -86,8 +80,7 @@ TEST(FMStrTest, AtCountsFromTheEndAndThrowsWithCodeOne) {
 TEST(FMStrTest, GetBufferSetsLengthAndCapacity) {
     MStr s("anything");
     char* buffer = s.getBuffer(4);
-    EXPECT_ROWS(long, {s.Length(), 4}, {s.Capacity(), 5}, {buffer[5], 0});
-    EXPECT_EQ(s.getBuffer(0), buffer);
+    EXPECT_ROWS(long, {s.Length(), 4}, {s.Capacity(), 5}, {buffer[5], 0}, {s.getBuffer(0) == buffer, true});
 }
 
 TEST(FMStrTest, RenderingPadsWithZerosInFrontOfTheWholeText) {
@@ -127,10 +120,7 @@ TEST(FMStrTest, InsertAtLengthMinusOneAppends) {
 TEST(FMStrTest, FillPadsAndReportsTheCount) {
     // "count:text" after each call.
     auto after = [](long count, MStr const& s) { return std::to_string(count) + ":" + text(s); };
-    MStr number("42");
-    MStr word("abcd");
-    MStr middle("ad");
-    MStr end("ab");
+    MStr number("42"), word("abcd"), middle("ad"), end("ab");
     // Rows are evaluated in order; -1 is the end.
     EXPECT_ROWS(std::string, {after(number.lFill('0', 5), number), "3:00042"},
                 {after(word.rFill(' ', 3), word), "0:abcd"}, {after(word.rFill('.', 6), word), "2:abcd.."},
@@ -153,9 +143,7 @@ TEST(FMStrTest, EditingKeepsTheLengthUpToDate) {
 TEST(FMStrTest, SplitGivesGrowableStringsAndJoinStopsAtTheFirstItemWithoutABuffer) {
     EXPECT_EQ(texts(MStr("a,,b,").split(',')), (std::vector<std::string>{"a", "", "b", ""}));
     EXPECT_EQ(texts(MStr("a::b::c").split("::", 2)), (std::vector<std::string>{"a", "b::c"}));
-    auto const bySeparator = MStr("1-2").split(MStr("-"));
-    ASSERT_EQ(bySeparator.Count(), 2);
-    EXPECT_EQ(bySeparator[1].toInt32(), 2);
+    EXPECT_EQ(MStr("1-2").split(MStr("-"))[-1].toInt32(), 2);
     MStr items[4] = {MStr("a"), MStr("b"), MStr(), MStr("d")};
     EXPECT_EQ(text(MStr().join(items)) + "|" + text(MStr(">").join(items, 4)), "ab|>abd");
 }
@@ -172,9 +160,7 @@ TEST(FMStrTest, SearchAndParseUseTheStoredLength) {
 TEST(FMStrTest, WideStringsConvertCharactersAboveSevenBits) {
     FMStr<wchar_t> wide;
     wide << "\xE9" << L'x';
-    ASSERT_EQ(wide.Length(), 2);
-    EXPECT_EQ(wide[0], L'\u00E9');
-    EXPECT_EQ(text(MStr() << L"\u20AC"), "\xAC");
     wide.appendValueOf(7, 3);
-    EXPECT_TRUE(wide == L"\u00E9x007");
+    EXPECT_TRUE(wide == L"\u00E9x007" && wide.Length() == 5);
+    EXPECT_EQ(text(MStr() << L"\u20AC"), "\xAC");
 }
