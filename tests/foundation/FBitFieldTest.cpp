@@ -1,9 +1,6 @@
 #include "FoundationTestSupport.h"
 
 #include <array>
-#include <climits>
-#include <functional>
-#include <tuple>
 
 using namespace FSpace;
 using namespace foundation_test;
@@ -22,14 +19,14 @@ FBITFIELD bits(std::string const& pattern) {
 
 TEST(FBitFieldTest, PrintsBitZeroFirst) {
     FBITFIELD f(10);
-    EXPECT_EQ(text(f), "0000000000"); // new fields start clear
+    std::string const fresh = text(f); // new fields start clear
     f += 0;
     f(9, true);
-    EXPECT_EQ(text(f), "1000000001");
-    EXPECT_TRUE(f.toWString() == L"1000000001");
-    EXPECT_TRUE(f[9] && f(0) && !f.get(1));
+    EXPECT_TRUE(f.toWString() == L"1000000001" && f[9] && f(0) && !f.get(1));
+    std::string const set = text(f);
     f -= 9;
-    EXPECT_EQ(text(f) + "|" + text(FBITFIELD()), "1000000000|");
+    EXPECT_EQ(fresh + "|" + set + "|" + text(f) + "|" + text(FBITFIELD()),
+              "0000000000|1000000001|1000000000|");
     EXPECT_EQ(FBITFIELD(-3).Length(), 0);
 }
 
@@ -74,15 +71,12 @@ TEST(FBitFieldTest, EqualityIgnoresBitsBeyondTheLength) {
 TEST(FBitFieldTest, CopiesKeepEveryByte) {
     unsigned char const raw[3] = {0x00, 0xA5, 0x01};
     FBITFIELD const f(raw, 17);
-    FBITFIELD const copy(f);
-    EXPECT_EQ(text(copy), "00000000101001011");
     FBITFIELD assigned(3);
-    assigned = f;
-    EXPECT_TRUE(assigned == f);
     FBITFIELD& alias = assigned;
+    assigned = f;
     assigned = alias;
-    EXPECT_EQ(text(assigned), text(f));
-    EXPECT_EQ(text(FBITFIELD(static_cast<unsigned char const*>(nullptr), 4)), "0000");
+    EXPECT_ROWS(std::string, {text(FBITFIELD(f)), "00000000101001011"}, {text(assigned), "00000000101001011"},
+                {text(FBITFIELD(static_cast<unsigned char const*>(nullptr), 4)), "0000"});
 }
 
 TEST(FBitFieldTest, AppendingPutsTheOtherBitsAfterTheOwn) {
@@ -117,7 +111,5 @@ TEST(FBitFieldTest, CombinationsWorkOnTheCommonPositions) {
     EXPECT_ROWS(std::string, {text(c |= bits("0011")), "1111"}, {text(c &= bits("0110")), "0110"},
                 {(c.invert(), text(c)), "1001"}, {(c.invert(1), text(c)), "1101"});
     unsigned char raw[1] = {0x01};
-    EXPECT_TRUE(FBITFIELD::bitOr(raw, 1, true));
-    EXPECT_FALSE(FBITFIELD::bitAnd(raw, 0, false));
-    EXPECT_EQ(raw[0], 0x02);
+    EXPECT_TRUE(FBITFIELD::bitOr(raw, 1, true) && !FBITFIELD::bitAnd(raw, 0, false) && raw[0] == 0x02);
 }

@@ -1,9 +1,5 @@
 #include "FoundationTestSupport.h"
 
-#include <set>
-#include <thread>
-#include <vector>
-
 using namespace FSpace;
 using namespace foundation_test;
 
@@ -30,12 +26,10 @@ TEST(FGUIDTest, TextFormShowsEveryByteInStorageOrder) {
         {FGUID(1, 2, 3, 0x1234, "ABCD"), "{00000001-0002-0003-3412-000000000000}"},
         {FGUID(1, 2, 3, 0x1234, static_cast<char const*>(nullptr)),
          "{00000001-0002-0003-3412-000000000000}"}};
-    for (auto const& [guid, expected] : cases) {
-        EXPECT_EQ(text(guid), expected);
-        EXPECT_TRUE(guid.toWString() == widened(expected).c_str() &&
+    for (auto const& [guid, expected] : cases)
+        EXPECT_TRUE(text(guid) == expected && guid.toWString() == widened(expected).c_str() &&
                     guid.toString() == widened(expected).c_str())
             << expected;
-    }
     EXPECT_TRUE(FGUID().isCleared() && !FGUID() && !kSample.isCleared());
 }
 
@@ -83,25 +77,20 @@ TEST(FGUIDTest, AssignmentFromAPointerCopiesAndIgnoresNull) {
 }
 
 TEST(FGUIDTest, GeneratedIdentifiersDifferAcrossThreadsAndRoundTrip) {
-    constexpr int kThreads = 4;
-    constexpr int kEach = 200;
-    std::vector<std::vector<std::string>> made(kThreads);
+    std::vector<std::string> made[4];
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&made, t] {
-            for (int i = 0; i < kEach; ++i) {
+    for (auto& list : made)
+        threads.emplace_back([&list] {
+            for (int i = 0; i < 200; ++i) {
                 FGUID g;
                 g.generate();
-                made[t].push_back(text(g));
+                list.push_back(text(g));
             }
         });
-    }
-    for (std::thread& thread : threads)
-        thread.join();
     std::set<std::string> distinct;
-    for (auto const& list : made)
-        distinct.insert(list.begin(), list.end());
-    EXPECT_EQ(distinct.size(), static_cast<std::size_t>(kThreads * kEach));
+    for (int t = 0; t < 4; ++t)
+        threads[t].join(), distinct.insert(made[t].begin(), made[t].end());
+    EXPECT_EQ(distinct.size(), 800u);
     for (std::string const& s : made[0])
         EXPECT_EQ(text(FGUID(s.c_str())), s);
 }

@@ -1,12 +1,6 @@
 #include "FTypeValue.h"
 #include "FoundationTestSupport.h"
 
-#include <atomic>
-#include <csignal>
-#include <thread>
-
-#include <unistd.h>
-
 using namespace FSpace;
 using namespace foundation_test;
 
@@ -45,8 +39,7 @@ TEST(FRefTest, CopiesShareAndTheLastReleaseDestroys) {
     b = a;
     FRef<Probe> moved(std::move(b));
     EXPECT_TRUE(b.isNull() && a.refCount() == 2);
-    a.release();
-    a.release(); // an empty reference has nothing to release
+    a.release(), a.release(); // an empty reference has nothing to release
     EXPECT_TRUE(a.isNull() && destroyed.load() == 0);
     // Assigning another object releases the old one.
     FRef<Probe> other(new Probe(&destroyed));
@@ -56,10 +49,7 @@ TEST(FRefTest, CopiesShareAndTheLastReleaseDestroys) {
     EXPECT_TRUE(moved.isNull() && other.refCount() == 1);
     // Derived objects can be shared as their base.
     FRef<DerivedProbe> derived(new DerivedProbe(&destroyed));
-    {
-        FRef<Probe> base(derived);
-        EXPECT_EQ(derived.refCount(), 2);
-    }
+    EXPECT_EQ(FRef<Probe>(derived).refCount(), 2);
     EXPECT_EQ(derived.refCount(), 1);
     derived.release();
     EXPECT_EQ(destroyed.load(), 2);
@@ -70,11 +60,8 @@ TEST(FRefTest, ListElementsShareTheirObjects) {
     FRef<Probe> ref(new Probe(&destroyed));
     {
         FList<FRef<Probe>> list;
-        list.add(ref);
-        list.add(ref);
-        EXPECT_EQ(ref.refCount(), 3);
-        list.il_removeAt(0);
-        EXPECT_EQ(ref.refCount(), 2);
+        list.add(ref), list.add(ref);
+        EXPECT_ROWS(long, {ref.refCount(), 3}, {(list.il_removeAt(0), ref.refCount()), 2});
     }
     EXPECT_TRUE(ref.refCount() == 1 && destroyed.load() == 0);
 }
@@ -86,15 +73,13 @@ TEST(FRefTest, CopiesReleasedOnTwoThreadsDestroyTheObjectExactlyOnce) {
         FRef<Probe> first(new Probe(&destroyed));
         FRef<Probe> second(first);
         auto drop = [&go](FRef<Probe>& ref) {
-            while (!go.load()) {
-            }
+            while (!go.load())
+                ;
             ref.release();
         };
-        std::thread a(drop, std::ref(first));
-        std::thread b(drop, std::ref(second));
+        std::thread a(drop, std::ref(first)), b(drop, std::ref(second));
         go = true;
-        a.join();
-        b.join();
+        a.join(), b.join();
         ASSERT_EQ(destroyed.load(), 1) << "round " << round;
     }
 }
@@ -103,20 +88,17 @@ TEST(FRefTest, CopiesMadeAndDroppedOnManyThreadsKeepTheCount) {
     std::atomic<int> destroyed{0};
     FRef<Probe> shared(new Probe(&destroyed));
     std::thread workers[4];
-    for (auto& worker : workers) {
+    for (auto& worker : workers)
         worker = std::thread([&shared] {
             for (int i = 0; i < 2000; ++i) {
-                FRef<Probe> copy(shared);
-                FRef<Probe> another;
+                FRef<Probe> copy(shared), another;
                 another = copy;
             }
         });
-    }
     for (auto& worker : workers)
         worker.join();
     EXPECT_EQ(shared.refCount(), 1);
-    shared.release();
-    EXPECT_EQ(destroyed.load(), 1);
+    EXPECT_TRUE((shared.release(), destroyed.load() == 1));
 }
 
 TEST(FRefDeathTest, AccessThroughAnEmptyReferenceReportsTheExpressionHeaderAndLineAndAborts) {
@@ -135,8 +117,7 @@ TEST(FReferenceTest, TheLastReferenceDestroysTheObjectAndSelfAssignmentKeepsIt) 
     auto* node = new Probe(&destroyed);
     FReference<Probe> a(node);
     FReference<Probe>& alias = a;
-    a = alias;
-    EXPECT_EQ(node->refCount(), 1);
+    EXPECT_EQ((a = alias, node->refCount()), 1);
     {
         FReference<Probe> b(a);
         FReference<Probe> c;
@@ -182,14 +163,14 @@ TEST(FDispatchableTest, InvokesTheFirstMethodWithTheExactNameAndClampsMethodInde
     FList<TFValueBase<FTypeId>> args;
     args.il_add(new FValue<int>(10));
     TFValueBase<FTypeId> const result = calculator.invokeByName("plusOne", args);
-    EXPECT_TRUE(result.typeId() == FTypeInt32 && result == FValue<int>(11));
-    EXPECT_TRUE(calculator.invokeByName("plusTwo", args) == FValue<int>(1012));
+    EXPECT_TRUE(result.typeId() == FTypeInt32 && result == FValue<int>(11) &&
+                calculator.invokeByName("plusTwo", args) == FValue<int>(1012));
     for (char const* unknown : {"PlusOne", "missing", "", static_cast<char const*>(nullptr)})
         EXPECT_THROW(calculator.invokeByName(unknown, args), FInvalidOperationException);
-    EXPECT_EQ(calculator.InvokableMethods().Count(), 3);
     EXPECT_EQ(text(calculator.InvokableMethod(0)->name()) + text(calculator.InvokableMethod(-2)->name()),
               "plusOneplusTwo");
-    EXPECT_EQ(calculator.InvokableMethod(7), calculator.InvokableMethod(2));
+    EXPECT_TRUE(calculator.InvokableMethods().Count() == 3 &&
+                calculator.InvokableMethod(7) == calculator.InvokableMethod(2));
     EXPECT_THROW(FObject().InvokableMethod(0), FXCOutOfBounds);
 }
 
@@ -205,16 +186,12 @@ TEST(FThreadLockTest, TheOwningThreadMayLockAgain) {
         return got;
     };
     lock.lock();
-    EXPECT_TRUE(lock.tryLock());
-    EXPECT_FALSE(otherThreadGetsIt());
-    lock.unlock();
-    EXPECT_FALSE(otherThreadGetsIt()); // still held once
-    lock.unlock();
-    EXPECT_TRUE(otherThreadGetsIt());
+    // Rows are evaluated in order; after one unlock the lock is still held once.
+    EXPECT_ROWS(bool, {lock.tryLock(), true}, {otherThreadGetsIt(), false},
+                {(lock.unlock(), otherThreadGetsIt()), false}, {(lock.unlock(), otherThreadGetsIt()), true});
 }
 
 TEST(FLibraryTest, LoadingSucceedsWithoutAnEntryPoint) {
     int (*entry)() = [] { return 1; };
-    EXPECT_EQ(FLibrary::load(L"lib", L"res", entry), 0);
-    EXPECT_EQ(entry, nullptr);
+    EXPECT_TRUE(FLibrary::load(L"lib", L"res", entry) == 0 && entry == nullptr);
 }

@@ -4,19 +4,7 @@
 
 #include "FoundationTestSupport.h"
 
-#include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <memory>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <tuple>
-
-#include <unistd.h>
 
 using namespace FSpace;
 
@@ -30,8 +18,7 @@ protected:
     static void put(std::string const& file, char const* text) { std::ofstream(file) << text; }
     /// The file's bytes; "-" when there is no file.
     static std::string content(std::string const& file) {
-        std::ifstream in(file, std::ios::binary);
-        return std::filesystem::exists(file) ? std::string(std::istreambuf_iterator<char>(in), {}) : "-";
+        return std::filesystem::exists(file) ? foundation_test::readFile(file) : "-";
     }
 
     foundation_test::TemporaryFolder m_folder;
@@ -138,8 +125,7 @@ TEST_F(FileStreamTest, PathsThatWouldMisdirectTheFileAreRefused) {
         ASSERT_EQ(symlink(to.c_str(), link.c_str()), 0);
         FFileStream stream;
         EXPECT_EQ(stream.open(link.c_str(), mode), ELOOP) << "mode " << mode;
-        EXPECT_EQ(stream.write("planted", -1), -1);
-        EXPECT_EQ(content(to), target);
+        EXPECT_TRUE(stream.write("planted", -1) == -1 && content(to) == target) << "mode " << mode;
     }
     FFileStream stream; // reading follows links as fopen does
     EXPECT_EQ(stream.open(path("to4keep.link").c_str(), 2), 0);
@@ -150,8 +136,7 @@ TEST_F(FileStreamTest, PathsThatWouldMisdirectTheFileAreRefused) {
     EXPECT_EQ(stream.write("w", -1), 1);
     // U+0100 narrows to a zero byte, which would cut the path to ".../a" and empty it.
     EXPECT_EQ(stream.open((dir + L"/a\u0100x").c_str(), 4), EINVAL);
-    EXPECT_EQ(stream.State(), 0);
-    EXPECT_EQ(content(path("a")), "w");
+    EXPECT_TRUE(stream.State() == 0 && content(path("a")) == "w");
 }
 
 TEST_F(FileStreamTest, WriteCountsReadingAndPositioning) {
@@ -183,9 +168,7 @@ TEST_F(FileStreamTest, CloneWritesThroughTheSameFileAndEveryOperationAfterCloseA
     ASSERT_NE(copy, nullptr);
     EXPECT_EQ(copy->write("cd", -1), 2);
     copy.reset();
-    EXPECT_EQ(writer.Position(), 4);
-    EXPECT_EQ(writer.write("ef", -1), 2);
-    EXPECT_EQ(writer.close(), 0);
+    EXPECT_ROWS(long, {writer.Position(), 4}, {writer.write("ef", -1), 2}, {writer.close(), 0});
     EXPECT_EQ(content(path("w")), "abcdef");
     for (FFileStream* s : {&never, &writer}) {
         char buffer[4];
@@ -211,8 +194,8 @@ TEST_F(FileStreamTest, ReadAsyncAndWriteAsyncReportFromTheirWorker) {
                 return std::string("not started");
             calls.waitFor(1);
         }
-        EXPECT_NE(calls.thread, std::this_thread::get_id());
-        EXPECT_EQ(calls.deleted, 1) << "the stream owns the delegate it called";
+        EXPECT_TRUE(calls.thread != std::this_thread::get_id() && calls.deleted == 1)
+            << "called on the worker; the stream owns the delegate it called";
         return calls.report + " " + content(path("f"));
     };
     auto const read = [&](int mode, long count) { // "status|count|got|bytes file"
@@ -284,8 +267,7 @@ TEST_F(FileStreamTest, AsyncReadAndWriteRefuseWithoutAThreadOrWhileRunningAndDes
         EXPECT_EQ(refused.calls + refused.deleted + never.calls + never.deleted, 0);
     }
     EXPECT_EQ(running.stateSeen, 4) << "the file was still open when the write reported";
-    EXPECT_EQ(content(path("out")), "payload");
-    EXPECT_EQ(running.deleted, 2);
+    EXPECT_TRUE(content(path("out")) == "payload" && running.deleted == 2);
 }
 
 // A job running a function.
@@ -307,8 +289,7 @@ TEST(FThreadTest, RunsHooksAroundEachJobAndIsIdleAgainWithoutAJoin) {
          worker.isRunning() && std::chrono::steady_clock::now() < end;)
         std::this_thread::yield();
     ASSERT_TRUE(worker.executeWhenIdle(new Job([&] { order += "b"; })));
-    EXPECT_EQ(worker.join(), 0);
-    EXPECT_EQ(order, "<a><b>");
+    EXPECT_TRUE(worker.join() == 0 && order == "<a><b>") << order;
     EXPECT_EQ(fromInside, EDEADLK) << "a job cannot wait for itself";
 }
 

@@ -4,15 +4,6 @@
 
 #include "FoundationTestSupport.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <set>
-#include <string>
-#include <utility>
-
 using namespace FSpace;
 using namespace foundation_test;
 

@@ -3,8 +3,6 @@
 
 #include <cmath>
 #include <limits>
-#include <memory>
-#include <tuple>
 #include <typeinfo>
 
 using namespace FSpace;
