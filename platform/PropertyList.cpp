@@ -1,9 +1,14 @@
 #include "platform/PropertyList.h"
 
+#include "platform/FileDescriptor.h"
+
 #include <plist/plist.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <limits>
 #include <memory>
@@ -178,24 +183,20 @@ std::string PropertyList::toXml() const {
     return result;
 }
 
-bool PropertyList::writeFile(const std::string& path) const {
+Result<void> PropertyList::writeFile(const std::string& path) const {
     const std::string temporary = path + ".tmp." + std::to_string(getpid());
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return false;
-        out << toXml();
-        out.flush();
-        if (!out) {
-            ::unlink(temporary.c_str());
-            return false;
-        }
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    const std::string text = toXml();
+    ::unlink(temporary.c_str()); // left by an earlier run of this pid
+    errno = 0;
+    FileDescriptor out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    const bool written =
+        out.get() >= 0 && ::write(out.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+        ::fsync(out.get()) == 0 && out.close() == 0 && std::rename(temporary.c_str(), path.c_str()) == 0;
+    if (written)
+        return {};
+    const int error = errno ? errno : EIO;
+    ::unlink(temporary.c_str());
+    return Failure{kErrorDomain, error, "Cannot write " + path + ": " + std::strerror(error)};
 }
 
 } // namespace platform

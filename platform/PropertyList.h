@@ -4,6 +4,8 @@
 // not needed by this program and are skipped when read.
 #pragma once
 
+#include "platform/Result.h"
+
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -26,6 +28,9 @@ public:
     /// Reads and parses the file at \p path; nothing when it cannot be read or parsed.
     static std::optional<PropertyList> fromFile(const std::string& path);
 
+    /// Failure domain of writeFile; the code is an errno.
+    static constexpr const char* kErrorDomain = "PropertyListErrorDomain";
+
     /// The value under \p key when it is a text.
     std::optional<std::string> string(const std::string& key) const;
     /// The value under \p key in text form: a text as it is, an integer in
@@ -42,8 +47,8 @@ public:
     /// The XML form.
     std::string toXml() const;
     /// Writes the XML form to \p path through a temporary file and a rename, so
-    /// a reader never sees half a file. False on any failure.
-    bool writeFile(const std::string& path) const;
+    /// a reader never sees half a file.
+    Result<void> writeFile(const std::string& path) const;
 
 private:
     std::map<std::string, Value> m_values;

@@ -87,6 +87,7 @@ bool exists(const std::string& path) {
 /// Writes \p text to a new or emptied file at \p path with \p mode; a link
 /// planted at \p path is not followed.
 Result<void> writeTextFile(const std::string& path, const std::string& text, mode_t mode) {
+    errno = 0;
     FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode));
     if (file.get() < 0 ||
         ::write(file.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
@@ -190,8 +191,9 @@ Result<void> writeJobRecord(const std::string& label) {
     PropertyList record;
     record.set("Label", label);
     record.set("ProgramArguments", std::vector<std::string>{ServiceManager::installedExecutablePath(label)});
-    if (!record.writeFile(ServiceManager::jobRecordPath(label)))
-        return systemFailure("Cannot write " + ServiceManager::jobRecordPath(label), errno ? errno : EIO);
+    if (const auto written = record.writeFile(ServiceManager::jobRecordPath(label)); !written)
+        return failure(written.failure().code, written.failure().description);
+    // Readable by the application, which looks the job up, whatever the umask.
     ::chmod(ServiceManager::jobRecordPath(label).c_str(), 0644);
     return {};
 }

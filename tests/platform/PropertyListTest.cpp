@@ -59,7 +59,8 @@ TEST(PropertyListWriting, WrittenFileReadsBackTheSameValues) {
     list.set("Count", int64_t{-3});
     list.set("On", true);
     const std::string path = folder.path() + "/job.plist";
-    ASSERT_TRUE(list.writeFile(path));
+    const auto written = list.writeFile(path);
+    ASSERT_TRUE(written) << written.failure().description;
     auto back = PropertyList::fromFile(path);
     ASSERT_TRUE(back);
     EXPECT_EQ(back->values(), list.values());
