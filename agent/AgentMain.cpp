@@ -3,6 +3,7 @@
 #include "CNSLog.h"
 #include "agent/AgentServer.h"
 #include "agent/CommandGrant.h"
+#include "agent/package/PackageInstaller.h"
 #include "platform/Bundle.h"
 #include "platform/ExecutableInfo.h"
 #include "platform/ProcessInfo.h"
@@ -123,6 +124,12 @@ int runInstallerAgent(int argc, char** argv, const AgentRunOptions& options) {
         return 1;
     }
     OCNSLog("RInstallerAgent %@ version %@ starting", *identifier, *version);
+
+    // An install, update or uninstall cut short by a crash is finished or
+    // rolled back before any client can start another one.
+    if (PackageInstaller().recover() == PackageInstaller::Recovery::Failed)
+        OCNSLog("RInstallerAgent: an interrupted package operation could not be recovered; package "
+                "commands fail until it is");
 
     AgentServer server(*identifier, options.reportedVersion.value_or(*version));
     if (!server.listen())

@@ -3,7 +3,7 @@
 #include "agent/CommandEvents.h"
 #include "agent/CommandGate.h"
 #include "agent/CommandRequest.h"
-#include "agent/PackageInstaller.h"
+#include "agent/package/PackageInstaller.h"
 #include "agent/RebootCommand.h"
 #include "platform/ServiceManager.h"
 

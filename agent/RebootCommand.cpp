@@ -1,6 +1,6 @@
 #include "agent/RebootCommand.h"
 
-#include "agent/CommandRunner.h"
+#include "agent/package/CommandRunner.h"
 #include "platform/PropertyList.h"
 
 #include "CNSLog.h"

@@ -5,7 +5,7 @@
 // program is started directly, never through a shell.
 #pragma once
 
-#include "agent/InstallResult.h"
+#include "agent/package/InstallResult.h"
 
 #include <chrono>
 #include <optional>

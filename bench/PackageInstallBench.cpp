@@ -2,7 +2,7 @@
 // same payload, in the same run: the demo package (fixed overhead: checks,
 // receipt, postinstall script) and a generated package of 1,000 files / 50 MB.
 // Each iteration installs into a fresh folder; removing it is not timed.
-#include "agent/PackageInstaller.h"
+#include "agent/package/PackageInstaller.h"
 
 #include <benchmark/benchmark.h>
 

@@ -6,8 +6,8 @@
 
 #include "agent/CommandEvents.h"
 #include "agent/CommandGrant.h"
-#include "agent/InstallResult.h"
-#include "agent/PackageReceipt.h"
+#include "agent/package/InstallResult.h"
+#include "agent/package/PackageReceipt.h"
 #include "agentlink/AgentCodec.h"
 #include "agentlink/PHClientProtocolHandler.h"
 

@@ -3,7 +3,7 @@
 // /var/lib/com.quorvantis.remote. A full disk is a small tmpfs mounted over the
 // install location or the data folder. (The agent's command tests cover the
 // rest at these paths.)
-#include "agent/PackageInstaller.h"
+#include "agent/package/PackageInstaller.h"
 
 #include "../PackageBuilder.h"
 #include "TestSupport.h"

@@ -6,7 +6,7 @@
 #include "CNSLog.h"
 #include "PolkitService.h"
 #include "TestSupport.h"
-#include "agent/InstallResult.h"
+#include "agent/package/InstallResult.h"
 #include "platform/Bundle.h"
 #include "platform/ExecutableInfo.h"
 #include "platform/ServiceManager.h"

@@ -1,4 +1,5 @@
-// Checks for the names and paths an installer package and a receipt carry.
+// Checks for the paths and versions an installer package and a receipt carry
+// (identifiers: platform::Identifier).
 // They come from outside the agent (a bundle any user can build, a file on
 // disk), so every one is checked before it is joined to a system path.
 #pragma once
@@ -10,9 +11,6 @@ class PackagePaths {
 public:
     PackagePaths() = delete;
 
-    /// A package identifier usable as a file name: 1 to 200 characters of
-    /// letters, digits, ".", "-" and "_", not starting with ".".
-    static bool isValidIdentifier(std::string_view identifier);
     /// A version text: 1 to 64 characters of letters, digits, ".", "-", "_", "+" and "~".
     static bool isValidVersion(std::string_view version);
     /// An absolute, normalised folder path: starts with "/", no empty, "." or
@@ -23,6 +21,8 @@ public:
     static bool isSafeRelative(std::string_view path);
     /// \p base joined with \p relative ("/" joined with "a" is "/a").
     static std::string join(const std::string& base, std::string_view relative);
+    /// The absolute \p location seen below the folder \p root ("/" on a real system).
+    static std::string rooted(const std::string& root, const std::string& location);
     /// True when \p path is \p folder or lies below it (both absolute and normalised).
     static bool isWithin(std::string_view path, std::string_view folder);
     /// Lexically resolves the target of a symbolic link found at \p linkPath

@@ -10,10 +10,10 @@
 // links only; links must stay inside the install location) and the scripts.
 #pragma once
 
-#include "agent/InstallResult.h"
+#include "agent/package/InstallResult.h"
+#include "platform/Result.h"
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -30,10 +30,10 @@ public:
         mode_t mode = 0;        ///< permission bits (0777 at most)
     };
 
-    /// Reads the package at \p path (an absolute folder path). On failure
-    /// returns nothing and sets \p error to PackageMissing, PackageMalformed,
-    /// UnsafePayload or PayloadUnreadable with the reason.
-    static std::optional<InstallerPackage> open(const std::string& path, InstallResult& error);
+    /// Reads the package at \p path (an absolute folder path). Fails (see
+    /// InstallResult::failure()) with PackageMissing, PackageMalformed,
+    /// UnsafePayload or PayloadUnreadable and the reason.
+    static platform::Result<InstallerPackage> open(const std::string& path);
 
     InstallerPackage(const InstallerPackage&) = default;
     InstallerPackage& operator=(const InstallerPackage&) = default;
@@ -52,10 +52,6 @@ public:
     /// Full path of Scripts/preinstall or Scripts/postinstall; empty when absent.
     const std::string& preinstallScript() const { return m_preinstall; }
     const std::string& postinstallScript() const { return m_postinstall; }
-
-    /// Compares dot-separated versions part by part: numeric parts as numbers,
-    /// others as text; a missing part counts as 0. Negative, 0 or positive.
-    static int compareVersions(const std::string& a, const std::string& b);
 
     /// Largest PackageInfo accepted; anything bigger is not a real one.
     static constexpr uint64_t kMaxInfoBytes = 64 * 1024;

@@ -1,4 +1,4 @@
-#include "agent/PackagePaths.h"
+#include "agent/package/PackagePaths.h"
 
 #include <vector>
 
@@ -25,11 +25,6 @@ std::vector<std::string_view> components(std::string_view path) {
 }
 
 } // namespace
-
-bool PackagePaths::isValidIdentifier(std::string_view identifier) {
-    return !identifier.empty() && identifier.size() <= 200 && identifier.front() != '.' &&
-           allOf(identifier, ".-_");
-}
 
 bool PackagePaths::isValidVersion(std::string_view version) {
     return !version.empty() && version.size() <= 64 && allOf(version, ".-_+~");
@@ -63,6 +58,12 @@ std::string PackagePaths::join(const std::string& base, std::string_view relativ
         result += '/';
     result += relative;
     return result;
+}
+
+std::string PackagePaths::rooted(const std::string& root, const std::string& location) {
+    if (root.empty() || root == "/")
+        return location;
+    return location == "/" ? root : root + location;
 }
 
 bool PackagePaths::isWithin(std::string_view path, std::string_view folder) {

@@ -1,4 +1,4 @@
-#include "agent/CommandRunner.h"
+#include "agent/package/CommandRunner.h"
 
 #include "CNSLog.h"
 

@@ -4,6 +4,8 @@
 // again by the uninstall when empty) and the latest backup folder.
 #pragma once
 
+#include "platform/Result.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,8 +23,9 @@ public:
     /// package: the identifier, the install location and every listed path
     /// are checked; on any fault nothing is returned and \p error says why.
     static std::optional<PackageReceipt> read(const std::string& path, std::string& error);
-    /// Writes atomically (temporary file and rename). False on failure.
-    bool write(const std::string& path) const;
+    /// Replaces the file at \p path atomically and durably (see
+    /// PackageFiles::writeDurably): a crash leaves the old receipt or the new one.
+    platform::Result<void> write(const std::string& path) const;
 
     std::string identifier;
     std::string version;

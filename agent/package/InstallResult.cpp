@@ -1,4 +1,17 @@
-#include "agent/InstallResult.h"
+#include "agent/package/InstallResult.h"
+
+#include <cerrno>
+
+InstallResult InstallResult::from(const platform::Failure& failure, Status otherwise) {
+    if (failure.domain == kDomain)
+        return {static_cast<Status>(failure.code), failure.description};
+    return {otherwise, failure.description};
+}
+
+InstallResult InstallResult::writeFailure(const platform::Failure& failure, const std::string& what) {
+    const bool full = failure.code == ENOSPC || failure.code == EDQUOT;
+    return {full ? DiskFull : WriteFailed, what + ": " + failure.description};
+}
 
 const char* InstallResult::statusName(Status status) {
     switch (status) {

@@ -1,6 +1,7 @@
-#include "agent/InstallerPackage.h"
+#include "agent/package/InstallerPackage.h"
 
-#include "agent/PackagePaths.h"
+#include "agent/package/PackagePaths.h"
+#include "platform/Identifier.h"
 #include "platform/PropertyList.h"
 
 #include <algorithm>
@@ -24,29 +25,25 @@ std::string describeErrno(int error) {
 
 } // namespace
 
-std::optional<InstallerPackage> InstallerPackage::open(const std::string& path, InstallResult& error) {
-    if (path.empty() || path.front() != '/' || path.find('\0') != std::string::npos) {
-        error =
-            fail(InstallResult::PackageMissing, "the package path \"" + path + "\" is not an absolute path");
-        return std::nullopt;
-    }
+platform::Result<InstallerPackage> InstallerPackage::open(const std::string& path) {
+    if (path.empty() || path.front() != '/' || path.find('\0') != std::string::npos)
+        return fail(InstallResult::PackageMissing,
+                    "the package path \"" + path + "\" is not an absolute path")
+            .failure();
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        error = fail(InstallResult::PackageMissing, "no installer package folder at " + path);
-        return std::nullopt;
-    }
+    if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return fail(InstallResult::PackageMissing, "no installer package folder at " + path).failure();
     InstallerPackage package;
     package.m_path = path;
-    for (auto step : {&InstallerPackage::readInfo, &InstallerPackage::readPayload}) {
-        error = (package.*step)();
-        if (!error.ok())
-            return std::nullopt;
-    }
-    error = package.readScript("preinstall", package.m_preinstall);
+    InstallResult error = package.readInfo();
+    if (error.ok())
+        error = package.readPayload();
+    if (error.ok())
+        error = package.readScript("preinstall", package.m_preinstall);
     if (error.ok())
         error = package.readScript("postinstall", package.m_postinstall);
     if (!error.ok())
-        return std::nullopt;
+        return error.failure();
     return package;
 }
 
@@ -64,7 +61,7 @@ InstallResult InstallerPackage::readInfo() {
         return fail(InstallResult::PackageMalformed, "PackageInfo is not a property list with a dictionary");
 
     const auto identifier = list->string("identifier");
-    if (!identifier || !PackagePaths::isValidIdentifier(*identifier))
+    if (!identifier || !platform::Identifier::isValid(*identifier))
         return fail(InstallResult::PackageMalformed,
                     "PackageInfo has no valid \"identifier\" text (letters, digits, \".\", \"-\", \"_\")");
     const auto version = list->string("version");
@@ -157,42 +154,4 @@ InstallResult InstallerPackage::readScript(const char* name, std::string& into) 
         return fail(InstallResult::PackageMalformed, std::string("Scripts/") + name + " is not executable");
     into = script;
     return InstallResult::success();
-}
-
-int InstallerPackage::compareVersions(const std::string& a, const std::string& b) {
-    auto split = [](const std::string& text) {
-        std::vector<std::string> parts;
-        size_t start = 0;
-        while (start <= text.size()) {
-            const size_t end = std::min(text.find('.', start), text.size());
-            parts.push_back(text.substr(start, end - start));
-            start = end + 1;
-        }
-        return parts;
-    };
-    auto numeric = [](const std::string& s) {
-        return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-    };
-    // Numbers of any length: without leading zeros, the longer one is larger.
-    auto digits = [](const std::string& s) {
-        const size_t first = s.find_first_not_of('0');
-        return first == std::string::npos ? std::string() : s.substr(first);
-    };
-    const auto left = split(a);
-    const auto right = split(b);
-    for (size_t i = 0; i < std::max(left.size(), right.size()); ++i) {
-        const std::string l = i < left.size() ? left[i] : "0";
-        const std::string r = i < right.size() ? right[i] : "0";
-        if (numeric(l) && numeric(r)) {
-            const std::string x = digits(l);
-            const std::string y = digits(r);
-            if (x.size() != y.size())
-                return x.size() < y.size() ? -1 : 1;
-            if (x != y)
-                return x < y ? -1 : 1;
-        } else if (l != r) {
-            return l < r ? -1 : 1;
-        }
-    }
-    return 0;
 }

@@ -1,6 +1,8 @@
-#include "agent/PackageReceipt.h"
+#include "agent/package/PackageReceipt.h"
 
-#include "agent/PackagePaths.h"
+#include "agent/package/PackageFiles.h"
+#include "agent/package/PackagePaths.h"
+#include "platform/Identifier.h"
 #include "platform/PropertyList.h"
 
 #include <sys/stat.h>
@@ -20,7 +22,7 @@ std::optional<PackageReceipt> PackageReceipt::read(const std::string& path, std:
     const auto identifier = list->string("identifier");
     const auto version = list->string("version");
     const auto location = list->string("install-location");
-    if (!identifier || !PackagePaths::isValidIdentifier(*identifier) || !version ||
+    if (!identifier || !platform::Identifier::isValid(*identifier) || !version ||
         !PackagePaths::isValidVersion(*version) || !location ||
         !PackagePaths::isValidInstallLocation(*location)) {
         error = "the receipt " + path + " lacks a valid identifier, version or install-location";
@@ -74,7 +76,7 @@ std::optional<PackageReceipt> PackageReceipt::read(const std::string& path, std:
     return receipt;
 }
 
-bool PackageReceipt::write(const std::string& path) const {
+platform::Result<void> PackageReceipt::write(const std::string& path) const {
     platform::PropertyList list;
     list.set("identifier", identifier);
     list.set("version", version);
@@ -85,5 +87,5 @@ bool PackageReceipt::write(const std::string& path) const {
     list.set("created-locations", createdLocations);
     if (!backup.empty())
         list.set("backup", backup);
-    return list.writeFile(path);
+    return PackageFiles::writeDurably(path, list.toXml());
 }
