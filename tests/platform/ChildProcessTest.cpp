@@ -2,6 +2,7 @@
 // child inherits (descriptors, environment, signals), time limits, output, and
 // daemons started detached.
 #include "platform/ChildProcess.h"
+#include "platform/ProcessInfo.h"
 
 #include "TestSupport.h"
 
@@ -9,7 +10,6 @@
 
 #include <csignal>
 #include <fcntl.h>
-#include <fstream>
 #include <sstream>
 #include <thread>
 #include <unistd.h>
@@ -41,15 +41,11 @@ void (*childAction())(int) {
 
 /// The pid a script wrote to \p file.
 pid_t pidIn(const std::string& file) {
-    pid_t pid = 0;
-    std::ifstream(file) >> pid;
-    return pid;
+    return std::atoi(testsupport::readFile(file).c_str());
 }
 
 bool gone(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string id, name, state;
-    return !(stat >> id >> name >> state) || state == "Z";
+    return !platform::ProcessInfo::processStartTime(pid); // a zombie has ended too
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 // test; the real pkexec asks a real polkit daemon on the sandbox's own bus.
 #include "platform/ServiceManager.h"
 #include "platform/Authorization.h"
+#include "platform/ProcessInfo.h"
 
 #include "BindMount.h"
 #include "PolkitService.h"
@@ -47,8 +48,7 @@ pid_t jobPid() {
 }
 
 bool running(pid_t pid) {
-    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-    return pid > 0 && !stat.empty() && stat.find(") Z") == std::string::npos;
+    return platform::ProcessInfo::processStartTime(pid).has_value(); // not when a zombie
 }
 
 bool listening() {
