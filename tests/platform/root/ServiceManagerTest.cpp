@@ -129,29 +129,13 @@ TEST_F(ServiceManagerTest, BlessingInstallsRecordsStartsReplacesAndRemovesTheJob
     expectNoJobFiles();
 }
 
-TEST_F(ServiceManagerTest, WithoutTheRightOrWithABadLabelOrHelperNothingChanges) {
-    const auto notAsked = authorizationAsked(0);
-    const auto granted = authorizationAsked();
-    const struct {
-        std::string label, helper;
-        Authorization* authorization;
-        int code;
-    } cases[] = {
-        {kLabel, kHelper, notAsked.get(), Authorization::Denied},
-        {kLabel, kHelper, nullptr, Authorization::Denied},
-        {kLabel, "/nonexistent/helper", granted.get(), ENOENT},
-        {kLabel, "/tmp", granted.get(), EINVAL},
-        {"", kHelper, granted.get(), EINVAL},
-        {"../etc/passwd", kHelper, granted.get(), EINVAL},
-        {"a/b", kHelper, granted.get(), EINVAL},
-        {".hidden", kHelper, granted.get(), EINVAL},
-        {"with space", kHelper, granted.get(), EINVAL},
-    };
-    for (const auto& c : cases) {
-        const auto blessed = ServiceManager::bless(c.label, c.helper, c.authorization);
-        ASSERT_FALSE(blessed) << "'" << c.label << "' " << c.helper;
-        EXPECT_EQ(blessed.failure().code, c.code) << "'" << c.label << "' " << c.helper;
-        EXPECT_EQ(blessed.failure().domain, ServiceManager::kErrorDomain);
+// Without the right or with a bad label: ServiceManagerRulesTest.
+TEST_F(ServiceManagerTest, AHelperThatIsNoRegularFileIsRefusedAndNothingChanges) {
+    for (const auto& [helper, code] :
+         {std::pair<std::string, int>{"/nonexistent/helper", ENOENT}, {"/tmp", EINVAL}}) {
+        const auto blessed = bless(helper);
+        ASSERT_FALSE(blessed) << helper;
+        EXPECT_EQ(blessed.failure().code, code) << helper;
         expectNoJobFiles();
     }
 }
