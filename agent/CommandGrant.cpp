@@ -23,23 +23,31 @@ constexpr size_t kLongestFile = 16384;
 /// (the agent and the blessing step), closed and unlocked when it goes.
 class GrantFile {
 public:
-    /// Opens \p path (making it when \p create); check ok() and problem().
-    GrantFile(const std::string& path, bool create)
-        : m_file(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | (create ? O_CREAT : 0), 0600)) {
+    /// Opens and locks \p path, making it when \p create.
+    static platform::Result<GrantFile> open(const std::string& path, bool create) {
+        platform::FileDescriptor file(
+            ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | (create ? O_CREAT : 0), 0600));
         struct stat info {};
-        if (m_file.get() < 0)
-            m_problem = path + ": " + std::strerror(errno);
-        else if (::fstat(m_file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != 0 ||
-                 info.st_nlink != 1 || (info.st_mode & 077) != 0)
-            m_problem = path + " is not a file that only root can change";
-        else if (::flock(m_file.get(), LOCK_EX) != 0)
-            m_problem = path + ": " + std::strerror(errno);
-        if (!m_problem.empty())
-            m_file.reset();
+        if (file.get() < 0 || ::fstat(file.get(), &info) != 0)
+            return systemFailure(path);
+        if (!S_ISREG(info.st_mode) || info.st_uid != 0 || info.st_nlink != 1 || (info.st_mode & 077) != 0)
+            return platform::Failure{CommandGrant::kErrorDomain, EPERM,
+                                     path + " is not a file that only root can change"};
+        if (::flock(file.get(), LOCK_EX) != 0)
+            return systemFailure(path);
+        return GrantFile(std::move(file));
     }
+    GrantFile(GrantFile&&) noexcept = default;
+    GrantFile& operator=(GrantFile&&) noexcept = default;
+    GrantFile(const GrantFile&) = delete;
+    GrantFile& operator=(const GrantFile&) = delete;
+    ~GrantFile() = default;
 
-    bool ok() const { return m_file.get() >= 0; }
-    const std::string& problem() const { return m_problem; }
+    /// The failure errno tells, on \p path.
+    static platform::Failure systemFailure(const std::string& path) {
+        const int error = errno;
+        return platform::Failure{CommandGrant::kErrorDomain, error, path + ": " + std::strerror(error)};
+    }
 
     /// The file's text, up to kLongestFile bytes.
     std::string read() const {
@@ -62,8 +70,9 @@ public:
     }
 
 private:
+    explicit GrantFile(platform::FileDescriptor file) : m_file(std::move(file)) {}
+
     platform::FileDescriptor m_file;
-    std::string m_problem;
 };
 
 } // namespace
@@ -119,13 +128,11 @@ std::string CommandGrant::text(const std::vector<CommandGrant>& grants) {
     return text;
 }
 
-bool CommandGrant::record(const std::string& label, const CommandGrant& grant, std::string& problem) {
-    GrantFile file(path(label), true);
-    if (!file.ok()) {
-        problem = file.problem();
-        return false;
-    }
-    auto grants = parse(file.read());
+platform::Result<void> CommandGrant::record(const std::string& label, const CommandGrant& grant) {
+    auto file = GrantFile::open(path(label), true);
+    if (!file)
+        return file.failure();
+    auto grants = parse(file->read());
     const int64_t at = now();
     std::erase_if(grants, [&](const CommandGrant& held) {
         return held.lapsed(at) || (held.m_pid == grant.m_pid && held.m_startTime == grant.m_startTime);
@@ -133,18 +140,23 @@ bool CommandGrant::record(const std::string& label, const CommandGrant& grant, s
     grants.push_back(grant);
     if (grants.size() > kMaxGrants)
         grants.erase(grants.begin(), grants.end() - kMaxGrants);
-    if (!file.write(text(grants))) {
-        problem = path(label) + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
+    if (!file->write(text(grants)))
+        return GrantFile::systemFailure(path(label));
+    return {};
+}
+
+bool CommandGrant::record(const std::string& label, const CommandGrant& grant, std::string& problem) {
+    const auto recorded = record(label, grant);
+    if (!recorded)
+        problem = recorded.failure().description;
+    return recorded.ok();
 }
 
 std::optional<CommandGrant> CommandGrant::claim(const std::string& label, uid_t uid, pid_t pid) {
-    GrantFile file(path(label), false);
-    if (!file.ok())
+    auto file = GrantFile::open(path(label), false);
+    if (!file)
         return std::nullopt;
-    auto grants = parse(file.read());
+    auto grants = parse(file->read());
     const int64_t at = now();
     const auto started = platform::ProcessInfo::processStartTime(pid);
     std::optional<CommandGrant> taken;
@@ -157,7 +169,7 @@ std::optional<CommandGrant> CommandGrant::claim(const std::string& label, uid_t 
         taken = held;
         return true;
     });
-    if (grants.size() != before && !file.write(text(grants)))
+    if (grants.size() != before && !file->write(text(grants)))
         return std::nullopt; // a grant that cannot be taken away does not serve
     return taken;
 }

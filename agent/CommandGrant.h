@@ -19,6 +19,8 @@
 // link and no access for others is not used.
 #pragma once
 
+#include "platform/Result.h"
+
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -40,8 +42,14 @@ public:
 
     /// The file that holds the grants of the agent \p label.
     static std::string path(const std::string& label);
-    /// Adds \p grant to the grants of \p label, dropping lapsed ones. False,
-    /// with \p problem set, when the file could not be written or is not safe.
+    /// Failure domain of record; the code is an errno (EPERM: the file is not safe).
+    static constexpr const char* kErrorDomain = "CommandGrantErrorDomain";
+
+    /// Adds \p grant to the grants of \p label, dropping lapsed ones. Fails
+    /// when the file could not be written or is not safe.
+    static platform::Result<void> record(const std::string& label, const CommandGrant& grant);
+    /// The same, with the failure's description in \p problem: for callers
+    /// written before record returned a result.
     static bool record(const std::string& label, const CommandGrant& grant, std::string& problem);
     /// Takes the grant of \p label for the client \p uid / \p pid, when one
     /// matches it and the pid's current start time and has not lapsed: it is
