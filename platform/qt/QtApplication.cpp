@@ -1,5 +1,7 @@
 #include "platform/qt/QtApplication.h"
 
+#include "platform/qt/MainThread.h"
+
 #include "platform/qt/QtAlert.h"
 #include "platform/qt/QtMenu.h"
 
@@ -30,9 +32,7 @@ void QtApplication::terminateDeferred() {
 }
 
 void QtApplication::postTermination() {
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [this] { QCoreApplication::exit(m_exitStatus.load()); },
-        Qt::QueuedConnection);
+    postToMainThread([this] { QCoreApplication::exit(m_exitStatus.load()); });
 }
 
 } // namespace platform::qt

@@ -1,7 +1,6 @@
 #include "platform/qt/QtMainPoster.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
+#include "platform/qt/MainThread.h"
 
 namespace platform::qt {
 
@@ -16,7 +15,7 @@ QtMainPoster::~QtMainPoster() {
 void QtMainPoster::post(Task task) {
     // Always queued, also on the main thread: the poster never runs the task
     // before returning, and tasks keep their posting order.
-    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(task), Qt::QueuedConnection);
+    postToMainThread(std::move(task));
 }
 
 } // namespace platform::qt
