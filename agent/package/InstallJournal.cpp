@@ -7,7 +7,9 @@
 #include "CNSLog.h"
 
 #include <fstream>
+#include <set>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using platform::Result;
@@ -168,6 +170,19 @@ void InstallJournal::finish() {
 }
 
 bool InstallJournal::rollBack() {
+    if (recordsOf("rolled-back").empty() && !undoSteps())
+        return false;
+    if (!m_backupSet.empty()) {
+        const std::string identifierFolder = PackageFiles::parentOf(m_backupSet);
+        (void)PackageFiles::removeTree(m_backupSet);
+        if (PackageFiles::removeFolder(identifierFolder)) // only while empty
+            (void)PackageFiles::removeFolder(PackageFiles::parentOf(identifierFolder));
+    }
+    remove();
+    return true;
+}
+
+bool InstallJournal::undoSteps() {
     bool complete = true;
     size_t end = m_records.size();
     for (size_t i = m_records.size(); i-- > 0;) {
@@ -191,15 +206,28 @@ bool InstallJournal::rollBack() {
         m_open = false;
         return false;
     }
-    ::sync(); // what was put back is durable before the backups go
-    if (!m_backupSet.empty()) {
-        (void)PackageFiles::removeTree(m_backupSet);
-        const std::string identifierFolder = PackageFiles::parentOf(m_backupSet);
-        if (PackageFiles::removeFolder(identifierFolder)) // only while empty
-            (void)PackageFiles::removeFolder(PackageFiles::parentOf(identifierFolder));
+    // What was put back is durable, and marked done, before the backups go.
+    syncTouchedFileSystems();
+    add({"rolled-back", "", ""});
+    if (auto written = write(); !written) {
+        OCNSLog("PackageInstaller: cannot write the journal: %@", written.failure().description);
+        m_open = false;
+        return false;
     }
-    remove();
     return true;
+}
+
+void InstallJournal::syncTouchedFileSystems() const {
+    std::set<dev_t> synced;
+    for (const auto& record : m_records) {
+        const std::string folder = PackageFiles::parentOf(record.path);
+        struct stat info {};
+        if (record.path.empty() || record.path.front() != '/' || ::stat(folder.c_str(), &info) != 0 ||
+            !synced.insert(info.st_dev).second)
+            continue;
+        if (auto done = PackageFiles::syncFileSystem(folder); !done)
+            OCNSLog("PackageInstaller: cannot sync %@: %@", folder, done.failure().description);
+    }
 }
 
 void InstallJournal::remove() {

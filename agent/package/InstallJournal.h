@@ -11,8 +11,8 @@
 // after the receipt is written.
 //
 // Install and update roll back unless committed: each step, last first, is
-// undone from its records (InstallStep::undo), then the backup set and the
-// journal go. Committed, they finish: folders that became obsolete go, then
+// undone from its records (InstallStep::undo), "rolled-back" is recorded,
+// then the backup set and the journal go. Committed, they finish: folders that became obsolete go, then
 // the journal. Undo and finish are idempotent, so a crash while doing them is
 // repaired the same way at the next start. An uninstall is always finished
 // (see PackageInstaller).
@@ -74,6 +74,10 @@ public:
 
 private:
     InstallJournal(std::string dataFolder, std::string operation, std::string backupSet);
+    /// Undoes every step, last first; records "rolled-back" when all was put back.
+    bool undoSteps();
+    /// Makes the changes below every folder the records name durable (one syncfs per file system).
+    void syncTouchedFileSystems() const;
     /// Removes the journal file and what it kept beside it.
     void remove();
 

@@ -64,10 +64,21 @@ struct ProgressCall {
 
 class PackageInstallerTest : public ::testing::Test {
 protected:
-    void SetUp() override { fs::create_directories(root()); }
+    // The install root and the data folder live in memory where it can: the
+    // engine syncs them, which on a busy disk takes long.
+    void SetUp() override {
+        char pattern[] = "/dev/shm/qvt-engine.XXXXXX";
+        const char* made = ::mkdtemp(pattern);
+        m_system = made ? made : m_folder.path();
+        fs::create_directories(root());
+    }
+    void TearDown() override {
+        if (m_system != m_folder.path())
+            fs::remove_all(m_system);
+    }
 
-    std::string root() const { return m_folder.path() + "/root"; }
-    std::string data() const { return m_folder.path() + "/data"; }
+    std::string root() const { return m_system + "/root"; }
+    std::string data() const { return m_system + "/data"; }
     std::string installed(const std::string& relative) const { return root() + kLocation + "/" + relative; }
     std::string receipt() const { return data() + "/receipts/" + kId + ".plist"; }
 
@@ -116,6 +127,7 @@ protected:
     }
 
     testsupport::TemporaryFolder m_folder;
+    std::string m_system;
     std::vector<ProgressCall> m_progress;
 };
 
@@ -239,51 +251,57 @@ TEST_F(PackageInstallerTest, AFailureAfterAnyStepLeavesThePreviousInstallationBy
 }
 
 /// Each run is cut short in a child process right before its N-th change to
-/// the file system, as a crash would; recovery must leave the old or the new installation.
+/// the file system, as a crash would; recovery must leave the old or the new
+/// installation. The failing update is cut short while it rolls back, too.
 TEST_F(PackageInstallerTest, RecoveryAfterACrashAtAnyPointLeavesTheOldOrTheNewInstallation) {
     const auto previous = version1();
     const auto package = version2();
+    const auto failing = version2("failing");
+    failing->script("postinstall", "exit 1");
     ASSERT_TRUE(installer().install(previous->path()).ok());
     ASSERT_TRUE(installer().update(package->path()).ok());
     const auto updatedTree = snapshot(root());
     static int changesLeft = 0;
     std::set<PackageInstaller::Recovery> recoveries;
-    for (int crashAt = 1; crashAt < 500; ++crashAt) {
-        fs::remove_all(root() + "/opt");
-        fs::remove_all(data());
-        ASSERT_TRUE(installer().install(previous->path()).ok());
-        const auto before = systemState();
-        const pid_t child = ::fork();
-        if (child == 0) {
-            changesLeft = crashAt;
-            PackageFiles::setChangeHook([] {
-                if (--changesLeft == 0)
-                    ::_exit(0);
-            });
-            ::_exit(installer().update(package->path()).ok() ? 1 : 2);
+    for (const auto* offered : {package.get(), failing.get()}) {
+        int exitStatus = 0;
+        for (int crashAt = 1; exitStatus == 0 && crashAt < 500; ++crashAt) {
+            fs::remove_all(root() + "/opt");
+            fs::remove_all(data());
+            ASSERT_TRUE(installer().install(previous->path()).ok());
+            const auto before = systemState();
+            const pid_t child = ::fork();
+            if (child == 0) {
+                changesLeft = crashAt;
+                PackageFiles::setChangeHook([] {
+                    if (--changesLeft == 0)
+                        ::_exit(0);
+                });
+                ::_exit(installer().update(offered->path()).ok() ? 1 : 2);
+            }
+            ::waitpid(child, &exitStatus, 0);
+            exitStatus = WEXITSTATUS(exitStatus); // 0 when cut short
+            recoveries.insert(installer().recover());
+            if (systemState() != before) { // then exactly the new installation
+                EXPECT_EQ(snapshot(root()), updatedTree) << "crash at change " << crashAt;
+                const auto written = readReceipt();
+                ASSERT_TRUE(written && written->version == "2.0" && offered == package.get()) << crashAt;
+                EXPECT_EQ(filesOf(data() + "/backups/" + kId + "/" + written->backup),
+                          filesOf(previous->path() + "/Payload"))
+                    << "the set labelled 1.0 holds version 1 only, crash at " << crashAt;
+            }
+            for (const auto& [path, value] : systemState())
+                EXPECT_TRUE(path.find(".qvt-") == std::string::npos &&
+                            path.find("journal") == std::string::npos)
+                    << path << ", crash at " << crashAt;
+            ASSERT_TRUE(installer().update(package->path()).ok()) << crashAt;
         }
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        recoveries.insert(installer().recover());
-        if (systemState() != before) { // then exactly the new installation
-            EXPECT_EQ(snapshot(root()), updatedTree) << "crash at change " << crashAt;
-            const auto written = readReceipt();
-            ASSERT_TRUE(written && written->version == "2.0") << crashAt;
-            EXPECT_EQ(filesOf(data() + "/backups/" + kId + "/" + written->backup),
-                      filesOf(previous->path() + "/Payload"))
-                << "the set labelled 1.0 holds version 1 only, crash at " << crashAt;
-        }
-        for (const auto& [path, value] : systemState())
-            EXPECT_TRUE(path.find(".qvt-") == std::string::npos && path.find("journal") == std::string::npos)
-                << path << ", crash at " << crashAt;
-        ASSERT_TRUE(installer().update(package->path()).ok()) << crashAt;
-        if (WEXITSTATUS(status) == 1)
-            break; // the update ran to its end
     }
     EXPECT_EQ(recoveries, (std::set<PackageInstaller::Recovery>{PackageInstaller::Recovery::Nothing,
                                                                 PackageInstaller::Recovery::RolledBack,
                                                                 PackageInstaller::Recovery::Finished}));
 }
+
 TEST_F(PackageInstallerTest, ScriptsGetACleanEnvironmentTheirArgumentsAndLogTheirOutput) {
     auto package = version1();
     const std::string envFile = m_folder.path() + "/env.txt";
@@ -409,10 +427,12 @@ TEST_F(PackageInstallerTest, AnUnreadablePayloadFileRestoresThePreviousState) {
     if (asNobody) {
         const uid_t nobody = testsupport::userId("nobody");
         ASSERT_NE(nobody, static_cast<uid_t>(-1));
-        for (const auto& entry : fs::recursive_directory_iterator(m_folder.path()))
-            if (entry.path().filename() != "new.txt")
-                ::lchown(entry.path().c_str(), nobody, static_cast<gid_t>(-1));
-        ::chown(m_folder.path().c_str(), nobody, static_cast<gid_t>(-1));
+        for (const std::string& folder : {m_folder.path(), m_system}) {
+            for (const auto& entry : fs::recursive_directory_iterator(folder))
+                if (entry.path().filename() != "new.txt")
+                    ::lchown(entry.path().c_str(), nobody, static_cast<gid_t>(-1));
+            ::chown(folder.c_str(), nobody, static_cast<gid_t>(-1));
+        }
     }
     const auto before = systemState();
     const auto update = [&] { return static_cast<int>(installer().update(package->path()).status()); };
