@@ -2,6 +2,7 @@
 
 #include "CNSLog.h"
 #include "agent/AgentSession.h"
+#include "agentlink/AgentProtocol.h"
 
 #include <cerrno>
 #include <cstring>
@@ -16,22 +17,18 @@ AgentServer::AgentServer(std::string bundleIdentifier, std::string version)
     : m_label(bundleIdentifier), m_version(std::move(version)), m_socketPath(socketPath(bundleIdentifier)) {
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) == 0) {
-        m_wakeRead = pipeFds[0];
-        m_wakeWrite = pipeFds[1];
+        m_wakeRead.reset(pipeFds[0]);
+        m_wakeWrite.reset(pipeFds[1]);
     }
 }
 
 AgentServer::~AgentServer() {
     closeListener();
-    if (m_wakeRead >= 0)
-        ::close(m_wakeRead);
-    if (m_wakeWrite >= 0)
-        ::close(m_wakeWrite);
 }
 
 std::string AgentServer::socketPath(const std::string& bundleIdentifier) {
     OCTextSink path;
-    OCFormat(path, "/var/run/%@.socket", bundleIdentifier);
+    OCFormat(path, AgentProtocol::kSocketPathFormat, bundleIdentifier);
     return std::string(path.text(), path.size());
 }
 
@@ -41,7 +38,7 @@ bool AgentServer::listen() {
         OCNSLog("Socket path too long: %@", m_socketPath);
         return false;
     }
-    if (m_wakeRead < 0) {
+    if (m_wakeRead.get() < 0) {
         OCNSLog("Failed to create the wake-up pipe, error: %d", errno);
         return false;
     }
@@ -58,14 +55,14 @@ bool AgentServer::listen() {
         }
     }
 
-    m_listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (m_listenFd < 0) {
+    m_listenFd.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (m_listenFd.get() < 0) {
         OCNSLog("Failed to create listening socket, error: %d", errno);
         return false;
     }
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, m_socketPath.c_str(), m_socketPath.size() + 1);
-    if (::bind(m_listenFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    if (::bind(m_listenFd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         OCNSLog("Failed to bind socket: %@, error: %d", m_socketPath, errno);
         closeListener();
         return false;
@@ -73,7 +70,7 @@ bool AgentServer::listen() {
     // The installer application runs as the logged-in user and must be able to
     // connect to this root-owned socket.
     ::chmod(m_socketPath.c_str(), 0666);
-    if (::listen(m_listenFd, 16) != 0) {
+    if (::listen(m_listenFd.get(), 16) != 0) {
         OCNSLog("Failed to listen on socket: %@, error: %d", m_socketPath, errno);
         closeListener();
         return false;
@@ -91,7 +88,7 @@ void AgentServer::run() {
 
 void AgentServer::acceptConnections() {
     for (;;) {
-        pollfd fds[2] = {{m_listenFd, POLLIN, 0}, {m_wakeRead, POLLIN, 0}};
+        pollfd fds[2] = {{m_listenFd.get(), POLLIN, 0}, {m_wakeRead.get(), POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
@@ -102,7 +99,7 @@ void AgentServer::acceptConnections() {
             return;
         if (fds[0].revents == 0)
             continue;
-        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        const int fd = ::accept4(m_listenFd.get(), nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED)
                 OCNSLog("Failed to accept a connection, error: %d", errno);
@@ -122,16 +119,15 @@ void AgentServer::acceptConnections() {
 
 void AgentServer::stop() {
     const char byte = 0;
-    if (m_wakeWrite >= 0) {
-        const ssize_t written = ::write(m_wakeWrite, &byte, 1);
+    if (m_wakeWrite.get() >= 0) {
+        const ssize_t written = ::write(m_wakeWrite.get(), &byte, 1);
         (void)written; // a full pipe already holds a wake-up
     }
 }
 
 void AgentServer::closeListener() {
-    if (m_listenFd < 0)
+    if (m_listenFd.get() < 0)
         return;
-    ::close(m_listenFd);
-    m_listenFd = -1;
+    m_listenFd.reset();
     ::unlink(m_socketPath.c_str());
 }

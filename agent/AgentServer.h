@@ -4,6 +4,7 @@
 #pragma once
 
 #include "agent/CommandGate.h"
+#include "platform/FileDescriptor.h"
 
 #include <atomic>
 #include <memory>
@@ -42,9 +43,9 @@ private:
     const std::string m_label;
     const std::string m_version;
     const std::string m_socketPath;
-    int m_listenFd = -1;
-    int m_wakeRead = -1;
-    int m_wakeWrite = -1;
+    platform::FileDescriptor m_listenFd;
+    platform::FileDescriptor m_wakeRead;
+    platform::FileDescriptor m_wakeWrite;
     // Shared with the connection threads, which may end after the server.
     const std::shared_ptr<std::atomic<int>> m_connections = std::make_shared<std::atomic<int>>(0);
     const std::shared_ptr<CommandGate> m_commands = std::make_shared<CommandGate>();

@@ -3,8 +3,9 @@
 #include "agent/CommandEvents.h"
 #include "agent/CommandGate.h"
 #include "agent/CommandRequest.h"
-#include "agent/package/PackageInstaller.h"
 #include "agent/RebootCommand.h"
+#include "agent/package/PackageInstaller.h"
+#include "agentlink/AgentProtocol.h"
 #include "platform/ServiceManager.h"
 
 #include <csignal>
@@ -12,6 +13,8 @@
 #include <pthread.h>
 #include <thread>
 #include <unistd.h>
+
+using namespace AgentProtocol;
 
 void AgentSession::start(int fd, int number, std::string label, std::string version,
                          std::shared_ptr<CommandGate> gate, std::function<void()> onEnd) {
@@ -48,13 +51,13 @@ void AgentSession::run() {
 
 void AgentSession::handle(const AgentMessage& request) {
     OCNSLog("Connection %d: request %@", m_number, request);
-    const std::optional<std::string> control = request.text("Ctrl");
-    if (control == "getVersion") {
+    const std::optional<std::string> control = request.text(Key::kControl);
+    if (control == Control::kGetVersion) {
         // The version travels as quoted text: the application compares it as text.
-        m_link.sendMessage({{"version", m_version}});
-    } else if (control == "bye") {
+        m_link.sendMessage({{Key::kVersion, m_version}});
+    } else if (control == Control::kBye) {
         // Nothing is sent back; the application closes the connection next.
-    } else if (const AgentValue* command = request.find("Cmd")) {
+    } else if (const AgentValue* command = request.find(Key::kCommand)) {
         if (command->text() && !CommandRequest::kindNamed(*command->text()))
             OCNSLog("Connection %d: command not supported, ignored: %@", m_number, *command->text());
         else
@@ -92,21 +95,21 @@ bool AgentSession::mayCommand() {
 
 void AgentSession::handleCommand(const AgentMessage& request) {
     if (!mayCommand()) {
-        sendCompletion(InstallResult::NotPermitted);
+        sendCompletion(Status::NotPermitted);
         return;
     }
     std::string problem;
     const auto command = CommandRequest::parse(request, problem);
     if (!command) {
         OCNSLog("Connection %d: malformed command refused: %@", m_number, problem);
-        sendCompletion(InstallResult::CommandMalformed);
+        sendCompletion(Status::CommandMalformed);
         return;
     }
     auto pass = m_gate->tryEnter();
     if (!pass) {
         OCNSLog("Connection %d: %@ refused: %@", m_number, command->name(),
                 m_gate->isClosed() ? "the agent is stopping" : "another command is running");
-        sendCompletion(InstallResult::Busy);
+        sendCompletion(Status::Busy);
         return;
     }
     switch (command->kind()) {
@@ -207,7 +210,9 @@ void AgentSession::uninstallSelf() {
     const bool removed = platform::ServiceManager::removeJobFilesAsRoot(m_label);
     CommandGrant::removeAll(m_label);
     OCNSLog("Connection %d: uninstalled job %@: %@", m_number, m_label, removed ? "done" : "incomplete");
-    m_link.sendMessage({{"status", int64_t{removed ? 0 : 1}}});
+    // The reply's status only tells success (0) from failure; 1 is what
+    // agents have always sent for a removal left incomplete.
+    m_link.sendMessage({{Key::kStatus, int64_t{removed ? Status::Success : 1}}});
     // The same way out as a stop request from outside: the listener closes
     // and the process ends.
     ::kill(getpid(), SIGTERM);

@@ -1,16 +1,25 @@
 #include "agent/CommandRequest.h"
 
+#include "agentlink/AgentProtocol.h"
+
 #include <climits>
 
 namespace {
 
+using namespace AgentProtocol;
+
 constexpr std::pair<const char*, CommandRequest::Kind> kNames[] = {
-    {"Install", CommandRequest::Kind::Install},
-    {"Update", CommandRequest::Kind::Update},
-    {"Uninstall", CommandRequest::Kind::Uninstall},
-    {"Reboot", CommandRequest::Kind::Reboot},
-    {"UninstallInstallerAgent", CommandRequest::Kind::UninstallInstallerAgent},
+    {Command::kInstall, CommandRequest::Kind::Install},
+    {Command::kUpdate, CommandRequest::Kind::Update},
+    {Command::kUninstall, CommandRequest::Kind::Uninstall},
+    {Command::kReboot, CommandRequest::Kind::Reboot},
+    {Command::kUninstallInstallerAgent, CommandRequest::Kind::UninstallInstallerAgent},
 };
+
+// A key as the problem texts name it: in double quotes.
+std::string quoted(const char* key) {
+    return std::string("\"") + key + "\"";
+}
 
 const char* kindName(const AgentValue& value) {
     switch (value.kind()) {
@@ -27,26 +36,26 @@ const char* kindName(const AgentValue& value) {
 }
 
 bool readPackagePath(const AgentMessage& message, std::string& path, std::string& problem) {
-    const AgentValue* value = message.find("InstallerPackage");
+    const AgentValue* value = message.find(Key::kInstallerPackage);
     if (!value) {
-        problem = "\"InstallerPackage\" is missing";
+        problem = quoted(Key::kInstallerPackage) + " is missing";
         return false;
     }
     const std::string* text = value->text();
     if (!text) {
-        problem = std::string("\"InstallerPackage\" is ") + kindName(*value) + "; a text is expected";
+        problem = quoted(Key::kInstallerPackage) + " is " + kindName(*value) + "; a text is expected";
         return false;
     }
     if (text->empty() || text->front() != '/') {
-        problem = "\"InstallerPackage\" is not an absolute path";
+        problem = quoted(Key::kInstallerPackage) + " is not an absolute path";
         return false;
     }
     if (text->find('\0') != std::string::npos) {
-        problem = "\"InstallerPackage\" holds a NUL byte";
+        problem = quoted(Key::kInstallerPackage) + " holds a NUL byte";
         return false;
     }
     if (text->size() > PATH_MAX) {
-        problem = "\"InstallerPackage\" is longer than a path can be";
+        problem = quoted(Key::kInstallerPackage) + " is longer than a path can be";
         return false;
     }
     path = *text;
@@ -54,19 +63,19 @@ bool readPackagePath(const AgentMessage& message, std::string& path, std::string
 }
 
 bool readUser(const AgentMessage& message, std::optional<uint32_t>& user, std::string& problem) {
-    const AgentValue* value = message.find("LoggedInUser");
+    const AgentValue* value = message.find(Key::kLoggedInUser);
     if (!value) {
-        problem = "\"LoggedInUser\" is missing";
+        problem = quoted(Key::kLoggedInUser) + " is missing";
         return false;
     }
     const auto number = value->integer();
     if (!number) {
-        problem = std::string("\"LoggedInUser\" is ") + kindName(*value) + "; an integer is expected";
+        problem = quoted(Key::kLoggedInUser) + " is " + kindName(*value) + "; an integer is expected";
         return false;
     }
     // (uid_t)-1 means "no user" to the system calls.
     if (*number < 0 || *number >= int64_t{UINT32_MAX}) {
-        problem = "\"LoggedInUser\" " + std::to_string(*number) + " is no user id";
+        problem = quoted(Key::kLoggedInUser) + " " + std::to_string(*number) + " is no user id";
         return false;
     }
     user = static_cast<uint32_t>(*number);
@@ -74,19 +83,19 @@ bool readUser(const AgentMessage& message, std::optional<uint32_t>& user, std::s
 }
 
 bool readRemoveBackups(const AgentMessage& message, bool& removeBackups, std::string& problem) {
-    const AgentValue* value = message.find("RemoveBackups");
+    const AgentValue* value = message.find(Key::kRemoveBackups);
     if (!value) {
-        problem = "\"RemoveBackups\" is missing";
+        problem = quoted(Key::kRemoveBackups) + " is missing";
         return false;
     }
     const auto number = value->integer();
     if (!number) {
         problem =
-            std::string("\"RemoveBackups\" is ") + kindName(*value) + "; the integer 1 or 0 is expected";
+            quoted(Key::kRemoveBackups) + " is " + kindName(*value) + "; the integer 1 or 0 is expected";
         return false;
     }
     if (*number != 0 && *number != 1) {
-        problem = "\"RemoveBackups\" is " + std::to_string(*number) + "; 1 or 0 is expected";
+        problem = quoted(Key::kRemoveBackups) + " is " + std::to_string(*number) + "; 1 or 0 is expected";
         return false;
     }
     removeBackups = *number == 1;
@@ -110,9 +119,10 @@ const char* CommandRequest::nameOf(Kind kind) {
 }
 
 std::optional<CommandRequest> CommandRequest::parse(const AgentMessage& message, std::string& problem) {
-    const AgentValue* name = message.find("Cmd");
+    const AgentValue* name = message.find(Key::kCommand);
     if (!name || !name->text()) {
-        problem = std::string("\"Cmd\" is ") + (name ? kindName(*name) : "missing") + "; a text is expected";
+        problem =
+            quoted(Key::kCommand) + " is " + (name ? kindName(*name) : "missing") + "; a text is expected";
         return std::nullopt;
     }
     const auto kind = kindNamed(*name->text());

@@ -11,6 +11,9 @@
 
 namespace AgentProtocol {
 
+/// Where the agent listens: "%@" is its bundle identifier.
+inline constexpr const char* kSocketPathFormat = "/var/run/%@.socket";
+
 /// Keys of a message.
 namespace Key {
 inline constexpr const char* kCommand = "Cmd";

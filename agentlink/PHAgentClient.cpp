@@ -1,13 +1,13 @@
 #include "agentlink/PHAgentClient.h"
 
+#include "agentlink/AgentProtocol.h"
 #include "platform/Bundle.h"
 #include "platform/ExecutableInfo.h"
 #include "platform/ServiceManager.h"
+#include "platform/VersionNumber.h"
 
 #include <algorithm>
-#include <climits>
 #include <thread>
-#include <vector>
 
 PHAgentClient::PHAgentClient(int fd, const std::string& agentPath, bool trace)
     : m_protocolHandler(std::make_shared<PHClientProtocolHandler>(fd, trace)), m_agentName(agentPath) {
@@ -76,7 +76,7 @@ void PHAgentClient::eventThreadTerminatedWithError(PHEventThread& thread, const 
 }
 
 void PHAgentClient::terminatePrivilegedAgent() {
-    sendMessage({{"Ctrl", "bye"}});
+    sendMessage({{AgentProtocol::Key::kControl, AgentProtocol::Control::kBye}});
     stopEventThread();
     m_protocolHandler->closeConnection();
 }
@@ -126,43 +126,14 @@ void PHAgentClient::setAgentName(std::string value) {
 
 namespace {
 
-// Component values of a dot-separated version: the leading decimal digits of
-// each, 0 when there are none.
-std::vector<int64_t> versionComponents(const std::string& version) {
-    std::vector<int64_t> components;
-    size_t start = 0;
-    for (;;) {
-        size_t end = version.find('.', start);
-        if (end == std::string::npos)
-            end = version.size();
-        int64_t value = 0;
-        // Absurdly long components saturate instead of overflowing.
-        for (size_t i = start; i < end && version[i] >= '0' && version[i] <= '9'; ++i)
-            value = value > (INT64_MAX - 9) / 10 ? INT64_MAX : value * 10 + (version[i] - '0');
-        components.push_back(value);
-        if (end == version.size())
-            break;
-        start = end + 1;
-    }
-    return components;
-}
-
 OCArg optionalArg(const std::optional<std::string>& text) {
     return text ? OCArg(*text) : OCArg();
 }
 
 } // namespace
 
-int PHAgentClient::compareVersions(const std::string& left, const std::string& right) {
-    const auto a = versionComponents(left);
-    const auto b = versionComponents(right);
-    for (size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
-        const int64_t x = i < a.size() ? a[i] : 0;
-        const int64_t y = i < b.size() ? b[i] : 0;
-        if (x != y)
-            return x < y ? -1 : 1;
-    }
-    return 0;
+bool PHAgentClient::mustDowngrade(std::string_view shipped, std::string_view installed) {
+    return platform::VersionNumber::compare(shipped, installed) < 0;
 }
 
 std::shared_ptr<platform::Authorization>
@@ -218,12 +189,15 @@ bool PHAgentClient::downgradeRequiredForAgent(const std::string& label) {
         OCNSDbgLog("Helper tool not yet installed: %@", label);
         return false;
     }
+    // A job record without a program is read as one of no known version
+    // rather than trusted to hold one.
     const auto arguments = job->stringArray("ProgramArguments");
-    const auto info = platform::ExecutableInfo::read(arguments->front());
+    const auto info =
+        arguments && !arguments->empty() ? platform::ExecutableInfo::read(arguments->front()) : std::nullopt;
     const auto installed = info ? info->text("CFBundleVersion") : std::nullopt;
     const std::string shipped = embeddedToolVersion();
     OCNSDbgLog("%@, installed version: %@, new version: %@", label, optionalArg(installed), shipped);
-    if (compareVersions(shipped, installed.value_or(std::string())) < 0) {
+    if (mustDowngrade(shipped, installed.value_or(std::string()))) {
         OCNSLog("Must downgrade %@ from version: %@ to version:%@", label, optionalArg(installed), shipped);
         return true;
     }

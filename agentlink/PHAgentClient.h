@@ -23,6 +23,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 class PHAgentClient : public std::enable_shared_from_this<PHAgentClient> {
 public:
@@ -97,9 +98,9 @@ public:
     /// True when connected, or when a new connection reaches an agent that
     /// reports the shipped version.
     bool verifyAgentConnection();
-    /// Compares dot-separated versions component by component (leading digits
-    /// of each, 0 when none or missing): negative, 0 or positive.
-    static int compareVersions(const std::string& left, const std::string& right);
+    /// The downgrade decision alone: true when the \p installed agent is newer
+    /// than the \p shipped one by platform::VersionNumber's order.
+    static bool mustDowngrade(std::string_view shipped, std::string_view installed);
 
     // Used by the installation policy on one worker thread.
     bool tryToConnect() const { return m_tryToConnect; }

@@ -1,5 +1,7 @@
 #include "agentlink/PHClientProtocolHandler.h"
 
+#include "agentlink/AgentProtocol.h"
+
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
@@ -26,9 +28,10 @@ bool setReceiveTimeout(int fd, int seconds) {
 std::optional<std::string>
 PHClientProtocolHandler::connectPrivilegedAgent(const std::string& bundleIdentifier) {
     int status = 0;
-    int fd = -1;
+    platform::FileDescriptor connection;
     try {
-        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        connection.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        const int fd = connection.get();
         if (fd < 0) {
             status = errno;
             throw createIOException("Failed to create Unix domain socket", status);
@@ -39,7 +42,7 @@ PHClientProtocolHandler::connectPrivilegedAgent(const std::string& bundleIdentif
         status = PHSetNonBlocking(fd, false);
 
         OCTextSink path;
-        OCFormat(path, "/var/run/%@.socket", bundleIdentifier);
+        OCFormat(path, AgentProtocol::kSocketPathFormat, bundleIdentifier);
         if (path.size() >= kSocketPathLimit) {
             status = PHErrorNotConnected;
             throw createIOException("Bundle name too long for Unix domain socket name",
@@ -60,11 +63,9 @@ PHClientProtocolHandler::connectPrivilegedAgent(const std::string& bundleIdentif
         OCNSLog("%@: %@", e.name(), e.reason());
         status = -1;
     }
-    if (status != 0 && fd >= 0) {
-        ::close(fd);
-        fd = -1;
-    }
-    setConnection(fd);
+    if (status != 0)
+        connection.reset();
+    setConnection(std::move(connection));
 
     std::optional<std::string> version = getAgentVersion();
     if (isConnected() && !setReceiveTimeout(conFd(), 0))
@@ -73,22 +74,22 @@ PHClientProtocolHandler::connectPrivilegedAgent(const std::string& bundleIdentif
 }
 
 std::optional<std::string> PHClientProtocolHandler::getAgentVersion() {
-    if (!sendMessage({{"Ctrl", "getVersion"}}))
+    if (!sendMessage({{AgentProtocol::Key::kControl, AgentProtocol::Control::kGetVersion}}))
         return std::nullopt;
     const std::optional<AgentMessage> reply = readMessage();
     if (!reply)
         return std::nullopt;
     // The version is compared as text, so a number here is no version.
-    return reply->text("version");
+    return reply->text(AgentProtocol::Key::kVersion);
 }
 
 std::optional<AgentValue> PHClientProtocolHandler::uninstallAgent() {
-    if (!sendMessage({{"Cmd", "UninstallInstallerAgent"}}))
+    if (!sendMessage({{AgentProtocol::Key::kCommand, AgentProtocol::Command::kUninstallInstallerAgent}}))
         return std::nullopt;
     const std::optional<AgentMessage> reply = readMessage();
     if (!reply)
         return std::nullopt;
-    if (const AgentValue* status = reply->find("status"))
+    if (const AgentValue* status = reply->find(AgentProtocol::Key::kStatus))
         return *status;
     return std::nullopt;
 }

@@ -24,17 +24,16 @@ std::string formatSize(uint32_t size) {
 
 } // namespace
 
-struct PHProtocolHandler::Descriptor {
-    explicit Descriptor(int descriptor) : fd(descriptor) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() { ::close(fd); }
+namespace {
 
-    const int fd;
-};
+std::shared_ptr<const platform::FileDescriptor> own(platform::FileDescriptor fd) {
+    return fd.get() >= 0 ? std::make_shared<const platform::FileDescriptor>(std::move(fd)) : nullptr;
+}
+
+} // namespace
 
 PHProtocolHandler::PHProtocolHandler(int fd, bool trace)
-    : m_traceOn(trace), m_descriptor(fd >= 0 ? std::make_shared<Descriptor>(fd) : nullptr) {}
+    : m_traceOn(trace), m_descriptor(own(platform::FileDescriptor(fd))) {}
 
 PHProtocolHandler::~PHProtocolHandler() {
     closeConnection();
@@ -42,14 +41,18 @@ PHProtocolHandler::~PHProtocolHandler() {
 
 void PHProtocolHandler::setConnection(int fd) {
     auto current = descriptor();
-    if (current && current->fd == fd)
+    if (current && current->get() == fd)
         return;
-    m_descriptor.store(fd >= 0 ? std::make_shared<Descriptor>(fd) : nullptr);
+    m_descriptor.store(own(platform::FileDescriptor(fd)));
+}
+
+void PHProtocolHandler::setConnection(platform::FileDescriptor fd) {
+    m_descriptor.store(own(std::move(fd)));
 }
 
 int PHProtocolHandler::conFd() const {
     auto current = descriptor();
-    return current ? current->fd : -1;
+    return current ? current->get() : -1;
 }
 
 void PHProtocolHandler::closeConnection() {
@@ -57,9 +60,9 @@ void PHProtocolHandler::closeConnection() {
     // ends a read(2) that another thread is blocked in (it returns end of
     // stream) and tells the peer at once; close(2) alone would do neither
     // reliably while a reader still uses the descriptor. The number is closed
-    // when the last user drops the Descriptor.
+    // when the last user drops its reference.
     if (auto closing = m_descriptor.exchange(nullptr))
-        ::shutdown(closing->fd, SHUT_RDWR);
+        ::shutdown(closing->get(), SHUT_RDWR);
 }
 
 bool PHProtocolHandler::sendMessage(const AgentMessage& message) {
@@ -85,7 +88,7 @@ bool PHProtocolHandler::sendMessage(const AgentMessage& message) {
         size_t done = 0;
         while (done < frame.size()) {
             // MSG_NOSIGNAL: a vanished peer gives EPIPE, never SIGPIPE.
-            const ssize_t n = ::send(current->fd, frame.data() + done, frame.size() - done, MSG_NOSIGNAL);
+            const ssize_t n = ::send(current->get(), frame.data() + done, frame.size() - done, MSG_NOSIGNAL);
             if (n > 0) {
                 done += static_cast<size_t>(n);
             } else if (n == 0) {
@@ -116,7 +119,7 @@ std::optional<AgentMessage> PHProtocolHandler::readMessage() {
         return std::nullopt;
     }
     char header[kFrameHeaderSize];
-    int code = PHRead(current->fd, header, sizeof header);
+    int code = PHRead(current->get(), header, sizeof header);
     if (code != 0) {
         OCNSLog("PHProtocolhandler Read failed: %d", code);
         reportIOError("Failed to read message header", code);
@@ -128,7 +131,7 @@ std::optional<AgentMessage> PHProtocolHandler::readMessage() {
         return std::nullopt;
     }
     char body[kMaxFrameBodySize];
-    code = PHRead(current->fd, body, frame.bodyLength);
+    code = PHRead(current->get(), body, frame.bodyLength);
     if (code != 0) {
         reportIOError("Failed to read message body", code);
         return std::nullopt;
@@ -147,14 +150,14 @@ std::optional<AgentMessage> PHProtocolHandler::readMessage() {
 }
 
 std::optional<AgentMessage> PHProtocolHandler::parseMessage(std::optional<std::string_view> text) {
-    // Bytes that are not UTF-8 are no text at all: rejected like a body that
-    // does not parse, rather than read as an empty message.
-    std::optional<AgentMessage> message = text ? deserialize(*text) : std::nullopt;
+    // Bytes that are not UTF-8 decode to no text, and no text holds no pair:
+    // an empty message, which the reader ignores like any other without a
+    // known key. The connection stays open.
+    if (!text)
+        return AgentMessage();
+    std::optional<AgentMessage> message = deserialize(*text);
     if (!message) {
-        if (text)
-            OCNSLog("Failed to parse message: %@", *text);
-        else
-            OCNSLog("Failed to parse message: %@", nullptr);
+        OCNSLog("Failed to parse message: %@", *text);
         reportError("Failed to deserialize message", PHErrorInvalidMessage);
     }
     return message;

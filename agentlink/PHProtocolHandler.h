@@ -10,6 +10,7 @@
 #include "agentlink/AtomicRef.h"
 #include "agentlink/PHConnectionDelegate.h"
 #include "agentlink/PHException.h"
+#include "platform/FileDescriptor.h"
 
 #include <atomic>
 #include <cstddef>
@@ -39,6 +40,8 @@ public:
     /// Takes ownership of \p fd. A different descriptor held before is closed,
     /// so it cannot leak.
     void setConnection(int fd);
+    /// Takes \p fd over; the descriptor held before is closed.
+    void setConnection(platform::FileDescriptor fd);
     /// The descriptor, or -1 when not connected.
     int conFd() const;
     bool isConnected() const { return conFd() >= 0; }
@@ -60,7 +63,7 @@ public:
     /// nothing after a failure, which has been reported.
     std::optional<AgentMessage> readMessage();
     /// Parses a received body; a body that is not text (invalid UTF-8) is given
-    /// as nothing. Reports a failure to parse.
+    /// as nothing and reads as an empty message. Reports a failure to parse.
     std::optional<AgentMessage> parseMessage(std::optional<std::string_view> text);
 
     /// Closes, then reports \p text with ", error: <code>" appended in the
@@ -72,18 +75,19 @@ public:
     static PHException createIOException(std::string_view text, int code);
 
 private:
-    // The descriptor and its readers and writers share one Descriptor. Closing
-    // the connection takes it out of the handler and shuts the socket down, which
-    // wakes a reader blocked in read(2) with end-of-stream; the descriptor itself
-    // is closed when the last user lets go. So a thread that is still inside
-    // read(2) or write(2) never finds its descriptor number given to a new file.
-    struct Descriptor;
+    // The handler and its readers and writers share one owned descriptor.
+    // Closing the connection takes it out of the handler and shuts the socket
+    // down, which wakes a reader blocked in read(2) with end-of-stream; the
+    // descriptor itself is closed when the last user lets go. So a thread that
+    // is still inside read(2) or write(2) never finds its descriptor number
+    // given to a new file.
+    using Descriptor = std::shared_ptr<const platform::FileDescriptor>;
 
-    std::shared_ptr<Descriptor> descriptor() const { return m_descriptor.load(); }
+    Descriptor descriptor() const { return m_descriptor.load(); }
     void deliverFailure(const ErrorRef& error);
 
     std::atomic<bool> m_traceOn;
-    AtomicRef<std::shared_ptr<Descriptor>> m_descriptor;
+    AtomicRef<Descriptor> m_descriptor;
     AtomicRef<std::weak_ptr<PHConnectionDelegate>> m_delegate;
     std::mutex m_sendLock;
 };

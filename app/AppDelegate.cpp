@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "CNSLog.h"
+#include "agentlink/AgentProtocol.h"
 #include "agentlink/FOCVersion.h"
 #include "platform/Dispatch.h"
 #include "platform/ProcessInfo.h"
@@ -206,7 +207,7 @@ namespace {
 
 // "percentCompleted": a number, or a numeric text read the same way; 0 when missing.
 double percentOf(const AgentMessage& event) {
-    const AgentValue* value = event.find("percentCompleted");
+    const AgentValue* value = event.find(AgentProtocol::Key::kPercentCompleted);
     if (!value)
         return 0.0;
     if (auto real = value->real())
@@ -220,7 +221,7 @@ double percentOf(const AgentMessage& event) {
 
 // "status": an integer, or a numeric text; 0 (success) when missing.
 int64_t statusOf(const AgentMessage& event) {
-    const AgentValue* value = event.find("status");
+    const AgentValue* value = event.find(AgentProtocol::Key::kStatus);
     if (!value)
         return 0;
     if (auto integer = value->integer())
@@ -237,22 +238,22 @@ int64_t statusOf(const AgentMessage& event) {
 bool AppDelegate::processAgentEvent(const std::optional<AgentMessage>& event) {
     if (!event)
         return true;
-    const std::optional<std::string> name = event->text("Event");
-    if (name == "Progress") {
+    const std::optional<std::string> name = event->text(AgentProtocol::Key::kEvent);
+    if (name == AgentProtocol::Event::kProgress) {
         if (m_progressIndicator)
             m_progressIndicator->setDoubleValue(percentOf(*event));
         if (m_progressInfolabel)
-            m_progressInfolabel->setText(event->text("info").value_or(std::string()));
+            m_progressInfolabel->setText(event->text(AgentProtocol::Key::kInfo).value_or(std::string()));
         return true;
     }
-    if (name != "CommandCompleted")
+    if (name != AgentProtocol::Event::kCommandCompleted)
         return true;
 
     if (m_cancelButton) {
         m_cancelButton->setTitle(localized("Close"));
         m_cancelButton->setEnabled(true);
     }
-    const bool succeeded = statusOf(*event) == 0;
+    const bool succeeded = statusOf(*event) == AgentProtocol::Status::Success;
     if (!succeeded) {
         m_cmdState.store(CmdFailed);
         reportError(createCustomErrorWithCode(-1, agentFailedText()));

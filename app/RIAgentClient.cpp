@@ -1,6 +1,9 @@
 #include "app/RIAgentClient.h"
 
+#include "agentlink/AgentProtocol.h"
 #include "platform/Bundle.h"
+
+using namespace AgentProtocol;
 
 std::shared_ptr<RIAgentClient> RIAgentClient::create(std::shared_ptr<PHAgentEventHandler> eventHandler) {
     return std::make_shared<RIAgentClient>(std::move(eventHandler));
@@ -22,21 +25,25 @@ bool RIAgentClient::installAgent() {
 }
 
 void RIAgentClient::sendInstallCommandForUser(int32_t userId) {
-    sendMessage({{"Cmd", "Install"}, {"InstallerPackage", installerPackagePath()}, {"LoggedInUser", userId}});
+    sendMessage({{Key::kCommand, Command::kInstall},
+                 {Key::kInstallerPackage, installerPackagePath()},
+                 {Key::kLoggedInUser, userId}});
 }
 
 void RIAgentClient::sendUninstallCommandForUser(int32_t userId, bool includeBackups) {
-    sendMessage({{"Cmd", "Uninstall"}, {"LoggedInUser", userId}, {"RemoveBackups", includeBackups ? 1 : 0}});
+    sendMessage({{Key::kCommand, Command::kUninstall},
+                 {Key::kLoggedInUser, userId},
+                 {Key::kRemoveBackups, includeBackups ? 1 : 0}});
 }
 
 void RIAgentClient::sendUpdateAutoUpdateCommand() {
-    sendMessage({{"Cmd", "Update"}, {"InstallerPackage", installerPackagePath()}});
+    sendMessage({{Key::kCommand, Command::kUpdate}, {Key::kInstallerPackage, installerPackagePath()}});
 }
 
 void RIAgentClient::sendRebootCommand() {
-    sendMessage({{"Cmd", "Reboot"}});
+    sendMessage({{Key::kCommand, Command::kReboot}});
 }
 
 void RIAgentClient::sendUninstallInstallerAgent() {
-    sendMessage({{"Cmd", "UninstallInstallerAgent"}});
+    sendMessage({{Key::kCommand, Command::kUninstallInstallerAgent}});
 }
