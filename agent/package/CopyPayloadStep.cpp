@@ -201,7 +201,7 @@ bool CopyPayloadStep::undo(const std::vector<JournalRecord>& records) const {
             undone = PackageFiles::removeFolder(it->path);
             if (!undone) // a folder left behind holds no file of either version
                 OCNSLog("PackageInstaller: cannot remove the folder %@ while restoring: %@", it->path,
-                        undone.failure().description);
+                        std::strerror(undone.failure().code));
             continue;
         }
         if (it->kind != "add" && it->kind != "replace")

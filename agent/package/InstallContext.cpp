@@ -4,6 +4,8 @@
 #include "agent/package/PackagePaths.h"
 #include "platform/FileCopy.h"
 
+#include <cstring>
+
 std::string InstallContext::rooted(const std::string& location) const {
     return PackagePaths::rooted(options.installRoot, location);
 }
@@ -31,7 +33,7 @@ InstallResult InstallContext::backUp(const std::string& installed, const std::st
         return InstallResult::success();
     if (copied.failure().domain == platform::FileCopy::kReadDomain)
         return {InstallResult::WriteFailed,
-                "cannot read " + installed + " to back it up: " + copied.failure().description};
+                "cannot read " + installed + " to back it up: " + std::strerror(copied.failure().code)};
     return InstallResult::writeFailure(copied.failure(), "cannot back up " + installed);
 }
 

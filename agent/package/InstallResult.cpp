@@ -1,6 +1,7 @@
 #include "agent/package/InstallResult.h"
 
 #include <cerrno>
+#include <cstring>
 
 InstallResult InstallResult::from(const platform::Failure& failure, Status otherwise) {
     if (failure.domain == kDomain)
@@ -10,7 +11,7 @@ InstallResult InstallResult::from(const platform::Failure& failure, Status other
 
 InstallResult InstallResult::writeFailure(const platform::Failure& failure, const std::string& what) {
     const bool full = failure.code == ENOSPC || failure.code == EDQUOT;
-    return {full ? DiskFull : WriteFailed, what + ": " + failure.description};
+    return {full ? DiskFull : WriteFailed, what + ": " + std::strerror(failure.code)};
 }
 
 const char* InstallResult::statusName(Status status) {

@@ -26,7 +26,8 @@ public:
     /// otherwise \p otherwise with the failure's description.
     static InstallResult from(const platform::Failure& failure, Status otherwise = InternalError);
     /// A file-system failure (\p failure's code an errno) while doing \p what:
-    /// DiskFull for ENOSPC and EDQUOT, WriteFailed otherwise.
+    /// DiskFull for ENOSPC and EDQUOT, WriteFailed otherwise; the reason is
+    /// \p what and the errno's text.
     static InstallResult writeFailure(const platform::Failure& failure, const std::string& what);
     /// This result as a failure of kDomain; only for a failed result.
     platform::Failure failure() const { return {kDomain, code(), m_reason}; }

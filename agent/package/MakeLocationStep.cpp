@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 InstallResult MakeLocationStep::perform(InstallContext& context) {
     const std::string base = context.rooted(context.package->installLocation());
@@ -36,8 +37,8 @@ InstallResult MakeLocationStep::perform(InstallContext& context) {
                 created.push_back(location);
     context.realBase = PackageFiles::realPath(base);
     if (context.realBase.empty())
-        return InstallResult::writeFailure({PackageFiles::kDomain, errno, base},
-                                           "cannot resolve the install location");
+        return InstallResult::writeFailure({PackageFiles::kDomain, errno, ""},
+                                           "cannot resolve the install location " + base);
     return InstallResult::success();
 }
 
@@ -46,6 +47,6 @@ bool MakeLocationStep::undo(const std::vector<JournalRecord>& records) const {
         if (it->kind == "folder")
             if (auto removed = PackageFiles::removeFolder(it->path); !removed)
                 OCNSLog("PackageInstaller: cannot remove the folder %@ while restoring: %@", it->path,
-                        removed.failure().description);
+                        std::strerror(removed.failure().code));
     return true; // a folder left behind holds no file of either version
 }

@@ -5,7 +5,33 @@
 #include "platform/Identifier.h"
 #include "platform/PropertyList.h"
 
+#include <cerrno>
+#include <functional>
 #include <sys/stat.h>
+#include <tuple>
+
+namespace {
+
+/// The texts under \p key of the receipt at \p path (none when the key is
+/// absent), each accepted by \p safe.
+platform::Result<std::vector<std::string>> readList(const platform::PropertyList& list, const char* key,
+                                                    const std::string& path,
+                                                    const std::function<bool(const std::string&)>& safe,
+                                                    const char* what) {
+    if (!list.values().count(key))
+        return std::vector<std::string>();
+    auto values = list.stringArray(key);
+    if (!values)
+        return platform::Failure{"PackageReceipt", EINVAL,
+                                 std::string("the receipt's \"") + key + "\" is not a list of texts"};
+    for (const auto& value : *values)
+        if (!safe(value))
+            return platform::Failure{"PackageReceipt", EINVAL,
+                                     "the receipt " + path + " lists an unsafe " + what + ": " + value};
+    return std::move(*values);
+}
+
+} // namespace
 
 std::optional<PackageReceipt> PackageReceipt::read(const std::string& path, std::string& error) {
     struct stat info {};
@@ -37,42 +63,26 @@ std::optional<PackageReceipt> PackageReceipt::read(const std::string& path, std:
         error = "the receipt " + path + " names an unsafe backup folder";
         return std::nullopt;
     }
-    struct ListKey {
-        const char* key;
-        std::vector<std::string>* into;
+    const auto safePath = [](const std::string& value) { return PackagePaths::isSafeRelative(value); };
+    // Only the install location itself and the folders above it.
+    const auto safeLocation = [&](const std::string& value) {
+        return PackagePaths::isValidInstallLocation(value) && value != "/" &&
+               PackagePaths::isWithin(receipt.installLocation, value);
     };
-    for (const ListKey& item : {ListKey{"files", &receipt.files}, ListKey{"folders", &receipt.folders}}) {
-        if (!list->values().count(item.key))
-            continue;
-        const auto values = list->stringArray(item.key);
+    for (auto [key, into] : {std::pair{"files", &receipt.files}, {"folders", &receipt.folders}}) {
+        auto values = readList(*list, key, path, safePath, "path");
         if (!values) {
-            error = std::string("the receipt's \"") + item.key + "\" is not a list of texts";
+            error = values.failure().description;
             return std::nullopt;
         }
-        for (const auto& value : *values) {
-            if (!PackagePaths::isSafeRelative(value)) {
-                error = "the receipt " + path + " lists an unsafe path: " + value;
-                return std::nullopt;
-            }
-        }
-        *item.into = *values;
+        *into = std::move(*values);
     }
-    if (list->values().count("created-locations")) {
-        const auto values = list->stringArray("created-locations");
-        if (!values) {
-            error = "the receipt's \"created-locations\" is not a list of texts";
-            return std::nullopt;
-        }
-        for (const auto& value : *values) {
-            // Only the install location itself and the folders above it.
-            if (!PackagePaths::isValidInstallLocation(value) || value == "/" ||
-                !PackagePaths::isWithin(receipt.installLocation, value)) {
-                error = "the receipt " + path + " lists an unsafe created location: " + value;
-                return std::nullopt;
-            }
-        }
-        receipt.createdLocations = *values;
+    auto locations = readList(*list, "created-locations", path, safeLocation, "created location");
+    if (!locations) {
+        error = locations.failure().description;
+        return std::nullopt;
     }
+    receipt.createdLocations = std::move(*locations);
     return receipt;
 }
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,7 +89,8 @@ void PackageRemoval::removeFolders(const PackageReceipt& receipt, const std::str
             continue;
         auto removed = PackageFiles::removeFolder(path);
         if (!removed && removed.failure().code != ENOTEMPTY && removed.failure().code != EEXIST)
-            OCNSLog("PackageInstaller: cannot remove the folder %@: %@", path, removed.failure().description);
+            OCNSLog("PackageInstaller: cannot remove the folder %@: %@", path,
+                    std::strerror(removed.failure().code));
     }
     auto locations = receipt.createdLocations;
     std::sort(locations.rbegin(), locations.rend());

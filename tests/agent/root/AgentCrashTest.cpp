@@ -26,169 +26,118 @@ const std::string kId = "com.quorvantis.test.crash";
 const std::string kLocation = "/opt/qvt-crash";
 const std::string kData = PackageInstaller::kDataFolder;
 
-/// The install location (paths, modes, contents, link targets) and the
-/// installed version as its receipt says.
+/// The install location (paths, modes, contents, link targets) and the installed version by its receipt.
 std::map<std::string, std::string> installation() {
-    std::map<std::string, std::string> state;
     std::string why;
     const auto receipt = PackageReceipt::read(kData + "/receipts/" + kId + ".plist", why);
-    state["receipt"] = receipt ? receipt->version : "none";
-    if (fs::exists(kLocation))
-        for (const auto& entry : fs::recursive_directory_iterator(kLocation)) {
-            const auto status = fs::symlink_status(entry.path());
-            std::string& value = state[entry.path().string()] =
-                std::to_string(static_cast<int>(status.permissions()));
-            value += fs::is_symlink(status)     ? "->" + fs::read_symlink(entry.path()).string()
-                     : fs::is_directory(status) ? std::string("/")
-                                                : ":" + testsupport::readFile(entry.path());
-        }
+    std::map<std::string, std::string> state{{"receipt", receipt ? receipt->version : "none"}};
+    std::error_code none;
+    for (const auto& entry : fs::recursive_directory_iterator(kLocation, none)) {
+        const auto status = entry.symlink_status();
+        state[entry.path()] = std::to_string(static_cast<int>(status.permissions())) +
+                              (fs::is_symlink(status)     ? "->" + fs::read_symlink(entry.path()).string()
+                               : fs::is_directory(status) ? std::string("/")
+                                                          : ":" + testsupport::readFile(entry.path()));
+    }
     return state;
 }
 
-/// Paths below the install location and the data folder that only an unfinished operation leaves.
-std::vector<std::string> leftovers() {
+/// What only an unfinished operation leaves (temporary files, the journal), and
+/// backups in a set labelled <time>-<version> that are not of that version.
+std::vector<std::string> faults() {
     std::vector<std::string> found;
+    std::error_code none;
     for (const auto& folder : {kLocation, kData})
-        if (fs::exists(folder))
-            for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-                const std::string name = entry.path().filename();
-                if (name.find(".qvt-") != std::string::npos || name.starts_with("journal"))
-                    found.push_back(entry.path());
-            }
+        for (const auto& entry : fs::recursive_directory_iterator(folder, none)) {
+            const std::string name = entry.path().filename();
+            if (name.find(".qvt-") != std::string::npos || name.starts_with("journal"))
+                found.push_back(entry.path());
+        }
+    for (const auto& set : fs::directory_iterator(kData + "/backups/" + kId, none))
+        for (const auto& file : fs::recursive_directory_iterator(set.path()))
+            if (file.is_regular_file() &&
+                testsupport::readFile(file.path()) != std::string(100, set.path().filename().string()[17]))
+                found.push_back(file.path());
     return found;
 }
 
-class AgentCrashTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!testsupport::rootInSandbox())
-            GTEST_SKIP() << "runs only as root inside tests/sandbox: it installs into system paths";
-        for (const char* version : {"1.0", "2.0"}) {
-            PackageBuilder& p =
-                *m_packages
-                     .emplace(version, std::make_unique<PackageBuilder>(m_folder.path() + "/" + version, kId,
-                                                                        version, kLocation))
-                     .first->second;
-            for (int i = 0; i < 1000; ++i) // every file changes; a tenth of them only in one version
-                if (i % 10 != (version[0] == '1' ? 1 : 2))
-                    p.file("data/" + std::to_string(i % 20) + "/f" + std::to_string(i),
-                           std::string(100, version[0]));
-            p.link("current", "data/0");
-        }
-        m_packages["2.0-broken"] =
-            std::make_unique<PackageBuilder>(m_folder.path() + "/broken", kId, "2.0", kLocation);
-        fs::copy(m_packages["2.0"]->path() + "/Payload", m_packages["2.0-broken"]->path() + "/Payload",
-                 fs::copy_options::recursive | fs::copy_options::copy_symlinks |
-                     fs::copy_options::overwrite_existing);
-        m_packages["2.0-broken"]->script("postinstall", "exit 1");
+/// Starts \p executable as the agent, waits until it listens (so it has
+/// recovered), runs \p command if there is one and stops it.
+void runAgent(const char* executable, const std::optional<AgentMessage>& command = {}) {
+    testsupport::AgentProcess agent;
+    ASSERT_TRUE(agent.start(executable, "qvt-crash-test"));
+    PHClientProtocolHandler client(-1, false);
+    for (int attempt = 0; !client.connectPrivilegedAgent("com.quorvantis.remote.RInstallerAgent");
+         ++attempt) {
+        ASSERT_LT(attempt, 500) << agent.log();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    timeval timeout{60, 0};
+    ::setsockopt(client.conFd(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    if (command && client.sendMessage(*command))
+        while (const auto event = client.readMessage()) // until the completion or the kill
+            if (event->text("Event") == "CommandCompleted")
+                break;
+}
 
-    void reset(const std::vector<std::string>& versions) {
+TEST(AgentCrashTest, AfterAKillAtAnyPointRecoveryLeavesThePreviousOrTheNewInstallation) {
+    if (!testsupport::rootInSandbox())
+        GTEST_SKIP() << "runs only as root inside tests/sandbox: it installs into system paths";
+    testsupport::TemporaryFolder folder;
+    const std::string v1 = folder.path() + "/1.0", v2 = folder.path() + "/2.0",
+                      broken = folder.path() + "/broken";
+    for (const auto& [path, version] : {std::pair{v1, "1.0"}, {v2, "2.0"}, {broken, "2.0"}}) {
+        PackageBuilder p(path, kId, version, kLocation);
+        for (int i = 0; i < 1000; ++i) // every file changes; a tenth of them only in one version
+            if (i % 10 != (version[0] == '1' ? 1 : 2))
+                p.file("data/" + std::to_string(i % 20) + "/f" + std::to_string(i),
+                       std::string(100, version[0]));
+        p.link("current", "data/0");
+        if (path == broken)
+            p.script("postinstall", "exit 1");
+    }
+    const std::tuple<const char*, std::vector<std::string>, AgentMessage> cases[] = {
+        // name, versions installed before, command
+        {"install", {}, {{"Cmd", "Install"}, {"InstallerPackage", v1}, {"LoggedInUser", int64_t{0}}}},
+        {"update", {v1}, {{"Cmd", "Update"}, {"InstallerPackage", v2}}},
+        {"rollback", {v1}, {{"Cmd", "Update"}, {"InstallerPackage", broken}}},
+        {"uninstall", {v1, v2}, {{"Cmd", "Uninstall"}, {"LoggedInUser", int64_t{0}}, {"RemoveBackups", 1}}},
+    };
+    auto reset = [](const std::vector<std::string>& installed) {
         fs::remove_all(kLocation);
         fs::remove_all(kData);
         fs::create_directories(kData);
-        for (const auto& version : versions)
-            ASSERT_TRUE(PackageInstaller().update(path(version)).ok()) << version;
-    }
-    std::string path(const std::string& version) { return m_packages[version]->path(); }
-
-    /// Runs \p command on the crash agent, which dies before change \p crashAt.
-    static void runCrashing(const AgentMessage& command, long crashAt) {
-        ::setenv(QVT_CRASH_AGENT_VARIABLE, std::to_string(crashAt).c_str(), 1);
-        testsupport::AgentProcess agent;
-        const bool started = agent.start(QVT_CRASH_AGENT_PATH, "qvt-crash-agent");
-        ::unsetenv(QVT_CRASH_AGENT_VARIABLE);
-        ASSERT_TRUE(started);
-        PHClientProtocolHandler client(-1, false);
-        ASSERT_TRUE(connect(client)) << agent.log();
-        ASSERT_TRUE(client.sendMessage(command));
-        while (const auto event = client.readMessage())
-            if (event->text("Event") == "CommandCompleted")
-                break;
-        agent.stop();
-    }
-    /// Starts the real agent and waits until it listens, that is, has recovered.
-    static void recover() {
-        testsupport::AgentProcess agent;
-        ASSERT_TRUE(agent.start(QVT_AGENT_PATH, "qvt-recovering-agent"));
-        PHClientProtocolHandler client(-1, false);
-        ASSERT_TRUE(connect(client)) << agent.log();
-    }
-    static bool connect(PHClientProtocolHandler& client) {
-        for (int attempt = 0; attempt < 500;
-             ++attempt, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
-            if (client.connectPrivilegedAgent("com.quorvantis.remote.RInstallerAgent")) {
-                timeval timeout{60, 0};
-                ::setsockopt(client.conFd(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-                return true;
-            }
-        return false;
-    }
-
-    testsupport::TemporaryFolder m_folder;
-    std::map<std::string, std::unique_ptr<PackageBuilder>> m_packages;
-};
-
-TEST_F(AgentCrashTest, AfterAKillAtAnyPointRecoveryLeavesThePreviousOrTheNewInstallation) {
-    struct Case {
-        const char* name;
-        std::vector<std::string> installed; ///< versions installed before, in order
-        AgentMessage command;
-        std::function<InstallResult(PackageInstaller&)> sameInProcess;
-    };
-    const Case cases[] = {
-        {"install",
-         {},
-         {{"Cmd", "Install"}, {"InstallerPackage", path("1.0")}, {"LoggedInUser", int64_t{0}}},
-         [&](PackageInstaller& i) { return i.install(path("1.0")); }},
-        {"update",
-         {"1.0"},
-         {{"Cmd", "Update"}, {"InstallerPackage", path("2.0")}},
-         [&](PackageInstaller& i) { return i.update(path("2.0")); }},
-        {"rollback",
-         {"1.0"},
-         {{"Cmd", "Update"}, {"InstallerPackage", path("2.0-broken")}},
-         [&](PackageInstaller& i) { return i.update(path("2.0-broken")); }},
-        {"uninstall",
-         {"1.0", "2.0"},
-         {{"Cmd", "Uninstall"}, {"LoggedInUser", int64_t{0}}, {"RemoveBackups", 1}},
-         [&](PackageInstaller& i) { return i.uninstall(true); }},
+        for (const auto& package : installed)
+            ASSERT_TRUE(PackageInstaller().update(package).ok()) << package;
     };
     static long changes = 0;
-    for (const auto& c : cases) {
+    for (const auto& [name, installed, command] : cases) {
         // The same operation in this process counts its changes and gives the new installation.
-        ASSERT_NO_FATAL_FAILURE(reset(c.installed));
-        PackageInstaller counting;
+        ASSERT_NO_FATAL_FAILURE(reset(installed));
         PackageFiles::setChangeHook([] { ++changes; });
         changes = 0;
-        (void)c.sameInProcess(counting);
+        const auto& package = command.text("InstallerPackage");
+        PackageInstaller inProcess;
+        (void)(!package ? inProcess.uninstall(true)
+                        : (installed.empty() ? inProcess.install(*package) : inProcess.update(*package)));
         PackageFiles::setChangeHook(nullptr);
         const long total = changes;
         const auto after = installation();
         for (long crashAt = 1; crashAt <= total; crashAt += std::max(1L, total / 7)) {
-            ASSERT_NO_FATAL_FAILURE(reset(c.installed));
+            ASSERT_NO_FATAL_FAILURE(reset(installed));
             const auto before = installation();
-            ASSERT_NO_FATAL_FAILURE(runCrashing(c.command, crashAt));
-            ASSERT_NO_FATAL_FAILURE(recover());
+            ::setenv(QVT_CRASH_AGENT_VARIABLE, std::to_string(crashAt).c_str(), 1);
+            ASSERT_NO_FATAL_FAILURE(runAgent(QVT_CRASH_AGENT_PATH, command));
+            ::unsetenv(QVT_CRASH_AGENT_VARIABLE);
+            ASSERT_NO_FATAL_FAILURE(runAgent(QVT_AGENT_PATH));
+
             const auto state = installation();
-            EXPECT_TRUE(state == before || state == after) << c.name << " killed before change " << crashAt
-                                                           << " of " << total << ": a mixed installation";
-            EXPECT_EQ(leftovers(), std::vector<std::string>{})
-                << c.name << " killed before change " << crashAt;
-            // A set labelled <time>-<version> holds files of that version only.
-            std::error_code none;
-            for (const auto& set : fs::directory_iterator(kData + "/backups/" + kId, none))
-                for (const auto& file : fs::recursive_directory_iterator(set.path())) {
-                    if (file.is_regular_file()) {
-                        EXPECT_EQ(testsupport::readFile(file.path()),
-                                  std::string(100, set.path().filename().string()[17]))
-                            << file.path();
-                    }
-                }
+            const std::string where = std::string(name) + " killed before change " + std::to_string(crashAt) +
+                                      " of " + std::to_string(total);
+            EXPECT_TRUE(state == before || state == after) << where << ": a mixed installation";
+            EXPECT_EQ(faults(), std::vector<std::string>{}) << where;
             PackageInstaller next;
-            EXPECT_TRUE(next.install(path("1.0")).ok() && next.update(path("2.0")).ok() &&
-                        next.uninstall(true).ok())
-                << c.name << " killed before change " << crashAt;
+            EXPECT_TRUE(next.install(v1).ok() && next.update(v2).ok() && next.uninstall(true).ok()) << where;
         }
     }
 }
