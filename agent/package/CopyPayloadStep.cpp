@@ -38,6 +38,7 @@ InstallResult CopyPayloadStep::perform(InstallContext& context) {
 InstallResult CopyPayloadStep::plan(InstallContext& context) {
     // Payload folder -> real installed folder.
     std::map<std::string, std::string> folders{{"", context.realBase}};
+    std::map<std::string, size_t> planned; // destination -> item
     for (const auto& entry : context.package->entries()) {
         const size_t slash = entry.path.rfind('/');
         const auto parent = folders.find(slash == std::string::npos ? "" : entry.path.substr(0, slash));
@@ -73,7 +74,13 @@ InstallResult CopyPayloadStep::plan(InstallContext& context) {
             return conflict(destination + " is a folder, but the package has a file there");
         if (exists && !S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode))
             return conflict(destination + " exists and is not a regular file");
-        m_items.push_back({&entry, destination, exists});
+        // Two entries reaching one file through a followed folder link: the later one wins.
+        if (const auto earlier = planned.find(destination); earlier != planned.end()) {
+            m_items[earlier->second] = {&entry, destination, exists};
+        } else {
+            planned[destination] = m_items.size();
+            m_items.push_back({&entry, destination, exists});
+        }
     }
     for (const auto& item : m_items)
         context.journal->add({item.entry->kind == Kind::Folder ? "folder"

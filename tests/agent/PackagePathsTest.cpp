@@ -52,10 +52,12 @@ TEST(PathJoinTest, StaysBelowTheFolder) {
         {PackagePaths::rooted("/tmp/r", "/"), "/tmp/r"}};
     for (const auto& [result, expected] : joined)
         EXPECT_EQ(result, expected);
-    EXPECT_TRUE(PackagePaths::isWithin("/opt/x/bin", "/opt/x"));
-    EXPECT_TRUE(PackagePaths::isWithin("/opt/x", "/opt/x"));
-    EXPECT_FALSE(PackagePaths::isWithin("/opt/xy", "/opt/x"));
-    EXPECT_TRUE(PackagePaths::isWithin("/usr/bin", "/"));
+    const std::tuple<const char*, const char*, bool> within[] = {{"/opt/x/bin", "/opt/x", true},
+                                                                 {"/opt/x", "/opt/x", true},
+                                                                 {"/opt/xy", "/opt/x", false},
+                                                                 {"/usr/bin", "/", true}};
+    for (const auto& [path, folder, expected] : within)
+        EXPECT_EQ(PackagePaths::isWithin(path, folder), expected) << path << " in " << folder;
 }
 
 } // namespace
