@@ -1,9 +1,10 @@
 #include "AgentProcess.h"
 
+#include "TestSupport.h"
+
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,8 +51,7 @@ bool AgentProcess::running() const {
 }
 
 std::string AgentProcess::log() const {
-    std::ifstream in(m_log, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return readFile(m_log);
 }
 
 } // namespace testsupport

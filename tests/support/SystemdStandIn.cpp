@@ -1,9 +1,10 @@
 #include "SystemdStandIn.h"
 
+#include "TestSupport.h"
+
 #include "platform/ServiceManager.h"
 
 #include <filesystem>
-#include <fstream>
 
 namespace testsupport {
 
@@ -29,8 +30,7 @@ SystemdStandIn::~SystemdStandIn() {
 }
 
 std::string SystemdStandIn::calls() {
-    std::ifstream in("/run/qvt-systemctl/calls", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return readFile("/run/qvt-systemctl/calls");
 }
 
 } // namespace testsupport
