@@ -189,11 +189,9 @@ bool PHAgentClient::downgradeRequiredForAgent(const std::string& label) {
         OCNSDbgLog("Helper tool not yet installed: %@", label);
         return false;
     }
-    // A job record without a program is read as one of no known version
-    // rather than trusted to hold one.
+    // The service manager gives only records with a program to run.
     const auto arguments = job->stringArray("ProgramArguments");
-    const auto info =
-        arguments && !arguments->empty() ? platform::ExecutableInfo::read(arguments->front()) : std::nullopt;
+    const auto info = platform::ExecutableInfo::read(arguments->front());
     const auto installed = info ? info->text("CFBundleVersion") : std::nullopt;
     const std::string shipped = embeddedToolVersion();
     OCNSDbgLog("%@, installed version: %@, new version: %@", label, optionalArg(installed), shipped);
