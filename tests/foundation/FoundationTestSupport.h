@@ -1,6 +1,8 @@
 // Helpers shared by the foundation tests.
 #pragma once
 
+#include "../support/StandardError.h"
+
 #include "FType.h"
 
 #include <gtest/gtest.h>
@@ -150,35 +152,7 @@ struct ScopedEnv {
     std::string old;
 };
 
-/// Runs \p body in a forked child whose standard error goes to a file and
-/// returns what arrived there. The one way the foundation tests read standard
-/// error; a child keeps what changes process-wide state for good (the logging
-/// facade's set-up) away from the other tests. The child must end normally.
-inline std::string standardErrorOfChild(std::function<void()> const& body) {
-    FILE* file = std::tmpfile();
-    pid_t const child = file != nullptr ? fork() : -1;
-    if (child == 0) {
-        dup2(fileno(file), STDERR_FILENO);
-        try {
-            body();
-        } catch (...) {
-            _exit(2); // never unwind into the test runner's copy in the child
-        }
-        _exit(0);
-    }
-    int status = 0;
-    EXPECT_TRUE(child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
-                WEXITSTATUS(status) == 0)
-        << "child " << child << " status " << status;
-    std::string content;
-    if (file != nullptr) {
-        std::rewind(file);
-        for (int c; (c = std::fgetc(file)) != EOF;)
-            content += static_cast<char>(c);
-        std::fclose(file);
-    }
-    return content;
-}
+using testsupport::standardErrorOfChild;
 
 } // namespace foundation_test
 

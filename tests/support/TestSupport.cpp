@@ -48,24 +48,6 @@ std::string TemporaryFolder::write(const std::string& relative, const std::strin
     return file.string();
 }
 
-std::string captureStandardError(const std::function<void()>& body) {
-    char path[] = "/tmp/qvt-stderr.XXXXXX";
-    const int file = mkstemp(path);
-    const int saved = dup(STDERR_FILENO);
-    dup2(file, STDERR_FILENO);
-    body();
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-    std::string content;
-    char buffer[8192];
-    lseek(file, 0, SEEK_SET);
-    for (ssize_t n; (n = read(file, buffer, sizeof buffer)) > 0;)
-        content.append(buffer, static_cast<size_t>(n));
-    close(file);
-    unlink(path);
-    return content;
-}
-
 ProcessResult runProcess(const std::vector<std::string>& argv,
                          const std::map<std::string, std::string>& environment, int timeoutSeconds) {
     int out[2];

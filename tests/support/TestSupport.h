@@ -2,6 +2,8 @@
 // error, running a program.
 #pragma once
 
+#include "StandardError.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -37,9 +39,6 @@ std::string readFile(const std::string& path);
 
 /// How often \p part occurs in \p text (overlapping occurrences count).
 size_t count(const std::string& text, const std::string& part);
-
-/// Runs \p body with file descriptor 2 redirected and returns what it wrote there.
-std::string captureStandardError(const std::function<void()>& body);
 
 struct ProcessResult {
     int exitStatus = -1; ///< exit status, or 128 + signal number
