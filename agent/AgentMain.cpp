@@ -44,10 +44,11 @@ void grantInstaller(const std::string& label, const char* invoker) {
         return;
     }
     const auto grant = CommandGrant::forProcess(static_cast<uid_t>(uid), installer);
-    std::string problem;
-    if (!grant || !CommandGrant::record(label, *grant, problem)) {
+    const auto recorded = grant ? CommandGrant::record(label, *grant) : platform::Result<void>();
+    if (!grant || !recorded) {
         OCNSLog("RInstallerAgent: no grant recorded for uid %u pid %d: %@", static_cast<unsigned>(uid),
-                static_cast<int>(installer), grant ? problem : std::string("the process has ended"));
+                static_cast<int>(installer),
+                grant ? recorded.failure().description : std::string("the process has ended"));
         return;
     }
     OCNSLog("RInstallerAgent: granted uid %u pid %d one command session", static_cast<unsigned>(uid),
@@ -59,8 +60,8 @@ int blessJob(const std::string& label, const std::string& executable) {
         OCNSLog("RInstallerAgent: installing the job %@ needs root rights", label);
         return 1;
     }
-    if (auto failed = platform::ServiceManager::installJobAsRoot(label, executable)) {
-        OCNSLog("RInstallerAgent: installing the job %@ failed: %@", label, failed->description);
+    if (auto installed = platform::ServiceManager::installAsRoot(label, executable); !installed) {
+        OCNSLog("RInstallerAgent: installing the job %@ failed: %@", label, installed.failure().description);
         return 1;
     }
     OCNSLog("RInstallerAgent: installed the job %@", label);

@@ -145,13 +145,6 @@ platform::Result<void> CommandGrant::record(const std::string& label, const Comm
     return {};
 }
 
-bool CommandGrant::record(const std::string& label, const CommandGrant& grant, std::string& problem) {
-    const auto recorded = record(label, grant);
-    if (!recorded)
-        problem = recorded.failure().description;
-    return recorded.ok();
-}
-
 std::optional<CommandGrant> CommandGrant::claim(const std::string& label, uid_t uid, pid_t pid) {
     auto file = GrantFile::open(path(label), false);
     if (!file)

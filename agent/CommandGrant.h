@@ -48,9 +48,6 @@ public:
     /// Adds \p grant to the grants of \p label, dropping lapsed ones. Fails
     /// when the file could not be written or is not safe.
     static platform::Result<void> record(const std::string& label, const CommandGrant& grant);
-    /// The same, with the failure's description in \p problem: for callers
-    /// written before record returned a result.
-    static bool record(const std::string& label, const CommandGrant& grant, std::string& problem);
     /// Takes the grant of \p label for the client \p uid / \p pid, when one
     /// matches it and the pid's current start time and has not lapsed: it is
     /// removed from the file and returned.

@@ -231,7 +231,7 @@ bool PHAgentClient::installPrivilegedAgent(const std::string& label, const std::
 
     ErrorRef error;
     const std::string helper = agentExecutablePath("Library/LaunchServices/" + label);
-    const auto failed = platform::ServiceManager::blessJob(label, helper, authorization.get());
+    const auto failed = platform::ServiceManager::bless(label, helper, authorization.get()).failureIfAny();
     // The reference has done its work: nothing else needs the right.
     authorization.reset();
     if (failed) {

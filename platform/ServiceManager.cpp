@@ -332,11 +332,6 @@ bool ServiceManager::waitForListener(const std::string& path, std::chrono::milli
     }
 }
 
-std::optional<Failure> ServiceManager::blessJob(const std::string& label, const std::string& helperPath,
-                                                const Authorization* authorization) {
-    return bless(label, helperPath, authorization).failureIfAny();
-}
-
 Result<void> ServiceManager::bless(const std::string& label, const std::string& helperPath,
                                    const Authorization* authorization) {
     if (!Identifier::isValid(label))
@@ -384,11 +379,6 @@ void ServiceManager::stopJobAsRoot(const std::string& label, pid_t selfPid) {
         for (int i = 0; i < 100 && processAlive(pid); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-}
-
-std::optional<Failure> ServiceManager::installJobAsRoot(const std::string& label,
-                                                        const std::string& helperPath) {
-    return installAsRoot(label, helperPath).failureIfAny();
 }
 
 Result<void> ServiceManager::installAsRoot(const std::string& label, const std::string& helperPath) {

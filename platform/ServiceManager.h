@@ -72,10 +72,6 @@ public:
     /// asked, and ETIMEDOUT when pkexec outlived its time limit.
     static Result<void> bless(const std::string& label, const std::string& helperPath,
                               const Authorization* authorization);
-    /// bless, with the failure, if any, in an optional: for callers written
-    /// before bless returned a result.
-    static std::optional<Failure> blessJob(const std::string& label, const std::string& helperPath,
-                                           const Authorization* authorization);
 
     /// The installed job's record (Label, ProgramArguments), or nothing when no
     /// job of \p label is installed.
@@ -83,9 +79,6 @@ public:
 
     /// The root side of bless. The caller must be root.
     static Result<void> installAsRoot(const std::string& label, const std::string& helperPath);
-    /// installAsRoot, with the failure, if any, in an optional: for callers
-    /// written before it returned a result.
-    static std::optional<Failure> installJobAsRoot(const std::string& label, const std::string& helperPath);
 
     /// Stops the job \p label if it runs, waiting for it to end (not when
     /// \p selfPid is the job itself).

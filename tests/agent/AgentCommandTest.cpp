@@ -425,8 +425,8 @@ TEST_F(AgentCommands, AGrantServesOnlyTheAuthorizedInstallerProcessForOneSession
         const auto grant = CommandGrant::forProcess(testsupport::userId("qvtuser"), grantee.pid(),
                                                     CommandGrant::now() - c.issuedMinutesAgo * 60000);
         ASSERT_TRUE(grant);
-        std::string problem;
-        ASSERT_TRUE(CommandGrant::record(kIdentifier, *grant, problem)) << problem;
+        const auto recorded = CommandGrant::record(kIdentifier, *grant);
+        ASSERT_TRUE(recorded) << recorded.failure().description;
         const int status = c.clientIsGrantee ? grantee.wait() : testsupport::runAsUser(c.client, asClient);
         EXPECT_EQ(status, 0) << c.name << "\n" << agentLog();
         // Root is served whatever grants there are.
@@ -441,21 +441,20 @@ TEST(CommandGrantFile, OnlyARootOnlyFileHoldsGrants) {
     const std::string path = CommandGrant::path(label);
     const auto own = CommandGrant::forProcess(::getuid(), ::getpid());
     ASSERT_TRUE(own);
-    std::string problem;
     for (mode_t unsafe : {0644, 0660, 0606}) {
         ::unlink(path.c_str());
         std::ofstream(path) << "";
         ::chmod(path.c_str(), unsafe);
-        EXPECT_FALSE(CommandGrant::record(label, *own, problem)) << std::oct << unsafe;
+        EXPECT_FALSE(CommandGrant::record(label, *own)) << std::oct << unsafe;
         EXPECT_FALSE(CommandGrant::claim(label, ::getuid(), ::getpid())) << std::oct << unsafe;
     }
     ::unlink(path.c_str());
     ASSERT_EQ(::symlink("/etc/passwd", path.c_str()), 0);
-    EXPECT_FALSE(CommandGrant::record(label, *own, problem)) << "a planted link is not followed";
+    EXPECT_FALSE(CommandGrant::record(label, *own)) << "a planted link is not followed";
     ::unlink(path.c_str());
 
     // Lines that are not four numbers are no grants; a good one among them is.
-    ASSERT_TRUE(CommandGrant::record(label, *own, problem)) << problem;
+    ASSERT_TRUE(CommandGrant::record(label, *own));
     std::ofstream(path, std::ios::app) << "x y z w\n0 -5 1 2\n" << ::getuid() << " " << ::getpid() << "\n";
     EXPECT_TRUE(CommandGrant::claim(label, ::getuid(), ::getpid()));
     EXPECT_FALSE(CommandGrant::claim(label, ::getuid(), ::getpid())) << "a grant is taken once";
