@@ -8,6 +8,8 @@
 
 #include <filesystem>
 
+using testsupport::readFile;
+
 namespace {
 
 using Args = std::vector<std::string>;
@@ -32,13 +34,15 @@ TEST(RebootCommandSplit, SplitsLikeAShellWithoutRunningOne) {
 class RebootCommandTest : public ::testing::Test {
 protected:
     std::string config(const std::string& body) {
-        return m_folder.write("agent.plist", "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>" + body +
-                                                 "</dict></plist>");
+        return m_folder.write("agent" + std::to_string(++m_files) + ".plist",
+                              "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>" + body +
+                                  "</dict></plist>");
     }
     std::string command(const std::string& text) {
         return config("<key>RebootCommand</key><string>" + text + "</string>");
     }
     testsupport::TemporaryFolder m_folder;
+    int m_files = 0;
 };
 
 TEST_F(RebootCommandTest, DefaultsToShutdownWithoutSettingsFileOrKey) {
@@ -49,33 +53,29 @@ TEST_F(RebootCommandTest, DefaultsToShutdownWithoutSettingsFileOrKey) {
         << error;
 }
 
-TEST_F(RebootCommandTest, BrokenSettingsAreReportedInsteadOfRebooting) {
-    for (const std::string& path : {m_folder.write("broken.plist", "not a plist"),
-                                    config("<key>RebootCommand</key><integer>1</integer>"), command(""),
-                                    command("/usr/bin/touch 'unterminated")}) {
-        std::string error;
-        EXPECT_FALSE(RebootCommand::configured(path, error)) << path;
-        EXPECT_FALSE(error.empty());
-        EXPECT_EQ(RebootCommand::run(path).status(), InstallResult::RebootFailed);
-    }
-}
-
-TEST_F(RebootCommandTest, RunsTheConfiguredCommandWithItsArgumentsWithoutAShellAndReportsFailures) {
+TEST_F(RebootCommandTest, RunsTheConfiguredCommandWithoutAShellAndReportsFailuresAndBrokenSettings) {
     const std::string stamp = m_folder.path() + "/reboot stamp";
     const std::pair<std::string, const char*> cases[] = {
-        {"/usr/bin/touch '" + stamp + "'", nullptr},
+        // settings file, failure ("" for broken settings, which are never run)
+        {command("/usr/bin/touch '" + stamp + "'"), nullptr},
         // Through a shell this would run touch after false fails.
-        {"/bin/false || /usr/bin/touch '" + stamp + "'", "exited with status 1"},
-        {"false", "exited with status 1"},
-        {"/nonexistent/reboot-now", "could not be started"},
+        {command("/bin/false || /usr/bin/touch '" + stamp + "'"), "exited with status 1"},
+        {command("false"), "exited with status 1"},
+        {command("/nonexistent/reboot-now"), "could not be started"},
+        {m_folder.write("broken.plist", "not a plist"), ""},
+        {config("<key>RebootCommand</key><integer>1</integer>"), ""},
+        {command(""), ""},
+        {command("/usr/bin/touch 'unterminated"), ""},
     };
-    for (const auto& [text, failure] : cases) {
+    for (const auto& [path, failure] : cases) {
+        const std::string text = readFile(path);
+        std::string error;
+        EXPECT_EQ(RebootCommand::configured(path, error).has_value(), failure == nullptr || *failure) << text;
+        EXPECT_EQ(error.empty(), failure == nullptr || *failure) << text << ": " << error;
         std::filesystem::remove(stamp);
-        const auto result = RebootCommand::run(command(text));
+        const auto result = RebootCommand::run(path);
         EXPECT_EQ(result.status(), failure ? InstallResult::RebootFailed : InstallResult::Success) << text;
-        if (failure) {
-            EXPECT_NE(result.reason().find(failure), std::string::npos) << result.reason();
-        }
+        EXPECT_NE(result.reason().find(failure ? failure : ""), std::string::npos) << result.reason();
         EXPECT_EQ(std::filesystem::exists(stamp), !failure) << text;
     }
 }
