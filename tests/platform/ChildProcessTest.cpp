@@ -32,12 +32,6 @@ ChildProcess::Outcome shell(const std::string& script) {
     return ChildProcess::run(options);
 }
 
-void (*childAction())(int) {
-    struct sigaction now {};
-    sigaction(SIGCHLD, nullptr, &now);
-    return now.sa_handler;
-}
-
 pid_t pidIn(const std::string& file) {
     return std::atoi(testsupport::readFile(file).c_str());
 }
@@ -64,10 +58,12 @@ TEST(ChildProcessTest, ConcurrentRunsEachGetTheirChildsStatusWhateverTheSigchldD
         for (auto& thread : threads)
             thread.join();
         for (size_t i = 0; i < outcomes.size(); ++i) {
-            EXPECT_EQ(outcomes[i].kind, cases[i].kind) << cases[i].script << " " << outcomes[i].describe();
-            EXPECT_EQ(outcomes[i].code, cases[i].code) << cases[i].script << " " << outcomes[i].describe();
+            EXPECT_TRUE(outcomes[i].kind == cases[i].kind && outcomes[i].code == cases[i].code)
+                << cases[i].script << " " << outcomes[i].describe();
         }
-        EXPECT_EQ(childAction(), disposition) << "the process's own action is put back";
+        struct sigaction now {};
+        sigaction(SIGCHLD, nullptr, &now);
+        EXPECT_EQ(now.sa_handler, disposition) << "the process's own action is put back";
     }
     std::signal(SIGCHLD, SIG_DFL);
 }
@@ -86,11 +82,9 @@ TEST(ChildProcessTest, ProgramsAreNamedByAbsolutePathOnlyAndAFailedStartTellsIts
         options.arguments = arguments;
         const auto outcome = ChildProcess::run(options);
         const std::string name = arguments.empty() ? "" : arguments[0];
-        EXPECT_EQ(outcome.kind, Kind::NotStarted) << name;
-        EXPECT_EQ(outcome.code, error) << name;
+        EXPECT_TRUE(outcome.kind == Kind::NotStarted && outcome.code == error) << name << outcome.describe();
         const auto detached = ChildProcess::startDetached(options);
-        ASSERT_FALSE(detached) << name;
-        EXPECT_EQ(detached.failure().code, error) << name;
+        EXPECT_EQ(detached ? 0 : detached.failure().code, error) << name;
     }
 }
 

@@ -73,22 +73,20 @@ TEST(FileCopy, CopiesEveryByteAndReportsChunksAndAShrunkSource) {
     EXPECT_EQ(testsupport::readFile(folder.path() + "/to"), data);
     EXPECT_EQ(chunks, (std::vector<uint64_t>{FileCopy::kChunk, FileCopy::kChunk * 2, data.size()}));
 
-    // Asked for more than the source holds: the read side fails with ENODATA.
-    ASSERT_EQ(::lseek(in, 0, SEEK_SET), 0);
-    const auto shrunk = FileCopy::copy(in, out, data.size() + 1);
-    ASSERT_FALSE(shrunk.ok());
-    EXPECT_EQ(shrunk.failure().domain, FileCopy::kReadDomain);
-    EXPECT_EQ(shrunk.failure().code, ENODATA);
-    ::close(out);
-
-    // A full disk fails on the write side.
-    ASSERT_EQ(::lseek(in, 0, SEEK_SET), 0);
+    // Asked for more than the source holds, the read side fails; a full disk fails on the write side.
     const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
     ASSERT_GE(full, 0);
-    const auto noSpace = FileCopy::copy(in, full, data.size());
-    ASSERT_FALSE(noSpace.ok());
-    EXPECT_EQ(noSpace.failure().domain, FileCopy::kWriteDomain);
-    EXPECT_EQ(noSpace.failure().code, ENOSPC);
+    const std::tuple<int, uint64_t, const char*, int> failures[] = {
+        {out, data.size() + 1, FileCopy::kReadDomain, ENODATA},
+        {full, data.size(), FileCopy::kWriteDomain, ENOSPC}};
+    for (const auto& [to, size, domain, code] : failures) {
+        ASSERT_EQ(::lseek(in, 0, SEEK_SET), 0);
+        const auto failed = FileCopy::copy(in, to, size);
+        ASSERT_FALSE(failed.ok()) << domain;
+        EXPECT_EQ(failed.failure().domain, domain);
+        EXPECT_EQ(failed.failure().code, code) << domain;
+    }
+    ::close(out);
     ::close(full);
     ::close(in);
 }
