@@ -19,13 +19,11 @@ AgentProcess::~AgentProcess() {
 }
 
 bool AgentProcess::start(const std::string& executable, const std::string& folder) {
-    const std::string place = "/usr/local/libexec/" + folder;
-    const std::string agent = place + "/RInstallerAgent";
+    const std::string place = "/usr/local/libexec/" + folder, agent = place + "/RInstallerAgent";
     std::error_code error;
     std::filesystem::create_directories(place, error);
-    ::chmod(place.c_str(), 0755);
     std::filesystem::copy_file(executable, agent, std::filesystem::copy_options::overwrite_existing, error);
-    if (error || ::chmod(agent.c_str(), 0755) != 0)
+    if (error || ::chmod(place.c_str(), 0755) != 0 || ::chmod(agent.c_str(), 0755) != 0)
         return false;
     m_log = "/tmp/" + folder + "-" + std::to_string(::getpid()) + ".log";
     m_pid = ::fork();

@@ -35,22 +35,16 @@ pid_t start(const std::vector<std::string>& argv) {
     return child;
 }
 
-void stop(pid_t& pid) {
-    if (pid <= 0)
-        return;
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
-    pid = -1;
+void stop(pid_t pid) {
+    if (pid > 0 && ::kill(pid, SIGTERM) == 0)
+        ::waitpid(pid, nullptr, 0);
 }
 
 /// A JavaScript string literal holding \p text.
 std::string quoted(const std::string& text) {
     std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        out += c;
-    }
+    for (char c : text)
+        out += c == '"' || c == '\\' ? std::string{'\\', c} : std::string{c};
     return out + "\"";
 }
 

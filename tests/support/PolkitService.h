@@ -1,5 +1,4 @@
-// The real polkit daemon on a private system bus, inside the test sandbox: a
-// dbus-daemon --system and polkitd of the sandbox's own (its /run is private),
+// The real polkit daemon on a private system bus inside the test sandbox (its /run is private),
 // with one rules file of the test's, so that the real pkexec asks them.
 #pragma once
 
@@ -10,14 +9,12 @@ namespace testsupport {
 
 class PolkitService {
 public:
-    /// A rule that answers \p answer ("YES" or "NO") when \p user asks pkexec
-    /// to run \p program with the argument "--bless-job" (the agent's
-    /// blessing step); other requests get polkit's own defaults.
+    /// A rule that answers \p answer ("YES" or "NO") when \p user asks pkexec to run \p program
+    /// with the argument "--bless-job" (the agent's blessing step); others get polkit's defaults.
     static std::string blessingRule(const std::string& user, const std::string& program,
                                     const std::string& answer);
 
-    /// Writes \p rules into /etc/polkit-1/rules.d and starts the bus and the
-    /// daemon; check ok().
+    /// Writes \p rules into /etc/polkit-1/rules.d and starts the bus and the daemon; check ok().
     explicit PolkitService(const std::string& rules);
     PolkitService(const PolkitService&) = delete;
     PolkitService& operator=(const PolkitService&) = delete;

@@ -127,16 +127,12 @@ UserProcess::UserProcess(const std::string& user, const std::function<int()>& bo
     m_go = go[1];
 }
 
-UserProcess::~UserProcess() {
-    wait();
-}
-
 void UserProcess::go() {
     if (m_go < 0)
         return;
     const char byte = 'g';
-    if (write(m_go, &byte, 1) != 1) {
-    }
+    if (write(m_go, &byte, 1) != 1)
+        kill(m_pid, SIGKILL); // it cannot be told to run: wait() reports it died
     close(m_go);
     m_go = -1;
 }
@@ -153,8 +149,7 @@ int UserProcess::wait() {
 }
 
 int runAsUser(const std::string& user, const std::function<int()>& body) {
-    UserProcess process(user, body);
-    return process.wait();
+    return UserProcess(user, body).wait();
 }
 
 uid_t userId(const std::string& user) {
@@ -184,12 +179,11 @@ bool rootInSandbox() {
 }
 
 std::string plistWithStrings(const std::map<std::string, std::string>& values) {
-    std::ostringstream out;
-    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n";
+    std::string entries;
     for (const auto& [key, value] : values)
-        out << "\t<key>" << key << "</key>\n\t<string>" << value << "</string>\n";
-    out << "</dict>\n</plist>\n";
-    return out.str();
+        entries += "\t<key>" + key + "</key>\n\t<string>" + value + "</string>\n";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n" + entries +
+           "</dict>\n</plist>\n";
 }
 
 } // namespace testsupport

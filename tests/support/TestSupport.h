@@ -25,9 +25,7 @@ public:
     ~TemporaryFolder();
 
     const std::string& path() const { return m_path; }
-
-    /// Writes \p content to \p relative below the folder, making parent folders;
-    /// returns the file's full path.
+    /// Writes \p content to \p relative below the folder, making parent folders; the file's path.
     std::string write(const std::string& relative, const std::string& content) const;
 
 private:
@@ -42,31 +40,28 @@ size_t count(const std::string& text, const std::string& part);
 
 struct ProcessResult {
     int exitStatus = -1; ///< exit status, or 128 + signal number
-    std::string output;  ///< standard output
-    std::string errors;  ///< standard error
+    std::string output;
+    std::string errors;
 };
 
-/// Runs \p argv (argv[0] a path) with \p environment changes (an empty value
-/// removes the variable), waits at most \p timeoutSeconds (then kills it and
-/// reports 128 + SIGKILL), and collects its output.
+/// Runs \p argv (argv[0] a path) with \p environment changes (an empty value removes the
+/// variable) for at most \p timeoutSeconds (then kills it: 128 + SIGKILL), collecting its output.
 ProcessResult runProcess(const std::vector<std::string>& argv,
                          const std::map<std::string, std::string>& environment = {}, int timeoutSeconds = 30);
 
-/// A forked child with the identity (uid, gid, groups) of a user, which runs
-/// its body once go() is called: its pid is known before it does anything.
+/// A forked child with the identity (uid, gid, groups) of \p user that runs its body once go()
+/// is called, so its pid is known before it does anything.
 class UserProcess {
 public:
     UserProcess(const std::string& user, const std::function<int()>& body);
     UserProcess(const UserProcess&) = delete;
     UserProcess& operator=(const UserProcess&) = delete;
-    /// Lets the body run if it has not, and waits for the child.
-    ~UserProcess();
+    ~UserProcess() { wait(); }
 
     pid_t pid() const { return m_pid; }
-    /// Lets the body run.
     void go();
-    /// Lets the body run if it has not and waits: the body's result (99 when
-    /// the identity could not be taken, 100 when the child died).
+    /// Lets the body run if it has not and waits: the body's result (99 when the identity could
+    /// not be taken, 100 when the child died).
     int wait();
 
 private:
@@ -75,22 +70,18 @@ private:
     int m_status = -1;
 };
 
-/// Runs \p body in a forked child with the identity (uid, gid, groups) of
-/// \p user; its result is the child's exit status (99 when the identity could
-/// not be taken, 100 when the child died).
+/// Runs \p body at once as a UserProcess of \p user and returns UserProcess::wait().
 int runAsUser(const std::string& user, const std::function<int()>& body);
 
 /// The user id of \p user (-1 when there is no such user).
 uid_t userId(const std::string& user);
 
-/// Makes the user \p user, in the group \p group when one is named (made too),
-/// unless it exists: in the test sandbox's throw-away /etc. Also makes its
-/// folder /run/<user>, its own with mode 0700, for its home and runtime files.
-/// The user's id; -1 when something could not be made.
+/// Makes the user \p user, in the group \p group when one is named, in the test sandbox's
+/// throw-away /etc unless it exists, with its own folder /run/<user> (mode 0700) for its home and
+/// runtime files. The user's id; -1 when something could not be made.
 uid_t makeSandboxUser(const std::string& user, const std::string& group = "");
 
-/// True when the test runs as root inside tests/sandbox, where it may install
-/// into system paths.
+/// True when the test runs as root inside tests/sandbox, where it may install into system paths.
 bool rootInSandbox();
 
 /// A plist file with the given text values.

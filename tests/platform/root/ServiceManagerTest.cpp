@@ -1,7 +1,6 @@
-// The service manager and the authorization for real, as root inside the test
-// sandbox: helpers are installed into system paths and started as daemons (or
-// through a systemctl stand-in, as systemd cannot run here); PAM checks users
-// made for the test; the real pkexec asks a polkit daemon on the sandbox's bus.
+// The service manager and the authorization for real, as root inside the test sandbox: helpers
+// installed into system paths and started as daemons (or through a systemctl stand-in); PAM checks
+// users made for the test; the real pkexec asks a polkit daemon on the sandbox's bus.
 #include "platform/ServiceManager.h"
 #include "platform/Authorization.h"
 #include "platform/ProcessInfo.h"
@@ -61,8 +60,9 @@ protected:
         return ServiceManager::bless(kLabel, helper, authorizationAsked().get());
     }
     static pid_t jobPid() { return std::atoi(readFile(ServiceManager::pidFilePath(kLabel)).c_str()); }
-    /// Not when a zombie.
-    static bool running(pid_t pid) { return platform::ProcessInfo::processStartTime(pid).has_value(); }
+    static bool running(pid_t pid) {
+        return platform::ProcessInfo::processStartTime(pid).has_value();
+    } // no zombie
     static bool listening() {
         return ServiceManager::waitForListener(ServiceManager::socketPath(kLabel), 0ms);
     }
@@ -96,12 +96,11 @@ TEST_F(ServiceManagerTest, BlessingInstallsRecordsStartsReplacesAndRemovesTheJob
     ASSERT_TRUE(blessed) << blessed.failure().description;
     struct stat info {};
     ASSERT_EQ(::stat(kInstalled.c_str(), &info), 0);
-    EXPECT_EQ(info.st_uid, 0u);
-    EXPECT_EQ(info.st_mode & 07777, 0755u);
+    EXPECT_TRUE(info.st_uid == 0 && (info.st_mode & 07777) == 0755)
+        << info.st_uid << " " << std::oct << info.st_mode;
     EXPECT_EQ(readFile(kInstalled), readFile(kHelper));
     const auto record = ServiceManager::copyJobDictionary(kLabel);
-    ASSERT_TRUE(record);
-    EXPECT_EQ(record->string("Label"), kLabel);
+    EXPECT_EQ(record ? record->string("Label") : std::nullopt, kLabel);
     const pid_t first = jobPid();
     EXPECT_TRUE(running(first));
     EXPECT_TRUE(listening());
@@ -224,25 +223,22 @@ protected:
 TEST_F(AuthorizationUsersTest, PamChecksThePasswordAndTheAdministratorGroup) {
     // pam_unix lets a user check only their own password without root, so each
     // check runs as the user it names, as the installer would.
-    const struct {
-        const char* user;
-        const char* password;
-        int32_t result;
-    } cases[] = {{"qvtadmin", "Adm1n-pass", Authorization::Success},
-                 {"qvtadmin", "wrong", Authorization::Denied},
-                 {"qvtuser", "Us3r-pass", Authorization::Denied}};
-    for (const auto& c : cases) {
-        const auto check = [&] { return Authorization::verifyAdministrator(c.user, c.password) == c.result; };
-        EXPECT_EQ(testsupport::runAsUser(c.user, [&] { return check() ? 0 : 1; }), 0)
-            << c.user << " " << c.password;
-    }
+    const std::tuple<const char*, const char*, int32_t> cases[] = {
+        {"qvtadmin", "Adm1n-pass", Authorization::Success},
+        {"qvtadmin", "wrong", Authorization::Denied},
+        {"qvtuser", "Us3r-pass", Authorization::Denied}};
+    for (const auto& [user, password, result] : cases)
+        EXPECT_EQ(
+            testsupport::runAsUser(
+                user, [&] { return Authorization::verifyAdministrator(user, password) == result ? 0 : 1; }),
+            0)
+            << user << " " << password;
 }
 
 // Without pkexec at all: AgentInstallTest; a polkit rule that says no: ShippedInstallerTest.
 TEST_F(AuthorizationUsersTest,
        WithoutPolkitsConsentOrWithAHangingPkexecNothingIsInstalledAndReasonsAreToldApart) {
-    // The helper where the user (and pkexec on the user's behalf) can reach it,
-    // and a pkexec on PATH that must not stand in for the one on its fixed path.
+    // The helper where the user (and pkexec for it) can reach it; a pkexec on PATH must not stand in.
     testsupport::TemporaryFolder folder;
     ::chmod(folder.path().c_str(), 0755);
     const std::string helper = folder.path() + "/helper";
