@@ -64,17 +64,13 @@ AgentMessage uninstallCommand(bool removeBackups) {
             {"RemoveBackups", removeBackups ? 1 : 0}};
 }
 
-/// A client as the installer application is one.
+/// A client as the installer application is one; it never waits forever for an agent that stopped answering.
 class Client {
 public:
-    /// Connects and exchanges the version; false when that fails.
     bool connect() {
-        if (!m_handler.connectPrivilegedAgent(kIdentifier))
-            return false;
-        // No test waits forever for an agent that stopped answering.
         timeval timeout{60, 0};
-        ::setsockopt(m_handler.conFd(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        return true;
+        return m_handler.connectPrivilegedAgent(kIdentifier) &&
+               ::setsockopt(m_handler.conFd(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) == 0;
     }
     bool send(const AgentMessage& message) { return m_handler.sendMessage(message); }
     std::optional<AgentMessage> read() { return m_handler.readMessage(); }
@@ -94,53 +90,38 @@ public:
         return send(command) ? eventsUntilCompletion() : std::vector<AgentMessage>{};
     }
 
-    /// Runs \p command: the "status" of its completion, which may follow
-    /// progress events unless \p refused (-1002 then); -1000 without a
-    /// completion, -1001 when the status is no integer.
+    /// Runs \p command: the "status" of its completion, which may follow progress events unless
+    /// \p refused (-1002 then); -1000 without a completion, -1001 when the status is no integer.
     int64_t status(const AgentMessage& command, bool refused = false) {
         const auto events = run(command);
         if (events.empty() || events.back().text("Event") != "CommandCompleted")
             return -1000;
-        if (refused && events.size() != 1)
-            return -1002;
-        return events.back().integer("status").value_or(-1001);
+        return refused && events.size() != 1 ? -1002 : events.back().integer("status").value_or(-1001);
     }
 
 private:
     PHClientProtocolHandler m_handler{-1, false};
 };
 
-/// Checks the events of one successful or failed package command: progress
-/// only, percent a real from 0 to 100 never going down, info a text without
-/// ","; then exactly one completion, last. Returns its status (-1 without).
+/// Checks the events of one successful or failed package command: progress only, percent a real
+/// from 0 to 100 never going down, info a text without ","; then exactly one completion, last.
+/// Returns its status (-1 without).
 int64_t checkEvents(const std::vector<AgentMessage>& events) {
     double last = 0;
-    size_t completions = 0;
-    for (size_t i = 0; i < events.size(); ++i) {
-        const auto& event = events[i];
-        if (event.text("Event") == "CommandCompleted") {
-            ++completions;
-            EXPECT_EQ(i, events.size() - 1) << "the completion is not the last event";
-            EXPECT_TRUE(event.integer("status").has_value()) << "status is no integer";
-            continue;
-        }
-        EXPECT_EQ(event.text("Event"), "Progress") << "event " << i;
-        const auto percent = event.real("percentCompleted");
-        EXPECT_TRUE(percent.has_value()) << "percentCompleted is no number in event " << i;
-        EXPECT_GE(percent.value_or(last), last) << "percent went down at event " << i;
-        EXPECT_LE(percent.value_or(0), 100.0);
+    for (size_t i = 0; i + 1 < events.size(); ++i) {
+        EXPECT_EQ(events[i].text("Event"), "Progress") << "event " << i;
+        const auto percent = events[i].real("percentCompleted");
+        EXPECT_TRUE(percent && *percent >= last && *percent <= 100.0) << "percent of event " << i;
         last = percent.value_or(last);
-        const auto info = event.text("info");
-        EXPECT_TRUE(info.has_value()) << "info is no text in event " << i;
-        EXPECT_EQ(info.value_or("").find(','), std::string::npos) << info.value_or("");
+        const auto info = events[i].text("info");
+        EXPECT_TRUE(info && info->find(',') == std::string::npos) << "info of event " << i;
     }
-    EXPECT_EQ(completions, 1u);
-    return completions == 1 ? events.back().integer("status").value_or(-1) : -1;
+    const bool completed = !events.empty() && events.back().text("Event") == "CommandCompleted";
+    EXPECT_TRUE(completed && events.back().integer("status")) << "no completion with a status last";
+    return completed ? events.back().integer("status").value_or(-1) : -1;
 }
 
-/// The real agent, started as root from a root-only copy (it refuses to run
-/// from a place others could change, which a build tree may be), with its
-/// console log in a file. System paths are cleared before each test.
+/// The real agent as root (see AgentProcess); system paths are cleared before each test.
 class AgentCommands : public testing::Test {
 protected:
     void SetUp() override {
@@ -151,7 +132,7 @@ protected:
              {kLocation, kDataFolder, std::string("/etc/com.quorvantis.remote"), kRebootStamp})
             fs::remove_all(path);
         ASSERT_TRUE(m_agent.start(QVT_AGENT_PATH, "qvt-command-test"));
-        // The socket file exists from bind() on; connecting works once the agent listens.
+        // The socket file exists from bind() on, so wait for the log line.
         ASSERT_TRUE(waitFor([&] { return logHas("Listening at "); })) << agentLog();
     }
 
@@ -211,8 +192,6 @@ protected:
     testsupport::AgentProcess m_agent;
 };
 
-// ---- Install, Update, Uninstall ------------------------------------------------
-
 TEST_F(AgentCommands, InstallAndUpdateReportTheirStatusAndOnlyASuccessChangesTheInstallation) {
     Client client;
     ASSERT_TRUE(client.connect()) << agentLog();
@@ -256,8 +235,6 @@ TEST_F(AgentCommands, UninstallRemovesTheInstallationAndTheBackupsOnlyWhenAsked)
     }
 }
 
-// ---- Malformed commands ----------------------------------------------------------
-
 TEST_F(AgentCommands, MalformedCommandsGetOneCompletionWithCommandMalformedAndChangeNothing) {
     // Which keys make a command malformed: CommandRequest's own table test.
     const std::pair<const char*, AgentMessage> cases[] = {
@@ -278,8 +255,6 @@ TEST_F(AgentCommands, MalformedCommandsGetOneCompletionWithCommandMalformedAndCh
     EXPECT_EQ(count(agentLog(), "malformed command refused: "), std::size(cases)) << agentLog();
     EXPECT_TRUE(m_agent.running());
 }
-
-// ---- One command at a time -------------------------------------------------------
 
 TEST_F(AgentCommands, ACommandOnASecondConnectionWhileOneRunsIsRefusedAsBusyAtOnce) {
     configureReboot();
@@ -335,8 +310,6 @@ TEST_F(AgentCommands, ACommandRunsToItsEndWhenItsClientLeavesOrTheAgentIsAskedTo
     EXPECT_TRUE(logHas("Stopping: waiting for the running command to complete")) << agentLog();
 }
 
-// ---- Reboot ----------------------------------------------------------------------
-
 TEST_F(AgentCommands, RebootRunsTheConfiguredCommandAlsoForAClientThatLeftAndAnswersOnlyAFailure) {
     configureReboot();
     {
@@ -359,8 +332,6 @@ TEST_F(AgentCommands, RebootRunsTheConfiguredCommandAlsoForAClientThatLeftAndAns
     configureReboot("/bin/false");
     EXPECT_EQ(client.status(kReboot, true), InstallResult::RebootFailed) << agentLog();
 }
-
-// ---- Who may send commands ---------------------------------------------------------
 
 TEST_F(AgentCommands, AUserWhoIsNoAdministratorGetsTheVersionButNoCommand) {
     configureReboot();
