@@ -89,10 +89,12 @@ InstallJournal::InstallJournal(InstallJournal&& other) noexcept
 InstallJournal::~InstallJournal() {
     if (!m_open)
         return;
-    if (m_committed)
+    if (m_committed) {
         finish();
-    else if (m_operation != kUninstall)
+    } else if (m_operation != kUninstall) {
+        OCNSLog("PackageInstaller: the %@ was interrupted; restoring the previous state", m_operation);
         rollBack();
+    }
 }
 
 Result<InstallJournal> InstallJournal::begin(const std::string& dataFolder, const std::string& operation,

@@ -33,6 +33,7 @@ public:
     static constexpr const char* kFileName = "journal";
     /// Operation names.
     static constexpr const char* kInstall = "install";
+    static constexpr const char* kUpdate = "update";
     static constexpr const char* kUninstall = "uninstall";
 
     /// Starts the journal of \p operation on \p identifier in \p dataFolder

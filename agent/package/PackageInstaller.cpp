@@ -180,8 +180,9 @@ InstallResult PackageInstaller::installLocked(const std::string& packagePath, Mo
     if (auto checked = check.perform(context); !checked.ok())
         return checked;
     afterStep(check);
-    auto journal = InstallJournal::begin(m_options.dataFolder, mode == Mode::Install ? "install" : "update",
-                                         context.package->identifier(), context.backupSet);
+    auto journal = InstallJournal::begin(
+        m_options.dataFolder, mode == Mode::Install ? InstallJournal::kInstall : InstallJournal::kUpdate,
+        context.package->identifier(), context.backupSet);
     if (!journal)
         return InstallResult::writeFailure(journal.failure(), "cannot write the journal");
     context.journal = &*journal;
