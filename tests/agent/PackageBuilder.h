@@ -1,8 +1,11 @@
 // Builds installer packages on disk for the package engine's tests.
 #pragma once
 
+#include "TestSupport.h"
+
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <sys/stat.h>
 
@@ -18,14 +21,14 @@ public:
         return "\t<key>" + key + "</key>\n\t<string>" + value + "</string>\n";
     }
 
-    /// A package folder at \p path with PackageInfo for \p identifier,
-    /// \p version and \p location (none: the key is left out) and an empty Payload.
+    /// A package folder at \p path with PackageInfo for \p identifier, \p version and \p location
+    /// and an empty Payload.
     PackageBuilder(std::string path, const std::string& identifier, const std::string& version,
                    const std::string& location)
         : m_path(std::move(path)) {
         std::filesystem::create_directories(m_path + "/Payload");
         raw("PackageInfo", info(entry("identifier", identifier) + entry("version", version) +
-                                (location.empty() ? "" : entry("install-location", location))));
+                                entry("install-location", location)));
     }
 
     const std::string& path() const { return m_path; }
@@ -48,7 +51,6 @@ public:
         std::filesystem::create_symlink(target, at);
         return *this;
     }
-    /// Scripts/<name> as a shell script with \p body.
     PackageBuilder& script(const std::string& name, const std::string& body) {
         return raw("Scripts/" + name, "#!/bin/sh\n" + body + "\n", 0755);
     }
@@ -56,3 +58,22 @@ public:
 private:
     std::string m_path;
 };
+
+/// Every entry below \p folder with its kind, permissions and content or link
+/// target: two equal snapshots mean the same tree. Without folders when \p filesOnly.
+inline std::map<std::string, std::string> snapshot(const std::string& folder, bool filesOnly = false) {
+    std::map<std::string, std::string> result;
+    std::error_code none;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, none)) {
+        struct stat info {};
+        ::lstat(entry.path().c_str(), &info);
+        const std::string mode = std::to_string(info.st_mode & 07777);
+        if (S_ISDIR(info.st_mode) && filesOnly)
+            continue;
+        result[entry.path().lexically_relative(folder).string()] =
+            S_ISLNK(info.st_mode)   ? "link:" + std::filesystem::read_symlink(entry.path()).string()
+            : S_ISDIR(info.st_mode) ? "folder:" + mode
+                                    : "file:" + mode + ":" + testsupport::readFile(entry.path());
+    }
+    return result;
+}

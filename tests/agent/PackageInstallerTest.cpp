@@ -30,25 +30,6 @@ bool exists(const std::string& path) {
     return fs::exists(fs::symlink_status(path));
 }
 
-/// Every entry below \p folder with its kind, permissions and content or link
-/// target: two equal snapshots mean the same tree. Without folders when \p filesOnly.
-std::map<std::string, std::string> snapshot(const std::string& folder, bool filesOnly = false) {
-    std::map<std::string, std::string> result;
-    std::error_code none;
-    for (const auto& entry : fs::recursive_directory_iterator(folder, none)) {
-        struct stat info {};
-        ::lstat(entry.path().c_str(), &info);
-        const std::string mode = std::to_string(info.st_mode & 07777);
-        if (S_ISDIR(info.st_mode) && filesOnly)
-            continue;
-        result[entry.path().lexically_relative(folder).string()] =
-            S_ISLNK(info.st_mode)   ? "link:" + fs::read_symlink(entry.path()).string()
-            : S_ISDIR(info.st_mode) ? "folder:" + mode
-                                    : "file:" + mode + ":" + readFile(entry.path());
-    }
-    return result;
-}
-
 /// Nothing an unfinished operation leaves: no temporary file, no journal.
 void expectNoLeftovers(const std::map<std::string, std::string>& state, const std::string& where) {
     for (const auto& [path, value] : state)

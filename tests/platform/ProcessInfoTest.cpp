@@ -29,14 +29,6 @@ TEST(ProcessInfoVersion, ReadsOsReleaseAndFallsBackToZero) {
     EXPECT_EQ(ProcessInfo::readOsRelease(noVersion), (OperatingSystemVersion{0, 0, 0}));
 }
 
-TEST(ProcessInfoVersion, OverrideReplacesTheSystemsVersionUntilCleared) {
-    const OperatingSystemVersion system = ProcessInfo::operatingSystemVersion();
-    ProcessInfo::overrideOperatingSystemVersion(OperatingSystemVersion{10, 9, 5});
-    EXPECT_EQ(ProcessInfo::operatingSystemVersion(), (OperatingSystemVersion{10, 9, 5}));
-    ProcessInfo::overrideOperatingSystemVersion(std::nullopt);
-    EXPECT_EQ(ProcessInfo::operatingSystemVersion(), system);
-}
-
 TEST(ProcessInfoProcesses, StartTimeTellsAProcessFromALaterOneWithTheSamePid) {
     const auto own = ProcessInfo::processStartTime(getpid());
     ASSERT_TRUE(own);
