@@ -149,9 +149,6 @@ TEST(ErrorObject, DescribesItselfWithDomainCodeAndUserInformation) {
     EXPECT_EQ(error->description(),
               "Error Domain=IO Code=-102 \"The operation couldn\u2019t be completed. (IO "
               "error -102.)\" UserInfo={reason=Can't send message, not connected, error: -102}");
-    OCTextSink sink;
-    OCFormat(sink, "%@ / %@", error, ErrorRef());
-    EXPECT_EQ(std::string(sink.text()), error->description() + " / (null)");
 }
 
 } // namespace

@@ -89,15 +89,6 @@ protected:
     PHClientProtocolHandler handler{-1, false};
 };
 
-TEST_F(ConnectPrivilegedAgent, WithNoListenerYieldsNothingAndLogsTheConnectFailure) {
-    EXPECT_EQ(logLines([&] { EXPECT_FALSE(handler.connectPrivilegedAgent("com.quorvantis.tests.absent")); }),
-              std::vector<std::string>{"IOException: Failed to connect Unix domain socket, error: 2"});
-    EXPECT_FALSE(handler.isConnected());
-    const auto reports = delegate->reports();
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].error->reason(), "Can't send message, not connected, error: -102");
-}
-
 TEST_F(ConnectPrivilegedAgent, AgentAnsweringItsVersionLeavesTheHandlerConnectedWithoutTimeOut) {
     const std::string fits = "com." + std::string(83, 'a'); // 87 bytes: the longest identifier that fits
     auto agent = fakeAgent(fits, writeFrame(R"({"version":"1.2.3"})"));
@@ -112,41 +103,45 @@ TEST_F(ConnectPrivilegedAgent, AgentAnsweringItsVersionLeavesTheHandlerConnected
     handler.closeConnection();
     EXPECT_EQ(agent.get(), R"(F7100015{"Ctrl":"getVersion"})");
     EXPECT_TRUE(delegate->reports().empty());
-
-    EXPECT_EQ(logLines([&] { EXPECT_FALSE(handler.connectPrivilegedAgent(fits + "a")); }),
-              std::vector<std::string>{
-                  "IOException: Bundle name too long for Unix domain socket name, error: 104"});
-    EXPECT_FALSE(handler.isConnected());
 }
 
-TEST_F(ConnectPrivilegedAgent, RepliesWithoutATextVersionWithinTwoSecondsYieldNothing) {
-    // {reply to the version request (none: the agent closes), its delay, handler
-    // stays connected, report (none, "closed" or the reason), log lines}.
-    using Lines = std::vector<std::string>;
-    const std::tuple<std::string, std::chrono::milliseconds, bool, const char*, Lines> cases[] = {
-        {"", 0ms, false, "closed", {"PHProtocolhandler Read failed: 32"}},
-        {writeFrame(R"({"status":0})"), 0ms, true, nullptr, {}},
-        {writeFrame(R"({"version":3})"), 0ms, true, nullptr, {}},
-        {writeFrame(R"({"version":"1.2.3"})"),
-         3s,
-         false,
-         "Failed to read message header, error: 11",
-         {"PHProtocolhandler Read failed: 11"}},
+TEST_F(ConnectPrivilegedAgent, NoAgentOrNoTextVersionWithinTwoSecondsYieldsNothing) {
+    const std::string tooLong = "com." + std::string(84, 'a'), replies = "com.quorvantis.tests.replies";
+    const std::string notConnected = "Can't send message, not connected, error: -102";
+    const std::string noName = "IOException: Bundle name too long for Unix domain socket name, error: 104";
+    const std::string late = "Failed to read message header, error: 11";
+    // The reply to the version request: none, no agent listens; empty, the agent closes.
+    const struct {
+        std::string identifier;
+        std::optional<std::string> reply;
+        std::chrono::milliseconds delay;
+        bool connected;
+        std::string report, log; // "": none
+    } cases[] = {
+        {"com.quorvantis.tests.absent", std::nullopt, 0ms, false, notConnected,
+         "IOException: Failed to connect Unix domain socket, error: 2"},
+        {tooLong, std::nullopt, 0ms, false, notConnected, noName},
+        {replies, "", 0ms, false, "closed", "PHProtocolhandler Read failed: 32"},
+        {replies, writeFrame(R"({"status":0})"), 0ms, true, "", ""},
+        {replies, writeFrame(R"({"version":3})"), 0ms, true, "", ""},
+        {replies, writeFrame(R"({"version":"1.2.3"})"), 3s, false, late, "PHProtocolhandler Read failed: 11"},
     };
-    const std::string identifier = "com.quorvantis.tests.replies";
-    for (const auto& [reply, delay, connected, report, log] : cases) {
-        SCOPED_TRACE(reply);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.identifier + " " + c.reply.value_or("(no agent)"));
         auto recorder = std::make_shared<DelegateRecorder>();
         PHClientProtocolHandler client(-1, false);
         client.setDelegate(recorder);
-        auto agent = fakeAgent(identifier, reply, delay);
-        EXPECT_EQ(logLines([&] { EXPECT_FALSE(client.connectPrivilegedAgent(identifier)); }), log);
-        EXPECT_EQ(client.isConnected(), connected);
+        std::future<std::string> agent;
+        if (c.reply)
+            agent = fakeAgent(c.identifier, *c.reply, c.delay);
+        const auto log = logLines([&] { EXPECT_FALSE(client.connectPrivilegedAgent(c.identifier)); });
+        EXPECT_EQ(log, c.log.empty() ? std::vector<std::string>{} : std::vector{c.log});
+        EXPECT_EQ(client.isConnected(), c.connected);
         client.closeConnection();
         const auto reports = recorder->reports();
-        ASSERT_EQ(reports.size(), report ? 1u : 0u);
-        if (report) {
-            EXPECT_EQ(reports[0].closed ? "closed" : reports[0].error->reason(), report);
+        ASSERT_EQ(reports.size(), c.report.empty() ? 0u : 1u);
+        if (!reports.empty()) {
+            EXPECT_EQ(reports[0].closed ? "closed" : reports[0].error->reason(), c.report);
         }
     }
 }
@@ -174,9 +169,14 @@ protected:
     testsupport::AgentProcess m_agent;
 };
 
-TEST_F(RealAgent, AnswersItsVersionLogsRequestsIgnoresUnknownOnesAndRemovesItsSocketWhenStopped) {
+TEST_F(RealAgent, ReplacesAStaleSocketFileAnswersItsVersionLogsRequestsAndRemovesTheSocketWhenStopped) {
+    ::mkdir("/var/run", 0755);
+    std::ofstream(socketPath(kIdentifier)) << "stale";
     startAgent();
     ASSERT_EQ(handler.connectPrivilegedAgent(kIdentifier), QVT_PROJECT_VERSION);
+    struct stat status {};
+    ASSERT_EQ(::lstat(socketPath(kIdentifier).c_str(), &status), 0);
+    EXPECT_TRUE(S_ISSOCK(status.st_mode));
     for (const AgentMessage& request :
          {AgentMessage{{"Ctrl", "bye"}}, AgentMessage{{"Cmd", "Frobnicate"}}, AgentMessage{{"what", 1}}})
         ASSERT_TRUE(handler.sendMessage(request));
@@ -188,7 +188,6 @@ TEST_F(RealAgent, AnswersItsVersionLogsRequestsIgnoresUnknownOnesAndRemovesItsSo
     // Connection 1 was startAgent's probe.
     ASSERT_TRUE(waitFor([&] { return m_agent.log().find("Connection 2: ended") != std::string::npos; }));
     EXPECT_EQ(m_agent.stop(), 0);
-    struct stat status {};
     EXPECT_NE(::lstat(socketPath(kIdentifier).c_str(), &status), 0) << "socket file left behind";
     const std::string log = m_agent.log();
     for (const char* line :
@@ -197,16 +196,6 @@ TEST_F(RealAgent, AnswersItsVersionLogsRequestsIgnoresUnknownOnesAndRemovesItsSo
           "Connection 2: command not supported, ignored: Frobnicate", R"(Connection 2: request {"what":1})",
           "Connection 2: unknown request ignored", "Connection 2: request {}"})
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
-}
-
-TEST_F(RealAgent, RemovesAStaleSocketFileBeforeListening) {
-    ::mkdir("/var/run", 0755);
-    std::ofstream(socketPath(kIdentifier)) << "stale";
-    startAgent();
-    EXPECT_EQ(handler.connectPrivilegedAgent(kIdentifier), QVT_PROJECT_VERSION);
-    struct stat status {};
-    ASSERT_EQ(::lstat(socketPath(kIdentifier).c_str(), &status), 0);
-    EXPECT_TRUE(S_ISSOCK(status.st_mode));
 }
 
 TEST_F(RealAgent, MalformedInputClosesOnlyThatConnectionAndSilentClientsBlockNoOne) {

@@ -16,7 +16,6 @@
 namespace {
 
 using testsupport::readFile;
-
 using testsupport::TemporaryFolder;
 
 // This test program embeds its own list (see tests/agentlink/CMakeLists.txt).
@@ -101,7 +100,6 @@ TEST(PHAgentClient, ReadsTheShippedAgentsIdentityFromTheBundle) {
     auto client = std::make_shared<PHAgentClient>(-1, agentPath, false);
     EXPECT_EQ(client->agentBundleId(), "com.quorvantis.remote.RInstallerAgent");
     EXPECT_EQ(client->embeddedToolVersion(), QVT_PROJECT_VERSION);
-    EXPECT_EQ(client->agentName(), agentPath);
     EXPECT_EQ(PHAgentClient::agentExecutablePath(agentPath), bundle + "/Contents/" + agentPath);
 
     std::shared_ptr<PHAgentClient> missing;

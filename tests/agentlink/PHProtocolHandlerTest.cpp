@@ -12,16 +12,6 @@
 
 namespace {
 
-/// The only report of \p delegate, made after the handler had closed: "closed"
-/// or its error as described.
-std::string onlyReport(const DelegateRecorder& delegate) {
-    const auto reports = delegate.reports();
-    EXPECT_EQ(reports.size(), 1u);
-    for (const auto& report : reports)
-        EXPECT_FALSE(report.stillOpen) << "reported before closing";
-    return reports.size() != 1 ? "(not one)" : reports[0].closed ? "closed" : describe(reports[0].error);
-}
-
 /// A handler on one end of a socket pair (or on no connection), with a recorder.
 struct Link {
     SocketPair pair;
@@ -32,7 +22,13 @@ struct Link {
         : handler(connected ? pair.takeLocal() : -1, trace) {
         handler.setDelegate(delegate);
     }
-    std::string onlyReport() const { return ::onlyReport(*delegate); }
+    /// The only report, made after the handler had closed: "closed" or its error as described.
+    std::string onlyReport() const {
+        const auto reports = delegate->reports();
+        for (const auto& report : reports)
+            EXPECT_FALSE(report.stillOpen) << "reported before closing";
+        return reports.size() != 1 ? "(not one)" : reports[0].closed ? "closed" : describe(reports[0].error);
+    }
 };
 
 TEST(PHProtocolHandler, NotConnectedSendAndReadReportNotConnectedInIODomain) {
