@@ -27,12 +27,10 @@ TEST(ProgressNormaliser, SendsWholeRisingPercentsWithinRangeOnlyWhenSomethingCha
         {nan, "Writing receipt", -1}, {50, "Done", 100},
     };
     ProgressNormaliser normaliser;
-    int row = 0;
     for (const auto& [percent, info, sent] : steps) {
         const auto step = normaliser.next(percent, info);
-        EXPECT_EQ(step ? step->percent : -1, sent) << "row " << row;
-        EXPECT_EQ(step ? step->info : info, info) << "row " << row;
-        ++row; // counted outside the messages, which are built only on failure
+        EXPECT_EQ(step ? step->percent : -1, sent) << percent << " " << info;
+        EXPECT_EQ(step ? step->info : info, info) << percent << " " << info;
     }
 }
 
@@ -46,11 +44,8 @@ TEST(ProgressNormaliser, TextsAreMadeSafeForTheMessageTextAndTheLongestEventFits
         {"Copying /" + std::string(2000, 'x'), ProgressNormaliser::kMaxInfoBytes,
          "Copying /" + std::string(ProgressNormaliser::kMaxInfoBytes - 9, 'x')},
     };
-    int row = 0;
-    for (const auto& [text, limit, safe] : rows) {
-        EXPECT_EQ(ProgressNormaliser::safeText(text, limit), safe) << "row " << row;
-        ++row;
-    }
+    for (const auto& [text, limit, safe] : rows)
+        EXPECT_EQ(ProgressNormaliser::safeText(text, limit), safe) << testing::PrintToString(text);
 
     const auto event =
         CommandEvents::progressEvent(100, std::string(ProgressNormaliser::kMaxInfoBytes * 2, ','));
@@ -124,7 +119,6 @@ TEST(CommandRequest, TakesOnlyCommandsWhoseKeysArePresentOfTheirTypeAndInRange) 
         {{{"Cmd", 5}}, R"("Cmd" is an integer; a text is expected)"},
         {{{"Cmd", "Frobnicate"}}, R"("Frobnicate" is no command)"},
     };
-    int row = 0;
     for (const auto& [message, expected] : rows) {
         std::string problem;
         const auto request = CommandRequest::parse(message, problem);
@@ -133,8 +127,7 @@ TEST(CommandRequest, TakesOnlyCommandsWhoseKeysArePresentOfTheirTypeAndInRange) 
                           (request->loggedInUser() ? std::to_string(*request->loggedInUser()) : "-") + "|" +
                           (request->removeBackups() ? "1" : "0")
                     : problem;
-        EXPECT_EQ(got, expected) << "row " << row;
-        ++row;
+        EXPECT_EQ(got, expected) << "the row for " << expected;
     }
 }
 
