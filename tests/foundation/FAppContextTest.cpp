@@ -29,7 +29,7 @@ TEST(FAppContextTest, ProcessDataIsTheConstructingThreadAndTheRunningExecutable)
     std::string const exe = std::filesystem::read_symlink("/proc/self/exe").string();
     std::wstring const built = text(context.Path());
     context.loadProcessData(); // replaces the path, does not repeat it
-    EXPECT_ROWS(std::wstring, {built, std::wstring(exe.begin(), exe.end())}, {text(context.Path()), built});
+    EXPECT_ROWS(std::wstring, {built, widened(exe)}, {text(context.Path()), built});
 }
 
 TEST(FAppContextTest, UnsetAndEmptyVariablesReadAsEmptyText) {

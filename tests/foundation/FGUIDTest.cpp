@@ -5,10 +5,6 @@ using namespace foundation_test;
 
 namespace {
 
-std::wstring widened(std::string const& s) {
-    return std::wstring(s.begin(), s.end());
-}
-
 FGUID const kSample(0x12345678, 0x9ABC, 0xDEF0, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88);
 char const* const kCleared = "{00000000-0000-0000-0000-000000000000}";
 

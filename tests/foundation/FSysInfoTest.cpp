@@ -13,18 +13,12 @@ using namespace foundation_test;
 
 namespace {
 
-/// Bytes zero-extended, as the library widens them.
-std::wstring wide(std::string const& s) {
-    auto const* bytes = reinterpret_cast<unsigned char const*>(s.data());
-    return std::wstring(bytes, bytes + s.size());
-}
-
 class FSysInfoPathsTest : public testing::Test {
 protected:
     void SetUp() override { m_home.set(m_dir.c_str()); }
     void TearDown() override { FSysInfoPaths::setUserLogDirW(nullptr); }
     std::string in(std::string const& name) const { return m_dir + "/" + name; }
-    std::wstring at(std::string const& name) const { return wide(in(name)); }
+    std::wstring at(std::string const& name) const { return widened(in(name)); }
     /// Sets the log directory and gives the one that applies then.
     static std::wstring use(std::wstring const& dir) {
         return FSysInfoPaths::setUserLogDirW(dir.c_str()), text(FSysInfoPaths::getUserLogDirW());
@@ -60,7 +54,7 @@ TEST(FSysInfoFolders, HomeAndTempFallBackAndEndInASlash) {
         std::string const narrow =
             text(FSysInfoPaths::getHomeFolderA()) + "|" + text(FSysInfoPaths::getTempFolderA());
         EXPECT_EQ(text(FSysInfoPaths::getHomeFolderW()) + L"|" + text(FSysInfoPaths::getTempFolderW()),
-                  wide(narrow));
+                  widened(narrow));
         return narrow;
     };
     EXPECT_ROWS(std::string, {folders("/Users/x", "/var/tmp"), "/Users/x/|/var/tmp/"},
@@ -79,7 +73,6 @@ TEST_F(FSysInfoPathsTest, NewLogDirectoriesAreStickyAndWorldWritableUnfitOnesGiv
     // An existing folder keeps its mode; the default one is made when missing.
     EXPECT_ROWS(unsigned, {modeOf("logs"), 01777}, {modeOf("logs2"), 01777}, {modeOf("mine"), 0750},
                 {modeOf("QvLogs") != 0, true});
-
     ASSERT_EQ(::symlink(in("mine").c_str(), in("link").c_str()), 0);
     ASSERT_EQ(::close(::creat(in("file").c_str(), 0644)), 0);
     ASSERT_EQ(::mkdir(in("theirs").c_str(), 0777), 0);

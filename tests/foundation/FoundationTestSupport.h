@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-// The standard headers that most tests use, here once.
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -49,7 +48,7 @@ inline std::wstring text(FSpace::FGStr<wchar_t> const& s) {
     return p == nullptr ? std::wstring() : std::wstring(p);
 }
 
-/// The text of a value that renders itself with toCString().
+/// The text of a value that renders itself.
 template <class T>
 requires requires(T const& v) {
     v.toCString();
@@ -58,8 +57,7 @@ std::string text(T const& value) {
     return text(FSpace::FGStr<char>(value.toCString()));
 }
 
-/// An object that counts its destructions, to see what references and values
-/// share and release.
+/// Counts its destructions, to see what references and values share and release.
 struct Probe : FSpace::FObject {
     explicit Probe(std::atomic<int>* destroyed) : m_destroyed(destroyed) {}
     ~Probe() override { m_destroyed->fetch_add(1); }
@@ -74,8 +72,6 @@ private:
 template <class T>
 void expectRows(std::initializer_list<std::pair<T, T>> rows, char const* file, int line) {
     testing::ScopedTrace const trace(file, line, "EXPECT_ROWS");
-    // The row number is counted outside the failure message, which is only
-    // built when a check fails.
     std::size_t row = 0;
     for (auto const& [got, want] : rows) {
         if constexpr (std::is_floating_point_v<T>)
@@ -92,8 +88,7 @@ inline std::string describe(FSpace::FException const& e) {
     return std::to_string(e.code()) + "|" + shown(e.what()) + "|" + shown(e.where()) + "|" + shown(e.why());
 }
 
-/// The FException (or \p E) that \p action throws; one with the message
-/// "no exception" when it throws nothing.
+/// The FException (or \p E) that \p action throws; "no exception" when none.
 template <class E = FSpace::FException, class F>
 FSpace::FException thrownBy(F&& action) {
     try {
@@ -104,21 +99,25 @@ FSpace::FException thrownBy(F&& action) {
     return FSpace::FException(0u, "no exception");
 }
 
+/// \p s with every byte zero-extended, as the library widens text.
+inline std::wstring widened(std::string const& s) {
+    auto const* bytes = reinterpret_cast<unsigned char const*>(s.data());
+    return std::wstring(bytes, bytes + s.size());
+}
+
 /// The whole content of the file at \p path ("" when it cannot be read).
 inline std::string readFile(std::string const& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-/// A fresh folder below the system's temporary folder, removed with its
-/// content at the end of its scope.
+/// A fresh temporary folder, removed with its content at the end of its scope.
 class TemporaryFolder {
 public:
     TemporaryFolder() {
         std::string pattern = std::filesystem::temp_directory_path().string() + "/fspace-XXXXXX";
-        if (mkdtemp(pattern.data()) != nullptr) {
+        if (mkdtemp(pattern.data()) != nullptr)
             m_path = pattern;
-        }
         EXPECT_FALSE(m_path.empty()) << "no temporary folder";
     }
     TemporaryFolder(TemporaryFolder const&) = delete;
@@ -129,7 +128,6 @@ public:
     }
 
     std::string const& path() const { return m_path; }
-    /// The path of \p name inside the folder.
     std::string operator/(std::string const& name) const { return m_path + "/" + name; }
 
 private:
