@@ -1,6 +1,5 @@
-// The logging facade keeps process-wide state that only CNSInitLog sets, once.
-// Every case therefore runs in a forked child with standard error redirected
-// to a file, and the parent checks what arrived.
+// The logging facade keeps process-wide state that only CNSInitLog sets, once, so every
+// case runs in a forked child and the parent checks what arrived on its standard error.
 #include "CNSLog.h"
 #include "FoundationTestSupport.h"
 
@@ -68,6 +67,44 @@ bool whileTraced(const std::function<void()>& body) {
     return ok == 1;
 }
 
+// Standard error and the log files (relative name -> content) of a run.
+struct FileRun {
+    std::string console;
+    std::map<std::string, std::string> files;
+};
+
+// Runs \p body in a child whose HOME is \p home, then collects every ".txt"
+// file below \p folder by its path relative to the folder.
+FileRun runWithFiles(const std::string& folder, const std::string& home, const std::function<void()>& body) {
+    FileRun run;
+    run.console = standardErrorOfChild([&] {
+        setenv("HOME", home.c_str(), 1);
+        body();
+    });
+    std::error_code error;
+    for (auto const& entry : std::filesystem::recursive_directory_iterator(folder, error))
+        if (entry.path().extension() == ".txt")
+            run.files[std::filesystem::relative(entry.path(), folder).string()] =
+                foundation_test::readFile(entry.path());
+    return run;
+}
+
+const std::regex kReportLine(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} Thread\[[0-9a-f]+\]:\t([^\n]*)\n)");
+
+// The texts of the report lines of a log file; "<bad line>" for anything else.
+Messages reportTexts(const std::string& file) {
+    Messages texts;
+    std::smatch match;
+    std::string rest = file;
+    while (!rest.empty()) {
+        if (!std::regex_search(rest, match, kReportLine, std::regex_constants::match_continuous))
+            return texts.push_back("<bad line>"), texts;
+        texts.push_back(match[1]);
+        rest = match.suffix();
+    }
+    return texts;
+}
+
 } // namespace
 
 TEST(LoggingFacadeConsole, WritesOneTimestampedLinePerMessageOnStandardError) {
@@ -78,8 +115,7 @@ TEST(LoggingFacadeConsole, WritesOneTimestampedLinePerMessageOnStandardError) {
 }
 
 TEST(LoggingFacadeDebugFlag, OnlyTheDebugFlagLetsDebugMessagesThrough) {
-    // Other flag bits do not turn debug on (nor does a new log file: see the
-    // file tests below).
+    // Other flag bits do not turn debug on (nor does a new log file: see the file tests).
     std::pair<int, Messages> const cases[] = {
         {0, {"plain"}}, {0x0fd, {"plain"}}, {CNSLogFlagDebug, {"debug 1", "object debug x", "plain"}}};
     for (auto const& [flags, expected] : cases) {
@@ -108,15 +144,31 @@ TEST(LoggingFacadeDebugFlag, ATracedProcessGetsDebugMessagesAndSystemLogEcho) {
         << console;
 }
 
-TEST(LoggingFacadeBuffers, PrintfMessagesAreCutTo4094BytesObjectFormatMessagesAreNot) {
-    auto messages = messagesOf([] {
-        CNSLog("%s", std::string(5000, 'a').c_str());
-        CNSSysLog(3, "%s", std::string(5000, 'a').c_str());
-        CNSLog("%s", std::string(4094, 'b').c_str());
-        OCNSLog("%@", std::string(20000, 'c'));
-    });
-    EXPECT_EQ(messages, (Messages{std::string(4094, 'a'), std::string(4094, 'a'), std::string(4094, 'b'),
-                                  std::string(20000, 'c')}));
+TEST(LoggingFacadeMessages, EachCallReachesTheConsoleAsItPromises) {
+    std::tuple<char const*, void (*)(), Messages> const rows[] = {
+        {"printf messages are cut to 4094 bytes, object-format ones are not",
+         [] {
+             CNSLog("%s", std::string(5000, 'a').c_str());
+             CNSSysLog(3, "%s", std::string(5000, 'a').c_str());
+             CNSLog("%s", std::string(4094, 'b').c_str());
+             OCNSLog("%@", std::string(20000, 'c'));
+         },
+         {std::string(4094, 'a'), std::string(4094, 'a'), std::string(4094, 'b'), std::string(20000, 'c')}},
+        {"CNSLogMsg writes its text literally and ignores null",
+         [] { CNSLogMsg("100%d %@ %s %n"), CNSLogMsg(nullptr), CNSLog("after"); },
+         {"100%d %@ %s %n", "after"}},
+        {"a system-log client takes the messages and, not traced, does not echo",
+         [] {
+             CNSInitLog(0, 1, "QvtLogTest", nullptr);
+             CNSLog("to the system log"), OCNSLog("%@", "also to the system log");
+             CNSSysLog(6, "%s", "system log at level 6");
+         },
+         {}},
+        {"without a client the system-log call falls back to the console",
+         [] { CNSInitLog(0, 0, "QvtLogTest", nullptr), CNSSysLog(2, "critical %s", "thing"); },
+         {"critical thing"}}};
+    for (auto const& [what, body, expected] : rows)
+        EXPECT_EQ(messagesOf(body), expected) << what;
 }
 
 TEST(LoggingFacadeStackTrace, MessageArrivesWholeFollowedByTheStackTraceBlock) {
@@ -132,29 +184,6 @@ TEST(LoggingFacadeStackTrace, MessageArrivesWholeFollowedByTheStackTraceBlock) {
     }
     // One line per frame; the facade's own exported entry point is among them.
     EXPECT_NE(messages[0].find("CNSLogWithStackTrace", 5030), std::string::npos);
-}
-
-TEST(LoggingFacadeMessages, CNSLogMsgWritesItsTextLiterallyAndIgnoresNull) {
-    auto messages = messagesOf([] {
-        CNSLogMsg("100%d %@ %s %n");
-        CNSLogMsg(nullptr);
-        CNSLog("after");
-    });
-    EXPECT_EQ(messages, (Messages{"100%d %@ %s %n", "after"}));
-}
-
-TEST(LoggingFacadeRouting, SystemLogClientTakesMessagesInsteadOfTheConsole) {
-    auto messages = messagesOf([] {
-        CNSInitLog(0, 1, "QvtLogTest", nullptr);
-        CNSLog("to the system log");
-        OCNSLog("%@", "also to the system log");
-        CNSSysLog(6, "%s", "system log at level 6");
-    });
-    EXPECT_TRUE(messages.empty()) << "not traced, so the client does not echo";
-    // Without a client, the system-log call falls back to the console.
-    messages =
-        messagesOf([] { CNSInitLog(0, 0, "QvtLogTest", nullptr), CNSSysLog(2, "critical %s", "thing"); });
-    EXPECT_EQ(messages, Messages{"critical thing"});
 }
 
 TEST(LoggingFacadeConcurrency, LinesFromManyThreadsArriveWhole) {
@@ -221,48 +250,6 @@ TEST(ObjectFormat, SinkGrowsAcrossManyAppends) {
     EXPECT_TRUE(moved.size() == 4000u && *sink.text() == '\0');
 }
 
-namespace {
-
-// Standard error and the log files (relative name -> content) of a run.
-struct FileRun {
-    std::string console;
-    std::map<std::string, std::string> files;
-};
-
-// Runs \p body in a child whose HOME is \p home, then collects every ".txt"
-// file below \p folder by its path relative to the folder.
-FileRun runWithFiles(const std::string& folder, const std::string& home, const std::function<void()>& body) {
-    FileRun run;
-    run.console = standardErrorOfChild([&] {
-        setenv("HOME", home.c_str(), 1);
-        body();
-    });
-    std::error_code error;
-    for (auto const& entry : std::filesystem::recursive_directory_iterator(folder, error))
-        if (entry.path().extension() == ".txt")
-            run.files[std::filesystem::relative(entry.path(), folder).string()] =
-                foundation_test::readFile(entry.path());
-    return run;
-}
-
-const std::regex kReportLine(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} Thread\[[0-9a-f]+\]:\t([^\n]*)\n)");
-
-// The texts of the report lines of a log file; "<bad line>" for anything else.
-Messages reportTexts(const std::string& file) {
-    Messages texts;
-    std::smatch match;
-    std::string rest = file;
-    while (!rest.empty()) {
-        if (!std::regex_search(rest, match, kReportLine, std::regex_constants::match_continuous))
-            return texts.push_back("<bad line>"), texts;
-        texts.push_back(match[1]);
-        rest = match.suffix();
-    }
-    return texts;
-}
-
-} // namespace
-
 TEST(LoggingFacadeFile, InitLogMakesTheFolderAndOneFilePerStartAndEchoesDebugMessages) {
     foundation_test::TemporaryFolder temp;
     const std::string dir = temp.path() + "/var log/app";
@@ -290,8 +277,7 @@ TEST(LoggingFacadeFile, InitLogMakesTheFolderAndOneFilePerStartAndEchoesDebugMes
     EXPECT_TRUE(stat(dir.c_str(), &info) == 0 && (info.st_mode & 07777) == 01777u);
 }
 
-TEST(LoggingFacadeFile, FolderAndFileChoices) {
-    // dir relative to the temporary folder ("" for none); where the file lands.
+TEST(LoggingFacadeFile, UnfitFoldersGiveTheDefaultFolderAndNoWantedFileOrNoRoomGivesTheConsole) {
     struct Row {
         const char* what;
         int flags;
