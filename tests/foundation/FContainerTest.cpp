@@ -6,7 +6,7 @@ using namespace FSpace;
 
 namespace {
 
-/// Counts live instances, so tests can see what a container created and deleted.
+/// Counts live instances, to see what a container created and deleted.
 struct Tracked {
     static inline int live = 0;
     int value = 0;
@@ -58,13 +58,19 @@ TEST(FMemoryTest, AllocateZeroFillsAndRelocateKeepsTheCommonPrefix) {
     FMemory<int>::deallocate(shrunk);
 }
 
-TEST(FArrayTest, ExactFitArrayGrowsByOnePerAdd) {
+TEST_F(ContainerTest, AnExactFitArrayGrowsByOnePerAddAListByTheRequestOnTopOfItsCapacity) {
+    auto capacities = [](auto& container, int adds) {
+        std::vector<long> seen;
+        for (int i = 0; i < adds; ++i)
+            container.add(Tracked(i * 10)), seen.push_back(container.Capacity());
+        return seen;
+    };
     FArray<int, FAllocation<int>> array;
-    std::vector<long> capacities;
-    for (int i = 0; i < 4; ++i)
-        array.add(i * 10), capacities.push_back(array.Capacity());
-    EXPECT_EQ(capacities, (std::vector<long>{1, 2, 3, 4}));
+    FList<Tracked> list;
+    EXPECT_EQ(capacities(array, 4), (std::vector<long>{1, 2, 3, 4}));
     EXPECT_EQ(contents(array), (std::vector<int>{0, 10, 20, 30}));
+    EXPECT_EQ(capacities(list, 8), (std::vector<long>{1, 3, 3, 7, 7, 7, 7, 15}));
+    EXPECT_TRUE(list.Count() == 8 && Tracked::live == 8);
 }
 
 TEST(FArrayTest, RemoveKeepsOrderAndCutsRangesToTheArray) {
@@ -95,17 +101,6 @@ TEST(FArrayTest, CopiesAreIndependent) {
     FArray<FGStr<char>, FAllocation<FGStr<char>>> copy(array);
     copy[0] = "changed";
     EXPECT_TRUE(array[0] == "a" && copy[0] == "changed" && copy[1] == "b");
-}
-
-TEST_F(ContainerTest, ListCapacityGrowsByTheRequestOnTopOfTheCapacity) {
-    FList<Tracked> list;
-    std::vector<long> capacities;
-    for (int i = 0; i < 8; ++i) {
-        list.add(Tracked(i));
-        capacities.push_back(list.Capacity());
-    }
-    EXPECT_EQ(capacities, (std::vector<long>{1, 3, 3, 7, 7, 7, 7, 15}));
-    EXPECT_TRUE(list.Count() == 8 && Tracked::live == 8);
 }
 
 TEST_F(ContainerTest, RemoveAtOutsideTheListChangesNothing) {
@@ -152,7 +147,7 @@ TEST_F(ContainerTest, SetReplacesTheElementWithAnEqualKeyInItsSlot) {
                 {set.il_find(2, -1), 1});
 }
 
-TEST(FMapTest, PointerKeysCompareByIdentityNotByText) {
+TEST(FMapTest, PointerKeysCompareByIdentityStringKeysByTextInInsertionOrder) {
     wchar_t const first[] = L"key";
     wchar_t const second[] = L"key";
     FMap<wchar_t const*, wchar_t const*> map;
@@ -160,15 +155,13 @@ TEST(FMapTest, PointerKeysCompareByIdentityNotByText) {
     ASSERT_EQ(map.Count(), 2);
     EXPECT_TRUE(map[0].key == first && map[1].key == second);
     EXPECT_EQ(std::wstring(map[0].value) + map[1].value, L"twothree");
-}
-
-TEST(FMapTest, StringKeysCompareByTextAndKeepInsertionOrder) {
-    FMap<FGStr<char>, int> map;
-    map.add(FGStr<char>("b"), 1), map.add(FGStr<char>("a"), 2), map.add(FGStr<char>("b"), 3);
-    ASSERT_TRUE(map.Count() == 2 && map.find(FGStr<char>("a")) != nullptr);
-    EXPECT_TRUE(map[0].key == "b" && map[0].value == 3);
-    EXPECT_TRUE(map.find(FGStr<char>("a"))->value == 2 && map.find(FGStr<char>("c")) == nullptr);
-    FMap<FGStr<char>, int> copy(map);
+    // String keys compare by text and keep their insertion order.
+    FMap<FGStr<char>, int> texts;
+    texts.add(FGStr<char>("b"), 1), texts.add(FGStr<char>("a"), 2), texts.add(FGStr<char>("b"), 3);
+    ASSERT_TRUE(texts.Count() == 2 && texts.find(FGStr<char>("a")) != nullptr);
+    EXPECT_TRUE(texts[0].key == "b" && texts[0].value == 3);
+    EXPECT_TRUE(texts.find(FGStr<char>("a"))->value == 2 && texts.find(FGStr<char>("c")) == nullptr);
+    FMap<FGStr<char>, int> copy(texts);
     copy.add(FGStr<char>("c"), 4);
-    EXPECT_TRUE(map.Count() == 2 && copy.Count() == 3);
+    EXPECT_TRUE(texts.Count() == 2 && copy.Count() == 3);
 }

@@ -13,6 +13,25 @@ struct Relabelled : FException {
     char const* why() const noexcept override { return "own why"; }
 };
 
+int codeThrownBy(void (*function)(void*), void* p) {
+    try {
+        function(p);
+    } catch (int code) {
+        return code;
+    }
+    return 0;
+}
+
+class Handler : public FDelegate2<int, unsigned int, void*> {
+public:
+    bool operator!() const override { return false; }
+    void* Object() const override { return nullptr; }
+    int operator()(unsigned int code, void*) override { return static_cast<int>(code) + 1; }
+    FDelegate2* clone() const override { return new Handler(*this); }
+    bool operator==(FDelegate2 const& other) const override { return &other == this; }
+    bool operator==(void const* object) const override { return object == nullptr; }
+};
+
 } // namespace
 
 TEST(FExceptionTest, EachFormSetsItsFieldsAndLeavesTheRestEmpty) {
@@ -59,56 +78,17 @@ TEST(FDebugDeathTest, FatalErrorAborts) {
     EXPECT_EXIT(f_dbg_error("e", "f", 1, true), testing::KilledBySignal(SIGABRT), "");
 }
 
-namespace {
-
-int codeThrownBy(void (*function)(void*), void* p) {
-    try {
-        function(p);
-    } catch (int code) {
-        return code;
-    }
-    return 0;
-}
-
-} // namespace
-
-TEST(FDebugTest, RegistryCountsEachRegistration) {
-    int object = 0;
-    void* p = &object;
-    EXPECT_EQ(codeThrownBy(f_dbg_check_eventreg, p), 0);
-    f_dbg_add_eventreg(p);
-    f_dbg_add_eventreg(p);
-    f_dbg_rem_eventreg(p);
-    // Rows are evaluated in order: one registration is left, then none.
-    EXPECT_ROWS(int, {codeThrownBy(f_dbg_check_eventreg, p), -1},
-                {(f_dbg_rem_eventreg(p), codeThrownBy(f_dbg_check_eventreg, p)), 0});
-}
-
-TEST(FDebugTest, RemovingAnUnknownPointerThrowsAndChangesNothing) {
-    int known = 0;
-    int unknown = 0;
-    f_dbg_add_eventreg(&known);
+TEST(FDebugTest, RegistryCountsEachRegistrationAndRemovingAnUnknownPointerThrowsAndChangesNothing) {
+    int known = 0, unknown = 0;
+    EXPECT_EQ(codeThrownBy(f_dbg_check_eventreg, &known), 0);
+    f_dbg_add_eventreg(&known), f_dbg_add_eventreg(&known), f_dbg_rem_eventreg(&known);
     long const before = g_eventregistrations.Count();
-    EXPECT_EQ(codeThrownBy(f_dbg_rem_eventreg, &unknown), -1);
-    EXPECT_EQ(g_eventregistrations.Count(), before);
+    EXPECT_ROWS(long, {codeThrownBy(f_dbg_check_eventreg, &known), -1},
+                {codeThrownBy(f_dbg_rem_eventreg, &unknown), -1}, {g_eventregistrations.Count(), before});
     // The lock was released before the throw: another thread can still use it.
     std::thread([&] { f_dbg_rem_eventreg(&known); }).join();
     EXPECT_EQ(codeThrownBy(f_dbg_check_eventreg, &known), 0);
 }
-
-namespace {
-
-class Handler : public FDelegate2<int, unsigned int, void*> {
-public:
-    bool operator!() const override { return false; }
-    void* Object() const override { return nullptr; }
-    int operator()(unsigned int code, void*) override { return static_cast<int>(code) + 1; }
-    FDelegate2* clone() const override { return new Handler(*this); }
-    bool operator==(FDelegate2 const& other) const override { return &other == this; }
-    bool operator==(void const* object) const override { return object == nullptr; }
-};
-
-} // namespace
 
 TEST(FDebugTest, ExceptionHandlerSlotSharesTheInstalledHandler) {
     FExceptionHandlerRef handler(new Handler);

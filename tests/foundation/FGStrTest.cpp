@@ -231,8 +231,8 @@ TEST(FGStrTest, ReverseJoinAndConcatenation) {
     EXPECT_EQ(raw(Str("old").join(parts, 0)), nullptr);
 }
 
-TEST(FGStrTest, RawCopiesStayInsideTheirCapacity) {
-    // "count:text" after each call.
+TEST(FGStrTest, StaticFunctionsMakeNewArraysAndRawCopiesStayInsideTheirCapacity) {
+    // "count:text" after each raw copy.
     auto after = [](long count, char const* buffer) { return std::to_string(count) + ":" + buffer; };
     char buffer[4] = {'#', '#', '#', '#'};
     char room[6] = "ab";
@@ -248,10 +248,7 @@ TEST(FGStrTest, RawCopiesStayInsideTheirCapacity) {
                 {after(Str::concatTo(room, 6, "x"), room), "0:abcde"},
                 {after(Str::joinTo(joined, 8, parts, 3), joined), "7:abcdefg"},
                 {after(Str::removeSubString(s, 1, 2), s), "2:adef"});
-}
-
-TEST(FGStrTest, StaticFunctionsMakeNewArrays) {
-    char const* parts[] = {"a", "b"};
+    char const* pair[] = {"a", "b"};
     unsigned char const bytes[] = {0, 1, 0xFF};
     unsigned char* copy = FGStr<unsigned char>::copy(bytes, 3);
     EXPECT_EQ(std::memcmp(copy, bytes, 3), 0);
@@ -259,24 +256,21 @@ TEST(FGStrTest, StaticFunctionsMakeNewArrays) {
     EXPECT_ROWS(std::string, {owned(Str::concat("ab", "cd")), "abcd"},
                 {owned(Str::concat(nullptr, "cd")), "cd"}, {owned(Str::copy("abc", 2)), "ab"},
                 {owned(Str::copy(nullptr)), ""}, {owned(Str::create(3, 'z')), "zzz"},
-                {owned(Str::create(3)), ""}, {owned(Str::joinFrom(parts, 2)), "ab"});
+                {owned(Str::create(3)), ""}, {owned(Str::joinFrom(pair, 2)), "ab"});
     EXPECT_ROWS(long, {Str::length(nullptr), 0}, {Str::digitOf(13), '3'}, {Str::charAt("abc", -1), 'c'});
     EXPECT_STREQ(thrownBy([] { Str::charAt(nullptr, 0); }).what(), "Index out of range");
 }
 
-TEST(FGStrTest, WideningZeroExtendsAndNarrowingKeepsTheLowByte) {
-    EXPECT_EQ(text(WStr() << "\xE9z"), L"\u00E9z");
+TEST(FGStrTest, WideStringsBehaveLikeNarrowOnesWideningZeroExtendsAndNarrowingKeepsTheLowByte) {
     EXPECT_ROWS(std::string, {text(Str() << L"\u20AC" << L"\u00FFz"), "\xAC\xFFz"},
                 {text(Str().appendValueOf(L"xyz", 2)), "xy"});
-}
-
-TEST(FGStrTest, WideStringsBehaveLikeNarrowOnes) {
     WStr s(L"a,b");
     s << 12 << L'|' << -0.25;
     auto const pieces = s.split(L',');
     ASSERT_EQ(pieces.Count(), 2);
-    EXPECT_ROWS(std::wstring, {text(s), L"a,b12|-0.25"}, {text(pieces[1]), L"b12|-0.25"},
-                {text(WStr().appendHexOf(-1)), L"ffffffff"}, {WStr::CRLF, L"\r\n"});
+    EXPECT_ROWS(std::wstring, {text(WStr() << "\xE9z"), L"\u00E9z"}, {text(s), L"a,b12|-0.25"},
+                {text(pieces[1]), L"b12|-0.25"}, {text(WStr().appendHexOf(-1)), L"ffffffff"},
+                {WStr::CRLF, L"\r\n"});
     EXPECT_ROWS(long, {WStr(L"abc").compare(L"abcde"), -2}, {WStr(L"300").toUInt8(), 44});
     // The byte-order marks are bytes in both forms.
     EXPECT_ROWS(std::string, {WStr::BOMLE, "\xFF\xFE"}, {WStr::BOMBE, "\xFE\xFF"},

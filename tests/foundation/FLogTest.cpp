@@ -153,14 +153,12 @@ TEST(FLoggable, ForwardsToItsBookUntilDetached) {
     unsigned char bytes[3] = {1, 2, 3};
     loggable.writeStream(1, 2, TFBinary<unsigned char>(bytes, 3));
     EXPECT_TRUE(book->lines() == std::vector<std::string>{":\thello\n"} && book->streamBytes() == 3);
-
     // The four-argument form needs an operation number.
     loggable.setLastError("open", "fopen", 2, nullptr);
     EXPECT_FALSE(loggable.hasLastError(0, 0));
     loggable.setOperation(4);
     loggable.setLastError("open", "fopen", 2, nullptr);
     EXPECT_TRUE(loggable.hasLastError(4, pthread_self()));
-
     loggable.detachLogBook();
     EXPECT_TRUE(!loggable.hasLastError(0, 0) && loggable.getLastOpErrors(4).Count() == 0);
     loggable.writeStream(1, 2, bytes, 3);
@@ -178,7 +176,6 @@ TEST(FLogBookHoster, HostsTheGivenBooksInOrderAndFansOut) {
         } hoster(nullptr, first, nullptr, nullptr, second, nullptr, nullptr, nullptr);
         ASSERT_EQ(hoster.hostedBooks().Count(), 2);
         EXPECT_TRUE(hoster.hostedBooks()[0].get() == first && hoster.hostedBooks()[1].get() == second);
-
         hoster.add(FLogRecord().add("both"));
         hoster.setLastError(3, "open", "fopen", 2, "gone");
         hoster.clearLastError(3, 0);
@@ -199,14 +196,12 @@ TEST(FLogBookHoster, HostsTheGivenBooksInOrderAndFansOut) {
 TEST(FLogLastError, ListSelectsNewestFirstAndClearsWhatMatches) {
     RecordingBook book;
     pthread_t const self = pthread_self();
-
     book.setLastError(7, "a", "b", 1, nullptr);
     book.setLastError(7, "c", "d", 2, nullptr);
     FLogLastErrorRef found;
     ASSERT_TRUE(book.getLastError(found, 7, 0));
     EXPECT_EQ(found->code(), 2);
     EXPECT_TRUE(!book.getLastError(found, 8, 0) && found->code() == 2); // untouched when nothing matches
-
     // An entry recorded on another thread is selected by thread only there.
     std::thread([&] { book.setLastError(7, "t", "u", 3, nullptr); }).join();
     ASSERT_TRUE(book.getLastError(found, 0, self));
@@ -215,7 +210,6 @@ TEST(FLogLastError, ListSelectsNewestFirstAndClearsWhatMatches) {
                 {(book.clearLastError(0, 0), book.getLastErrors().Count()), 0},
                 {found->code(), 2}); // a fetched entry outlives its removal
     book.clearLastError(0, 0);       // nothing left: nothing logged
-
     book.setLastError(5, "x", "y", 10, "");
     book.setLastError(6, "x", "y", 11, nullptr);
     book.setLastError(5, nullptr, nullptr, 12, "last");
@@ -224,7 +218,6 @@ TEST(FLogLastError, ListSelectsNewestFirstAndClearsWhatMatches) {
     ASSERT_EQ(left.Count(), 1);
     EXPECT_EQ(left[0]->op(), 6);
     book.clearLastError(9, 0); // no match: nothing logged
-
     EXPECT_EQ(book.lines(), (std::vector<std::string>{
                                 ":\tSetLastError(7): [a] has invoked [b] which returned: 1\n",
                                 ":\tSetLastError(7): [c] has invoked [d] which returned: 2\n",
@@ -245,7 +238,6 @@ TEST(FLogLastError, TextForms) {
                  "Error #-1[no such file] in [fopen < open]  Thread=1"},
                 {text(FLogLastError(1, L"w\u0141", nullptr, 0, L"").toString()),
                  "Error #0 in [ < wA]  Thread=1 Op=1"});
-
     RecordingBook book;
     FGStr<wchar_t> out;
     EXPECT_FALSE(book.getLastErrorString(out));
@@ -260,19 +252,16 @@ TEST(FTransferLog, RoutesToTheInstalledBookOnly) {
     EXPECT_FALSE(FTransferLog::log("before any book"));
     FTransferLog::useLogBook(FLogBookRef()); // nothing installed: no effect
     EXPECT_FALSE(FTransferLog::isOn());
-
     Sink sink;
     auto* first = new RecordingBook(&sink);
     FTransferLog::useLogBook(FLogBookRef(first));
     EXPECT_TRUE(FTransferLog::isOn() && FTransferLog::log("one") && FTransferLog::log(nullptr));
     EXPECT_EQ(first->lines(), (std::vector<std::string>{":\tone\n", ":\t\n"}));
-
     auto* second = new RecordingBook(&sink);
     FTransferLog::useLogBook(FLogBookRef(second));
     EXPECT_EQ(sink.destroyed, 1); // the first book had no other reference
     EXPECT_TRUE(FTransferLog::log("two"));
     EXPECT_EQ(second->lines(), std::vector<std::string>{":\ttwo\n"});
-
     FTransferLog::useLogBook(FLogBookRef());
     EXPECT_TRUE(sink.destroyed == 2 && !FTransferLog::log("after removal") && !FTransferLog::isOn());
 }
@@ -298,7 +287,6 @@ TEST(FTransferLog, ConcurrentLoggingSurvivesBookReplacement) {
     a.join();
     b.join();
     FTransferLog::useLogBook(FLogBookRef());
-
     std::lock_guard<std::mutex> const guard(sink.lock);
     EXPECT_EQ(static_cast<int>(sink.lines.size()), written.load());
     for (std::string const& line : sink.lines)

@@ -41,13 +41,17 @@ TEST(FMStrTest, AppendingOneCharacterAtATimeGrowsByHalfTheCapacity) {
     EXPECT_EQ(text(s), "aaaaaaaaaa");
 }
 
-TEST(FMStrTest, CopiesAndReservationsAllocateExactly) {
+TEST(FMStrTest, CopiesReservationsAndBuffersAllocateExactly) {
     MStr const source("abc");
     MStr const copy(source);
     EXPECT_ROWS(long, {source.Capacity(), 4}, {copy.Capacity(), 4}, {text(copy) == "abc", true},
                 {MStr("abcdef", 2).Capacity(), 3}, {MStr(10L).Capacity(), 11}, {MStr(10L).Length(), 0},
                 {MStr(-5L).Capacity(), 1});
     EXPECT_EQ(static_cast<char const*>(MStr(static_cast<char const*>(nullptr))), nullptr);
+    // getBuffer sets the length and allocates exactly too.
+    MStr s("anything");
+    char* buffer = s.getBuffer(4);
+    EXPECT_ROWS(long, {s.Length(), 4}, {s.Capacity(), 5}, {buffer[5], 0}, {s.getBuffer(0) == buffer, true});
 }
 
 TEST(FMStrTest, AssignmentReplacesTheContentEvenFromItself) {
@@ -59,13 +63,17 @@ TEST(FMStrTest, AssignmentReplacesTheContentEvenFromItself) {
     EXPECT_TRUE(text(moved) == "xy" && s.Capacity() == 0);
 }
 
-TEST(FMStrTest, OwnCharactersCanBeAppendedOrInsertedWhileGrowing) {
+TEST(FMStrTest, OwnCharactersCanBeAppendedOrInsertedWhileGrowingAndInsertAtMinusOneAppends) {
     MStr middle("abc");
     MStr s("abc");
     // Rows are evaluated in order; the source moves while it is inserted.
     EXPECT_ROWS(std::string, {text(middle.insert(middle, 1)), "aabcbc"},
                 {text(s.append(FStrToken<char>(s))), "abcabc"}, {text(s.assign(s(1, 2))), "bc"},
                 {text(s.insert(s, 0)), "bcbc"}, {text(s.append(s[0], 3)), "bcbcbbb"});
+    auto at = [](long position) { return text(MStr("abc").insert("X", 1, position)); };
+    EXPECT_ROWS(std::string, {at(0), "Xabc"}, {at(1), "aXbc"}, {at(2), "abcX"}, {at(-1), "abcX"},
+                {at(-2), "aXbc"}, {at(-9), "Xabc"}, {at(7), "abcX"},
+                {text(MStr().insert(FStrToken<char>("ab"), -1)), "ab"});
 }
 
 TEST(FMStrTest, AtCountsFromTheEndAndThrowsWithCodeOne) {
@@ -75,12 +83,6 @@ TEST(FMStrTest, AtCountsFromTheEndAndThrowsWithCodeOne) {
                 {std::to_string(e.code()) + "|" + e.what(), "1|Index out of range"},
                 {thrownBy([&] { s.at(3); }).what(), "Index out of range"},
                 {thrownBy([] { MStr().at(0); }).what(), "Index out of range"});
-}
-
-TEST(FMStrTest, GetBufferSetsLengthAndCapacity) {
-    MStr s("anything");
-    char* buffer = s.getBuffer(4);
-    EXPECT_ROWS(long, {s.Length(), 4}, {s.Capacity(), 5}, {buffer[5], 0}, {s.getBuffer(0) == buffer, true});
 }
 
 TEST(FMStrTest, RenderingPadsWithZerosInFrontOfTheWholeText) {
@@ -110,33 +112,18 @@ TEST(FMStrTest, HexadecimalIsWrittenInPlace) {
                 {withCapacity(grown.appendHexOf(2u)), "0000000100000002/42"});
 }
 
-TEST(FMStrTest, InsertAtLengthMinusOneAppends) {
-    auto at = [](long position) { return text(MStr("abc").insert("X", 1, position)); };
-    EXPECT_ROWS(std::string, {at(0), "Xabc"}, {at(1), "aXbc"}, {at(2), "abcX"}, {at(-1), "abcX"},
-                {at(-2), "aXbc"}, {at(-9), "Xabc"}, {at(7), "abcX"},
-                {text(MStr().insert(FStrToken<char>("ab"), -1)), "ab"});
-}
-
-TEST(FMStrTest, FillPadsAndReportsTheCount) {
-    // "count:text" after each call.
+TEST(FMStrTest, EditingAndFillingKeepTheLengthUpToDateAndReportTheCount) {
+    // "count:text" after each call; rows are evaluated in order; -1 is the end for fill.
     auto after = [](long count, MStr const& s) { return std::to_string(count) + ":" + text(s); };
-    MStr number("42"), word("abcd"), middle("ad"), end("ab");
-    // Rows are evaluated in order; -1 is the end.
-    EXPECT_ROWS(std::string, {after(number.lFill('0', 5), number), "3:00042"},
-                {after(word.rFill(' ', 3), word), "0:abcd"}, {after(word.rFill('.', 6), word), "2:abcd.."},
-                {after(middle.fill('-', 4, 1), middle), "2:a--d"},
-                {after(end.fill('*', 3, -1), end), "1:ab*"});
-}
-
-TEST(FMStrTest, EditingKeepsTheLengthUpToDate) {
-    MStr s("  Hello, World \t");
-    // "count:text" after each call; rows are evaluated in order.
-    auto after = [&s](long count) { return std::to_string(count) + ":" + text(s); };
-    EXPECT_ROWS(std::string, {after(s.trim()), "4:Hello, World"},
-                {after(s.replace(FStrToken<char>("l"), FStrToken<char>("LL"))), "3:HeLLLLo, WorLLd"},
-                {text(s.remove(5, 5)), "HeLLLorLLd"}, {text(s.toLower()), "helllorlld"},
-                {text(s.reverse()), "dllrollleh"}, {text(s.remove(-3)), "dllroll"},
-                {after(s.replace('l', 'L')), "4:dLLroLL"});
+    MStr s("  Hello, World \t"), number("42"), word("abcd"), middle("ad"), end("ab");
+    EXPECT_ROWS(
+        std::string, {after(s.trim(), s), "4:Hello, World"},
+        {after(s.replace(FStrToken<char>("l"), FStrToken<char>("LL")), s), "3:HeLLLLo, WorLLd"},
+        {text(s.remove(5, 5)), "HeLLLorLLd"}, {text(s.toLower()), "helllorlld"},
+        {text(s.reverse()), "dllrollleh"}, {text(s.remove(-3)), "dllroll"},
+        {after(s.replace('l', 'L'), s), "4:dLLroLL"}, {after(number.lFill('0', 5), number), "3:00042"},
+        {after(word.rFill(' ', 3), word), "0:abcd"}, {after(word.rFill('.', 6), word), "2:abcd.."},
+        {after(middle.fill('-', 4, 1), middle), "2:a--d"}, {after(end.fill('*', 3, -1), end), "1:ab*"});
     EXPECT_ROWS(long, {MStr(" x").lTrim(), 1}, {MStr("x  ").rTrim(), 2});
 }
 

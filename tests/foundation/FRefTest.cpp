@@ -10,6 +10,21 @@ struct DerivedProbe : Probe {
     using Probe::Probe;
 };
 
+/// Adds its offset and 1000 times its list position to the first argument.
+class Echo : public FInvokableMethod {
+public:
+    explicit Echo(char const* name, int offset) : m_name(name), m_offset(offset) {}
+    FGStr<char> name() const override { return FGStr<char>(m_name); }
+    TFValueBase<FTypeId> invoke(FList<TFValueBase<FTypeId>>& args, long index) override {
+        int const first = static_cast<FValue<int>&>(args[0]).value();
+        return FValue<int>(first + m_offset + static_cast<int>(index) * 1000);
+    }
+
+private:
+    char const* m_name;
+    int m_offset;
+};
+
 } // namespace
 
 TEST(FRefTest, RawAssignmentTakesOwnershipAndReassigningTheHeldObjectKeepsTheCount) {
@@ -36,8 +51,7 @@ TEST(FRefTest, CopiesShareAndTheLastReleaseDestroys) {
     std::atomic<int> destroyed{0};
     FRef<Probe> a(new Probe(&destroyed));
     FRef<Probe> b;
-    b = a;
-    FRef<Probe> moved(std::move(b));
+    FRef<Probe> moved(std::move(b = a));
     EXPECT_TRUE(b.isNull() && a.refCount() == 2);
     a.release(), a.release(); // an empty reference has nothing to release
     EXPECT_TRUE(a.isNull() && destroyed.load() == 0);
@@ -104,8 +118,7 @@ TEST(FRefTest, CopiesMadeAndDroppedOnManyThreadsKeepTheCount) {
 TEST(FRefDeathTest, AccessThroughAnEmptyReferenceReportsTheExpressionHeaderAndLineAndAborts) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     FRef<Probe> empty;
-    // The report goes to standard output; the child first routes it to
-    // standard error, where the death test reads it.
+    // The report goes to standard output; the child routes it to standard error for the death test.
     EXPECT_EXIT((dup2(2, 1), (void)empty->value), testing::KilledBySignal(SIGABRT),
                 "this->m_ptValue - File: FTypeRef - Line: 534\n");
     EXPECT_EXIT((dup2(2, 1), (void)*empty), testing::KilledBySignal(SIGABRT),
@@ -130,36 +143,11 @@ TEST(FReferenceTest, TheLastReferenceDestroysTheObjectAndSelfAssignmentKeepsIt) 
     EXPECT_ROWS(bool, {a.release(), false}, {destroyed.load() == 1 && a.isNull(), true}, {a.release(), true});
 }
 
-namespace {
-
-/// Adds its offset and 1000 times its list position to the first argument.
-class Echo : public FInvokableMethod {
-public:
-    explicit Echo(char const* name, int offset) : m_name(name), m_offset(offset) {}
-    FGStr<char> name() const override { return FGStr<char>(m_name); }
-    TFValueBase<FTypeId> invoke(FList<TFValueBase<FTypeId>>& args, long index) override {
-        int const first = static_cast<FValue<int>&>(args[0]).value();
-        return FValue<int>(first + m_offset + static_cast<int>(index) * 1000);
-    }
-
-private:
-    char const* m_name;
-    int m_offset;
-};
-
-class Calculator : public FObject {
-public:
-    Calculator() {
-        addInvokableMethod(new Echo("plusOne", 1));
-        addInvokableMethod(new Echo("plusTwo", 2));
-        addInvokableMethod(new Echo("plusOne", 50)); // shadowed by the first
-    }
-};
-
-} // namespace
-
 TEST(FDispatchableTest, InvokesTheFirstMethodWithTheExactNameAndClampsMethodIndexes) {
-    Calculator calculator;
+    struct : FObject {
+        void add(char const* name, int offset) { addInvokableMethod(new Echo(name, offset)); }
+    } calculator;
+    calculator.add("plusOne", 1), calculator.add("plusTwo", 2), calculator.add("plusOne", 50); // shadowed
     FList<TFValueBase<FTypeId>> args;
     args.il_add(new FValue<int>(10));
     TFValueBase<FTypeId> const result = calculator.invokeByName("plusOne", args);

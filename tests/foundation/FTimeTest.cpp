@@ -14,6 +14,15 @@ std::string stamp(FTime const& t) {
 
 FTime const kSample(2026, 12, 5, 14, 44, 1, 123);
 
+/// The time made from \p value, and the one assigned it where that differs.
+template <class V>
+std::string madeAndAssigned(V value) {
+    FTime assigned(kSample);
+    assigned = value;
+    std::string const made = stamp(FTime(value));
+    return stamp(assigned) == made ? made : made + ", assigned " + stamp(assigned);
+}
+
 } // namespace
 
 TEST(FTimeTest, ClearedTimeRendersAsZerosInEveryForm) {
@@ -73,36 +82,32 @@ TEST(FTimeTest, PackedFormRoundTripsAndReplacesBadFieldsWhenUnpacked) {
     EXPECT_TRUE(static_cast<unsigned long long>(kSample) == 0x7EAC2BAC047BULL &&
                 kSample == 0x7EAC2BAC047BULL);
     // Bits 48-63 are not part of it; month 15, day 0 and 1023 ms are replaced.
-    std::pair<unsigned long long, char const*> const cases[] = {
-        {0x7EAC2BAC047BULL, "2026-12-05T14:44:01.123"},
-        {0xFFFF7EAC2BAC047BULL, "2026-12-05T14:44:01.123"},
-        {0x7EAF03AC07FFULL, "2026-01-01T14:44:01.999"},
-        {0ULL, "1970-01-01T00:00:00.000"}};
-    for (auto const& [packed, expected] : cases) {
-        FTime assigned(kSample);
-        assigned = packed;
-        EXPECT_EQ(stamp(FTime(packed)) + " " + stamp(assigned), std::string(expected) + " " + expected);
-    }
+    EXPECT_ROWS(std::string, {madeAndAssigned(0x7EAC2BAC047BULL), "2026-12-05T14:44:01.123"},
+                {madeAndAssigned(0xFFFF7EAC2BAC047BULL), "2026-12-05T14:44:01.123"},
+                {madeAndAssigned(0x7EAF03AC07FFULL), "2026-01-01T14:44:01.999"},
+                {madeAndAssigned(0ULL), "1970-01-01T00:00:00.000"});
 }
 
-TEST(FTimeTest, ComparisonsFollowTheCalendar) {
+TEST(FTimeTest, ComparisonsFollowTheCalendarAndATimeEqualsItsTextOnlyWithoutMilliseconds) {
     FTime const earlier(2024, 12, 31, 23, 59, 59, 999);
     FTime const later(2025, 1, 1, 0, 0, 0, 0);
+    FTime const t(2026, 12, 5, 14, 44, 1, 0), withMilliseconds(2026, 12, 5, 14, 44, 1, 1);
     EXPECT_ROWS(bool, {earlier < later, true}, {later > earlier, true}, {later < earlier, false},
-                {earlier != later, true}, {earlier < static_cast<unsigned long long>(later), true});
+                {earlier != later, true}, {earlier < static_cast<unsigned long long>(later), true},
+                {t == "2026-12-05T14:44:01", true}, {t == L"2026-12-05T14:44:01", true},
+                {t > "2026-12-05T14:44:00", true}, {t < L"2026-12-05T14:44:02", true},
+                {withMilliseconds != "2026-12-05T14:44:01", true});
     EXPECT_ROWS(long long, {later - earlier, 1}, {earlier - later, -1},
                 {FTime(2024, 3, 1, 0, 0, 0, 0) - FTime(2024, 2, 28, 0, 0, 0, 500), 2 * 86400});
 }
 
 TEST(FTimeTest, ParsingAcceptsOnlyTheFullForm) {
-    // What parsing a text gives a copy of the sample: "unchanged", or the
-    // time, and the wide form when it parses otherwise.
+    // What parsing a text gives a copy of the sample ("unchanged" or the time), and the wide form's if other.
     auto parsed = [](char const* input) {
         FTime narrow(kSample);
         FTime wide(kSample);
         narrow = input;
-        std::string const bytes = input != nullptr ? input : "";
-        wide = FGStr<wchar_t>(std::wstring(bytes.begin(), bytes.end()).c_str());
+        wide = FGStr<wchar_t>(widened(input != nullptr ? input : "").c_str());
         std::string const result = stamp(narrow) == stamp(kSample) ? "unchanged" : stamp(narrow);
         return stamp(wide) == stamp(narrow) ? result : result + ", wide " + stamp(wide);
     };
@@ -114,15 +119,6 @@ TEST(FTimeTest, ParsingAcceptsOnlyTheFullForm) {
                 {parsed("2026-12-05T14:44:01T"), "unchanged"}, {parsed(""), "unchanged"},
                 {parsed(nullptr), "unchanged"});
     EXPECT_TRUE(FTime("nonsense").isCleared());
-}
-
-TEST(FTimeTest, ATimeEqualsItsTextOnlyWithoutMilliseconds) {
-    FTime t(2026, 12, 5, 14, 44, 1, 0);
-    FTime withMilliseconds(t);
-    withMilliseconds.MilliSeconds(1);
-    EXPECT_ROWS(bool, {t == "2026-12-05T14:44:01", true}, {t == L"2026-12-05T14:44:01", true},
-                {t > "2026-12-05T14:44:00", true}, {t < L"2026-12-05T14:44:02", true},
-                {withMilliseconds != "2026-12-05T14:44:01", true});
 }
 
 TEST(FTimeTest, MovingNormalisesTheCalendarInUtc) {
@@ -169,16 +165,12 @@ TEST(FTimeTest, MovingDoesNotDependOnTheHostTimeZone) {
 }
 
 TEST(FTimeTest, ThirtyTwoBitSecondsConvertBothWays) {
-    std::pair<unsigned int, char const*> const cases[] = {{0u, "1970-01-01T00:00:00.000"},
-                                                          {1796481841u, "2026-12-05T14:44:01.000"},
-                                                          {0xFFFFFFFFu, "2106-02-07T06:28:15.000"}};
-    for (auto const& [seconds, expected] : cases) {
-        FTime const t(seconds);
-        FTime assigned(kSample);
-        assigned = seconds;
-        EXPECT_EQ(stamp(t) + " " + stamp(assigned), std::string(expected) + " " + expected);
-        EXPECT_TRUE(static_cast<unsigned int>(t) == seconds && t == seconds) << seconds;
-    }
+    EXPECT_ROWS(std::string, {madeAndAssigned(0u), "1970-01-01T00:00:00.000"},
+                {madeAndAssigned(1796481841u), "2026-12-05T14:44:01.000"},
+                {madeAndAssigned(0xFFFFFFFFu), "2106-02-07T06:28:15.000"});
+    for (unsigned int seconds : {0u, 1796481841u, 0xFFFFFFFFu})
+        EXPECT_TRUE(static_cast<unsigned int>(FTime(seconds)) == seconds && FTime(seconds) == seconds)
+            << seconds;
     FTime const oneSecond(1970, 1, 1, 0, 0, 1, 999); // milliseconds ignored
     EXPECT_ROWS(
         bool, {oneSecond == 1u, true}, {oneSecond < 2u, true}, {oneSecond > 0u, true},
@@ -192,7 +184,6 @@ TEST(FTimeTest, NowAndTheMillisecondClockFollowTheSystemClock) {
     unsigned int const ticks = GetTickCount();
     unsigned long long const millisAfter = GetSystemTimeMillis();
     auto const after = static_cast<unsigned long long>(std::time(nullptr));
-
     EXPECT_FALSE(now.isCleared());
     EXPECT_TRUE(before <= static_cast<unsigned int>(now) && static_cast<unsigned int>(now) <= after);
     EXPECT_TRUE(before <= millis / 1000 && millis <= millisAfter && millisAfter / 1000 <= after);

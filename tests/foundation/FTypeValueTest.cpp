@@ -23,8 +23,7 @@ std::string created(FTypeId kind) {
     return v->name().isEmpty() ? result : result + " named";
 }
 
-/// The text of \p value; a clone that renders otherwise, or is of another
-/// class, shows too.
+/// The text of \p value; a clone that renders otherwise, or is of another class, shows too.
 std::string rendering(Value const& value) {
     std::unique_ptr<Value> const clone(value.clone());
     std::string result = text(value);
@@ -147,6 +146,15 @@ TEST(FTypeValueTest, CopiesAreDeepExceptBorrowedBytesAndSharedObjects) {
     FValue<Binary> const lent{Binary::borrow(borrowed, 1)};
     EXPECT_TRUE(FValue<Binary>(owned).value().data() != owned.value().data() &&
                 FValue<Binary>(lent).value().data() == borrowed);
+    // Raw blocks copy their bytes when made and when copied; without bytes they are empty.
+    unsigned char bytes[] = {1, 2, 3};
+    Value const block(bytes, 3u), none(nullptr, 5u);
+    bytes[0] = 9;
+    Value const blockCopy(block);
+    EXPECT_ROWS(bool, {block.typeId() == FTypeMemory && block.size() == 3u, true},
+                {static_cast<unsigned char const*>(block.content())[0] == 1, true},
+                {blockCopy == block && blockCopy.content() != block.content(), true},
+                {none.size() == 0u, true}, {none == Value(bytes, 0u), true});
     std::atomic<int> destroyed{0};
     {
         auto* object = new Probe(&destroyed);
@@ -178,7 +186,7 @@ TEST(FTypeValueTest, AssignmentKeepsTheNameAndSurvivesAliasing) {
     EXPECT_TRUE(text(holder) == "only" && holder.typeId() == FTypeString);
 }
 
-TEST(FTypeValueTest, ArraysCountReplaceAndRemoveItems) {
+TEST(FTypeValueTest, ArraysCountReplaceRemoveAndTakeOverItemsOnlyOnce) {
     FValueArrayBase array(FTypeInt32);
     for (int i = 1; i <= 3; ++i)
         array.ArrayAdd(FValue<int>(i * 10));
@@ -195,17 +203,12 @@ TEST(FTypeValueTest, ArraysCountReplaceAndRemoveItems) {
     single.ArrayAdd(FValue<int>(1));
     EXPECT_TRUE(single.ArrayRemove(0) && single.ArrayItemCount() == 0u && single.content() == nullptr);
     EXPECT_THROW(single.ArrayItem(0), FOutOfBoundsException);
-}
-
-TEST(FTypeValueTest, ArraysTakeOverItemsOnlyOnce) {
-    FValueArrayBase array(FTypeInt32);
+    // Items are taken over only once; null, the array itself and non-arrays take none.
     auto* item = new FValue<int>(7);
-    array.ArrayAdd(item);
-    array.ArrayAdd(item);
-    array.ArrayAdd(static_cast<Value*>(nullptr));
-    array.ArrayAdd(&array);
-    ASSERT_EQ(array.ArrayItemCount(), 1u);
-    EXPECT_EQ(&array.ArrayItem(0), item);
+    single.ArrayAdd(item), single.ArrayAdd(item);
+    single.ArrayAdd(static_cast<Value*>(nullptr)), single.ArrayAdd(&single);
+    ASSERT_EQ(single.ArrayItemCount(), 1u);
+    EXPECT_EQ(&single.ArrayItem(0), item);
     Value notAnArray(FGStr<char>("x"));
     FValueArrayBase::ArrayAdd(notAnArray, new FValue<int>(1)); // freed, not added
     FValueArrayBase::ArrayAdd(notAnArray, FValue<int>(2));
@@ -250,16 +253,4 @@ TEST(FTypeValueTest, StructuresCopyAndCompareMemberByMember) {
     ReleaseContentOfValue(copy);
     ReleaseContentOfStructure(*copied);
     EXPECT_TRUE(copy.structure()->Member(0) == FValue<int>(2));
-}
-
-TEST(FTypeValueTest, RawBlocksCopyTheirBytes) {
-    unsigned char bytes[] = {1, 2, 3};
-    Value const block(bytes, 3u);
-    bytes[0] = 9;
-    Value const copy(block);
-    Value const none(nullptr, 5u);
-    EXPECT_ROWS(bool, {block.typeId() == FTypeMemory && block.size() == 3u, true},
-                {static_cast<unsigned char const*>(block.content())[0] == 1, true},
-                {copy == block && copy.content() != block.content(), true}, {none.size() == 0u, true},
-                {none == Value(bytes, 0u), true});
 }
