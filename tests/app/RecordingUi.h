@@ -71,48 +71,33 @@ struct RecordingControl final : platform::ui::Button,
     void makeKeyAndOrderFront() override { record(" key and front"); }
 };
 
-struct FakeMenu;
-
-/// A menu item records as "item '<title>'", a menu as "menu '<title>'".
-struct FakeMenuItem final : platform::ui::MenuItem {
-    FakeMenuItem(Journal& journal, std::string title, bool separator)
-        : journal(journal), itemTitle(std::move(title)), separator(separator) {}
-    std::string title() const override { return itemTitle; }
+/// A menu (\p kind "menu") or a menu item ("item"); records "<kind> '<title>'
+/// title=<new title>".
+struct FakeMenu final : platform::ui::Menu, platform::ui::MenuItem {
+    FakeMenu(Journal& journal, std::string kind, std::string title, bool separator = false)
+        : journal(journal), kind(std::move(kind)), name(std::move(title)), separator(separator) {}
+    std::string title() const override { return name; }
     void setTitle(const std::string& title) override {
-        journal.push_back("item '" + itemTitle + "' title=" + title);
-        itemTitle = title;
+        journal.push_back(kind + " '" + name + "' title=" + title);
+        name = title;
     }
     bool isSeparator() const override { return separator; }
-    platform::ui::Menu* submenu() override;
-
-    Journal& journal;
-    std::string itemTitle;
-    bool separator;
-    std::unique_ptr<FakeMenu> sub;
-};
-
-struct FakeMenu final : platform::ui::Menu {
-    FakeMenu(Journal& journal, std::string title) : journal(journal), menuTitle(std::move(title)) {}
-    std::string title() const override { return menuTitle; }
-    void setTitle(const std::string& title) override {
-        journal.push_back("menu '" + menuTitle + "' title=" + title);
-        menuTitle = title;
-    }
+    platform::ui::Menu* submenu() override { return sub.get(); }
     size_t itemCount() const override { return items.size(); }
     platform::ui::MenuItem& item(size_t index) override { return *items.at(index); }
 
-    FakeMenuItem& add(std::string title, bool separator = false) {
-        return *items.emplace_back(std::make_unique<FakeMenuItem>(journal, std::move(title), separator));
+    FakeMenu& add(std::string title, bool separator = false) {
+        return *items.emplace_back(std::make_unique<FakeMenu>(journal, "item", std::move(title), separator));
     }
+    /// Gives the item a submenu of the same title.
+    FakeMenu& addMenu() { return *(sub = std::make_unique<FakeMenu>(journal, "menu", name)); }
 
     Journal& journal;
-    std::string menuTitle;
-    std::vector<std::unique_ptr<FakeMenuItem>> items;
+    std::string kind, name;
+    bool separator;
+    std::unique_ptr<FakeMenu> sub;
+    std::vector<std::unique_ptr<FakeMenu>> items;
 };
-
-inline platform::ui::Menu* FakeMenuItem::submenu() {
-    return sub.get();
-}
 
 /// An alert that records what it was given and answers with a chosen button.
 struct ScriptedAlert final : platform::ui::Alert, Recorder {

@@ -63,14 +63,6 @@ protected:
         return m_ui->widgets();
     }
 
-    /// A copy of the built installer bundle below /opt/bundles.
-    static std::string bundleCopy(const std::string& name) {
-        const std::string bundle = "/opt/bundles/" + name + "/QvtRSInstaller.app";
-        fs::create_directories(fs::path(bundle).parent_path());
-        fs::copy(kInstaller, bundle, fs::copy_options::recursive);
-        return bundle;
-    }
-
     /// Clicks \p button and waits for the flow to end with the cancel button
     /// enabled again; what the application logged meanwhile in m_log.
     int runFlow(QAbstractButton* button) {
@@ -140,7 +132,9 @@ TEST_F(WindowFlow, UninstallRemovesBackupsOnlyWhenTheBoxIsChecked) {
 }
 
 TEST_F(WindowFlow, AnAgentThatCannotBeInstalledIsReportedInTheWindow) {
-    const std::string bundle = bundleCopy("no-agent");
+    const std::string bundle = "/opt/bundles/no-agent/QvtRSInstaller.app";
+    fs::create_directories("/opt/bundles/no-agent");
+    fs::copy(kInstaller, bundle, fs::copy_options::recursive);
     fs::remove(bundle + "/Contents/Library/LaunchServices/" + kLabel);
     const Ui::MainMenu& w = open(bundle);
     EXPECT_EQ(runFlow(w.installButton), kDone);
