@@ -1,5 +1,5 @@
-// The installer agent's commands: the real RInstallerAgent as root inside the
-// test sandbox (private /run, /opt, /var/lib and /etc), real clients over its socket.
+// The installer agent's commands: the real RInstallerAgent as root inside the test sandbox (private /run,
+// /opt, /var/lib and /etc), real clients over its socket.
 #include "AgentProcess.h"
 #include "PackageBuilder.h"
 #include "TestSupport.h"
@@ -36,12 +36,10 @@ const AgentMessage kReboot{{"Cmd", "Reboot"}};
 
 template <class Predicate>
 bool waitFor(Predicate done, std::chrono::milliseconds timeout = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
+    for (const auto deadline = std::chrono::steady_clock::now() + timeout; !done();
+         std::this_thread::sleep_for(5ms))
         if (std::chrono::steady_clock::now() > deadline)
             return false;
-        std::this_thread::sleep_for(5ms);
-    }
     return true;
 }
 
@@ -90,8 +88,8 @@ public:
         return send(command) ? eventsUntilCompletion() : std::vector<AgentMessage>{};
     }
 
-    /// Runs \p command: the "status" of its completion, which may follow progress events unless
-    /// \p refused (-1002 then); -1000 without a completion, -1001 when the status is no integer.
+    /// Runs \p command: the "status" of its completion, which may follow progress events unless \p refused
+    /// (-1002 then); -1000 without a completion, -1001 when the status is no integer.
     int64_t status(const AgentMessage& command, bool refused = false) {
         const auto events = run(command);
         if (events.empty() || events.back().text("Event") != "CommandCompleted")
@@ -103,9 +101,9 @@ private:
     PHClientProtocolHandler m_handler{-1, false};
 };
 
-/// Checks the events of one successful or failed package command: progress only, percent a real
-/// from 0 to 100 never going down, info a text without ","; then exactly one completion, last.
-/// Returns its status (-1 without).
+/// Checks the events of one successful or failed package command: progress only, percent a real from 0 to 100
+/// never going down, info a text without ","; then exactly one completion, last. Returns its status (-1
+/// without).
 int64_t checkEvents(const std::vector<AgentMessage>& events) {
     double last = 0;
     for (size_t i = 0; i + 1 < events.size(); ++i) {
@@ -156,8 +154,8 @@ protected:
     std::string agentLog() const { return m_agent.log(); }
     bool logHas(const std::string& part) const { return agentLog().find(part) != std::string::npos; }
 
-    /// A copy of the demo package at \p version, its configuration ending in
-    /// "# <version>", with the script \p script when one is named; its path.
+    /// A copy of the demo package at \p version, its configuration ending in "# <version>", with the script
+    /// \p script when one is named; its path.
     std::string variant(const std::string& version, const std::string& script = "",
                         const std::string& body = "") {
         PackageBuilder package(m_folder.path() + "/" + version, "com.quorvantis.remote.service", version,
@@ -204,8 +202,8 @@ TEST_F(AgentCommands, InstallAndUpdateReportTheirStatusAndOnlyASuccessChangesThe
     expectInstalled("3.2.0");
     EXPECT_TRUE(logHas("Install for user " + std::to_string(::getuid()))) << agentLog();
 
-    // After the update to 99.0 nothing else changes the installation: going back
-    // by "Update" is refused, a failed install restores it.
+    // After the update to 99.0 nothing else changes the installation: going back by "Update" is refused, a
+    // failed install restores it.
     const std::pair<AgentMessage, int64_t> rows[] = {
         {updateCommand(variant("99.0")), InstallResult::Success},
         {updateCommand(kDemo), InstallResult::DowngradeRefused},
@@ -279,8 +277,7 @@ TEST_F(AgentCommands, ACommandOnASecondConnectionWhileOneRunsIsRefusedAsBusyAtOn
     expectInstalled("3.3");
     EXPECT_FALSE(fs::exists(kRebootStamp)) << "the refused reboot ran";
 
-    // Right after the completion the second connection may run a command; it
-    // received nothing else meanwhile.
+    // Right after the completion the second connection may run a command; it received nothing else meanwhile.
     EXPECT_EQ(checkEvents(second.run(uninstallCommand(false))), 0) << agentLog();
     EXPECT_EQ(second.version(), QVT_PROJECT_VERSION);
     EXPECT_TRUE(logHas("Install refused: another command is running")) << agentLog();
@@ -365,9 +362,8 @@ TEST_F(AgentCommands, AUserWhoIsNoAdministratorGetsTheVersionButNoCommand) {
 TEST_F(AgentCommands, AGrantServesOnlyTheAuthorizedInstallerProcessForOneSessionOfTenMinutes) {
     ASSERT_NE(testsupport::makeSandboxUser("qvtuser"), static_cast<uid_t>(-1));
     ASSERT_NE(testsupport::makeSandboxUser("qvtadmin", "sudo"), static_cast<uid_t>(-1));
-    // A grant is recorded for a process of qvtuser; a client process then sends
-    // "Uninstall" twice, each on its own connection: served, it gets NotInstalled;
-    // the second connection is never served.
+    // A grant is recorded for a process of qvtuser; a client process then sends "Uninstall" twice, each on
+    // its own connection: served, it gets NotInstalled; the second connection is never served.
     const auto commandFromAnotherConnection = [] {
         Client client;
         return client.connect() ? client.status(uninstallCommand(false)) : int64_t{-1};

@@ -21,8 +21,8 @@ public:
         return "\t<key>" + key + "</key>\n\t<string>" + value + "</string>\n";
     }
 
-    /// A package folder at \p path with PackageInfo for \p identifier, \p version and \p location
-    /// and an empty Payload.
+    /// A package folder at \p path with PackageInfo for \p identifier, \p version and \p location and an
+    /// empty Payload.
     PackageBuilder(std::string path, const std::string& identifier, const std::string& version,
                    const std::string& location)
         : m_path(std::move(path)) {
@@ -59,8 +59,8 @@ private:
     std::string m_path;
 };
 
-/// Every entry below \p folder with its kind, permissions and content or link
-/// target: two equal snapshots mean the same tree. Without folders when \p filesOnly.
+/// Every entry below \p folder with its kind, permissions and content or link target: two equal snapshots
+/// mean the same tree. Without folders when \p filesOnly.
 inline std::map<std::string, std::string> snapshot(const std::string& folder, bool filesOnly = false) {
     std::map<std::string, std::string> result;
     std::error_code none;

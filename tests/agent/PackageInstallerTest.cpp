@@ -1,5 +1,5 @@
-// The package engine with its install root and data folder moved into a
-// temporary folder: real files, scripts and processes, the system untouched.
+// The package engine with its install root and data folder moved into a temporary folder: real files, scripts
+// and processes, the system untouched.
 #include "agent/package/PackageInstaller.h"
 #include "agent/package/PackageFiles.h"
 #include "agent/package/PackageReceipt.h"
@@ -70,8 +70,8 @@ protected:
         return result;
     }
 
-    /// Version 1 (or \p version): bin/tool, etc/tool.conf and doc/old.txt; version 2 changes
-    /// the configuration, adds share/new.txt and drops doc/old.txt.
+    /// Version 1 (or \p version): bin/tool, etc/tool.conf and doc/old.txt; version 2 changes the
+    /// configuration, adds share/new.txt and drops doc/old.txt.
     std::unique_ptr<PackageBuilder> version1(const std::string& name = "v1",
                                              const std::string& version = "1.0") {
         auto p =
@@ -208,9 +208,9 @@ TEST_F(PackageInstallerTest, AFailureAfterAnyStepLeavesThePreviousInstallationBy
     }
 }
 
-/// Each run is cut short in a child process right before its N-th change to
-/// the file system, as a crash would; recovery must leave the old or the new
-/// installation. The failing update is cut short while it rolls back, too.
+/// Each run is cut short in a child process right before its N-th change to the file system, as a crash
+/// would; recovery must leave the old or the new installation. The failing update is cut short while it rolls
+/// back, too.
 TEST_F(PackageInstallerTest, RecoveryAfterACrashAtAnyPointLeavesTheOldOrTheNewInstallation) {
     const auto previous = version1();
     const auto package = version2();

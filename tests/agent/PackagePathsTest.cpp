@@ -1,5 +1,4 @@
-// The checks every path from a package or a receipt passes before it is
-// joined to a system path.
+// The checks every path from a package or a receipt passes before it is joined to a system path.
 #include "agent/package/PackagePaths.h"
 
 #include <gtest/gtest.h>

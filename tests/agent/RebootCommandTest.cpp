@@ -1,5 +1,5 @@
-// The reboot setting: argument splitting without a shell, and the configured
-// command run for real (a harmless one that writes a stamp) with its exit status.
+// The reboot setting: argument splitting without a shell, and the configured command run for real (a harmless
+// one that writes a stamp) with its exit status.
 #include "agent/RebootCommand.h"
 
 #include "TestSupport.h"

@@ -1,10 +1,8 @@
-// The shipped installer from end to end, inside the test sandbox: the real
-// bundle, started as a management tool would start it, runs the headless
-// automatic update, which installs the real agent through the real service
-// manager, which installs the package: as root, as an unprivileged user who
-// cannot elevate, as a desktop user who elevates through the real pkexec and
-// polkit daemon, and where systemd manages the jobs. Started as a user would
-// start it, it shows its window.
+// The shipped installer from end to end, inside the test sandbox: the real bundle, started as a management
+// tool would start it, runs the headless automatic update, which installs the real agent through the real
+// service manager, which installs the package: as root, as an unprivileged user who cannot elevate, as a
+// desktop user who elevates through the real pkexec and polkit daemon, and where systemd manages the jobs.
+// Started as a user would start it, it shows its window.
 #include "PolkitService.h"
 #include "SystemdStandIn.h"
 #include "TestSupport.h"
@@ -99,8 +97,8 @@ protected:
         fs::remove_all(kLogDir, ignored);
     }
 
-    /// A headless run: its exit status, standard error, and the log files the installer made
-    /// (in the shared folder or in the user's default folder) with their content.
+    /// A headless run: its exit status, standard error, and the log files the installer made (in the shared
+    /// folder or in the user's default folder) with their content.
     struct Run {
         int exitStatus = -1;
         std::string errors;
@@ -126,8 +124,8 @@ protected:
         ::chmod(path.c_str(), 0755);
     }
 
-    /// Runs the bundle's installer headless without a display, as root or as \p user (its home
-    /// and runtime folder /run/<user>), with \p changes to the environment.
+    /// Runs the bundle's installer headless without a display, as root or as \p user (its home and runtime
+    /// folder /run/<user>), with \p changes to the environment.
     static Run runHeadless(const std::string& bundle, const std::string& user = "",
                            const std::map<std::string, std::string>& changes = {}) {
         std::map<std::string, std::string> environment = {
@@ -161,8 +159,8 @@ protected:
         return result;
     }
 
-    /// A bundle for the unprivileged desktop user qvtpk, whose request to bless its agent a
-    /// polkit rule answers with \p answer, as an administrator would in the dialog.
+    /// A bundle for the unprivileged desktop user qvtpk, whose request to bless its agent a polkit rule
+    /// answers with \p answer, as an administrator would in the dialog.
     std::string desktopUserBundle(const std::string& answer) {
         EXPECT_NE(testsupport::makeSandboxUser("qvtpk"), static_cast<uid_t>(-1));
         const std::string bundle = bundleAt("desktop user");
@@ -218,8 +216,8 @@ TEST_F(HeadlessFlow, UpdateInstallsTheDemoPackageAndEveryRunLogsIntoItsOwnFileIn
     ASSERT_EQ(result.logFiles.size(), 1u) << "one new file per run";
     EXPECT_EQ(fs::path(*result.logFiles.begin()).parent_path(), kLogDir);
 
-    // Every line has the file layout; the only message that spans lines is the
-    // authorization prompt, whose text the log quotes whole.
+    // Every line has the file layout; the only message that spans lines is the authorization prompt, whose
+    // text the log quotes whole.
     std::istringstream lines(result.log);
     const std::regex layout(kLinePrefix + "\t[^\n]*");
     std::string line;
@@ -294,8 +292,8 @@ TEST_F(HeadlessFlow, TheAgentDyingWhileItWorksIsAFailure) {
 }
 
 TEST_F(HeadlessFlow, NeverConnectsToADisplayEvenWhenOneIsConfigured) {
-    // A display that does not exist: a run that tried to open a window would
-    // abort. Without an agent in the bundle the run fails fast, and says so.
+    // A display that does not exist: a run that tried to open a window would abort. Without an agent in the
+    // bundle the run fails fast, and says so.
     const std::string bundle = bundleAt("no-agent");
     fs::remove(bundle + "/Contents/Library/LaunchServices/" + kLabel);
     const auto result = runHeadless(bundle, "", {{"DISPLAY", ":97"}});
@@ -309,16 +307,16 @@ TEST_F(HeadlessFlow, AnUnprivilegedRunWithoutElevationFailsWithoutChangingAnythi
     ASSERT_NE(testsupport::makeSandboxUser("qvtuser"), static_cast<uid_t>(-1));
     const auto result = runHeadless(bundleAt("user"), "qvtuser", {{"PATH", "/nonexistent"}});
     expectFailedLeavingNothing(result);
-    // The user may not make the shared log folder, so the run logs into the
-    // default folder in its home instead.
+    // The user may not make the shared log folder, so the run logs into the default folder in its home
+    // instead.
     ASSERT_EQ(result.logFiles.size(), 1u) << result.errors;
     EXPECT_EQ(fs::path(*result.logFiles.begin()).parent_path(), "/run/qvtuser/QvLogs");
     EXPECT_FALSE(fs::exists(kLogDir));
 }
 
 TEST_F(HeadlessFlow, ARunThatCannotOpenALogFileLogsToTheConsole) {
-    // Neither the shared folder nor a default folder in "/" can be made by the
-    // user: every message goes to standard error, and the run goes on.
+    // Neither the shared folder nor a default folder in "/" can be made by the user: every message goes to
+    // standard error, and the run goes on.
     ASSERT_NE(testsupport::makeSandboxUser("qvtuser"), static_cast<uid_t>(-1));
     const std::string bundle = bundleAt("console");
     const auto result = runHeadless(bundle, "qvtuser", {{"PATH", "/nonexistent"}, {"HOME", "/"}});
@@ -354,9 +352,8 @@ TEST_F(HeadlessFlow, ADesktopUserAnAdministratorRefusesFailsAndLeavesNothingBehi
 }
 
 TEST_F(HeadlessFlow, UnderSystemdARootRunInstallsThroughSystemctlAndExitsZero) {
-    // systemd's runtime folder is there and the systemctl stand-in (systemd
-    // itself cannot run in the sandbox) is on systemctl's fixed path. The
-    // installer runs as in use, so it ignores SIGCHLD.
+    // systemd's runtime folder is there and the systemctl stand-in (systemd itself cannot run in the sandbox)
+    // is on systemctl's fixed path. The installer runs as in use, so it ignores SIGCHLD.
     m_systemd = std::make_unique<testsupport::SystemdStandIn>();
     ASSERT_TRUE(m_systemd->ok()) << m_systemd->problem();
     const auto result = runHeadless(bundleAt("systemd"));

@@ -1,6 +1,5 @@
-// Running programs: exit statuses whatever the SIGCHLD disposition, what the
-// child inherits (descriptors, environment, signals), time limits, output, and
-// daemons started detached.
+// Running programs: exit statuses whatever the SIGCHLD disposition, what the child inherits (descriptors,
+// environment, signals), time limits, output, and daemons started detached.
 #include "platform/ChildProcess.h"
 #include "platform/ProcessInfo.h"
 
@@ -50,8 +49,8 @@ TEST(ChildProcessTest, ConcurrentRunsEachGetTheirChildsStatusWhateverTheSigchldD
         std::signal(SIGCHLD, disposition);
         std::vector<ChildProcess::Outcome> outcomes(std::size(cases));
         std::vector<std::thread> threads;
-        // Staggered ends: one run finishing must not hand SIGCHLD back to the
-        // kernel while the others still run.
+        // Staggered ends: one run finishing must not hand SIGCHLD back to the kernel while the others still
+        // run.
         for (size_t i = 0; i < outcomes.size(); ++i)
             threads.emplace_back(
                 [&, i] { outcomes[i] = shell("sleep 0.0" + std::to_string(i) + "; " + cases[i].script); });

@@ -1,6 +1,6 @@
-// The installer agent run as a child process of a test, as root inside the test sandbox. The
-// agent refuses to run from a place others than root can change, which a build tree may be, so it
-// runs from a root-only copy below /usr/local/libexec; its standard error goes to a log file.
+// The installer agent run as a child process of a test, as root inside the test sandbox. The agent refuses to
+// run from a place others than root can change, which a build tree may be, so it runs from a root-only copy
+// below /usr/local/libexec; its standard error goes to a log file.
 #pragma once
 
 #include <string>
@@ -16,8 +16,8 @@ public:
     /// Stops the agent if it runs and removes its log.
     ~AgentProcess();
 
-    /// Copies \p executable to /usr/local/libexec/<folder>/RInstallerAgent and starts it; false
-    /// when it could not be started.
+    /// Copies \p executable to /usr/local/libexec/<folder>/RInstallerAgent and starts it; false when it could
+    /// not be started.
     bool start(const std::string& executable, const std::string& folder);
     /// Stops the agent with SIGTERM; its exit status (-1 when it did not exit normally).
     int stop();

@@ -1,7 +1,6 @@
-// A file mounted over another one for the life of the object, inside the test
-// sandbox's own mount namespace (the real system never sees it): a program
-// stand-in on the fixed path the code uses, or /dev/null over a program to
-// take it away.
+// A file mounted over another one for the life of the object, inside the test sandbox's own mount namespace
+// (the real system never sees it): a program stand-in on the fixed path the code uses, or /dev/null over a
+// program to take it away.
 #pragma once
 
 #include <string>

@@ -1,5 +1,5 @@
-// The real polkit daemon on a private system bus inside the test sandbox (its /run is private),
-// with one rules file of the test's, so that the real pkexec asks them.
+// The real polkit daemon on a private system bus inside the test sandbox (its /run is private), with one
+// rules file of the test's, so that the real pkexec asks them.
 #pragma once
 
 #include <string>
@@ -9,8 +9,8 @@ namespace testsupport {
 
 class PolkitService {
 public:
-    /// A rule that answers \p answer ("YES" or "NO") when \p user asks pkexec to run \p program
-    /// with the argument "--bless-job" (the agent's blessing step); others get polkit's defaults.
+    /// A rule that answers \p answer ("YES" or "NO") when \p user asks pkexec to run \p program with the
+    /// argument "--bless-job" (the agent's blessing step); others get polkit's defaults.
     static std::string blessingRule(const std::string& user, const std::string& program,
                                     const std::string& answer);
 

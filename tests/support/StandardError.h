@@ -1,6 +1,5 @@
-// Reading what code under test writes to standard error: the one way every
-// test binary does it. Header-only, so the foundation tests use it without
-// linking the rest of the test support.
+// Reading what code under test writes to standard error: the one way every test binary does it. Header-only,
+// so the foundation tests use it without linking the rest of the test support.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -28,8 +27,7 @@ inline std::string readAll(FILE* file) {
 
 } // namespace detail
 
-/// Runs \p body with standard error going to a temporary file and returns
-/// what arrived there.
+/// Runs \p body with standard error going to a temporary file and returns what arrived there.
 inline std::string captureStandardError(const std::function<void()>& body) {
     FILE* file = std::tmpfile();
     const int saved = file != nullptr ? ::dup(STDERR_FILENO) : -1;
@@ -44,9 +42,8 @@ inline std::string captureStandardError(const std::function<void()>& body) {
     return detail::readAll(file);
 }
 
-/// As captureStandardError, but runs \p body in a forked child, so that what
-/// it changes process-wide for good (the logging facade's set-up) stays away
-/// from the other tests. The child must end normally.
+/// As captureStandardError, but runs \p body in a forked child, so that what it changes process-wide for good
+/// (the logging facade's set-up) stays away from the other tests. The child must end normally.
 inline std::string standardErrorOfChild(const std::function<void()>& body) {
     FILE* file = std::tmpfile();
     const pid_t child = file != nullptr ? ::fork() : -1;

@@ -1,7 +1,6 @@
-// systemd as the service manager sees it, inside the test sandbox where systemd cannot run as
-// PID 1: its runtime folder /run/systemd/system, and systemctl-standin mounted over systemctl's
-// fixed path; the stand-in notes every call in /run/qvt-systemctl/calls and starts and stops the
-// unit's program itself.
+// systemd as the service manager sees it, inside the test sandbox where systemd cannot run as PID 1: its
+// runtime folder /run/systemd/system, and systemctl-standin mounted over systemctl's fixed path; the stand-in
+// notes every call in /run/qvt-systemctl/calls and starts and stops the unit's program itself.
 #pragma once
 
 #include "BindMount.h"

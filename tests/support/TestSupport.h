@@ -1,5 +1,4 @@
-// Helpers shared by the test binaries: temporary folders, capturing standard
-// error, running a program.
+// Helpers shared by the test binaries: temporary folders, capturing standard error, running a program.
 #pragma once
 
 #include "StandardError.h"
@@ -44,13 +43,13 @@ struct ProcessResult {
     std::string errors;
 };
 
-/// Runs \p argv (argv[0] a path) with \p environment changes (an empty value removes the
-/// variable) for at most \p timeoutSeconds (then kills it: 128 + SIGKILL), collecting its output.
+/// Runs \p argv (argv[0] a path) with \p environment changes (an empty value removes the variable) for at
+/// most \p timeoutSeconds (then kills it: 128 + SIGKILL), collecting its output.
 ProcessResult runProcess(const std::vector<std::string>& argv,
                          const std::map<std::string, std::string>& environment = {}, int timeoutSeconds = 30);
 
-/// A forked child with the identity (uid, gid, groups) of \p user that runs its body once go()
-/// is called, so its pid is known before it does anything.
+/// A forked child with the identity (uid, gid, groups) of \p user that runs its body once go() is called, so
+/// its pid is known before it does anything.
 class UserProcess {
 public:
     UserProcess(const std::string& user, const std::function<int()>& body);
@@ -60,8 +59,8 @@ public:
 
     pid_t pid() const { return m_pid; }
     void go();
-    /// Lets the body run if it has not and waits: the body's result (99 when the identity could
-    /// not be taken, 100 when the child died).
+    /// Lets the body run if it has not and waits: the body's result (99 when the identity could not be taken,
+    /// 100 when the child died).
     int wait();
 
 private:
@@ -76,9 +75,9 @@ int runAsUser(const std::string& user, const std::function<int()>& body);
 /// The user id of \p user (-1 when there is no such user).
 uid_t userId(const std::string& user);
 
-/// Makes the user \p user, in the group \p group when one is named, in the test sandbox's
-/// throw-away /etc unless it exists, with its own folder /run/<user> (mode 0700) for its home and
-/// runtime files. The user's id; -1 when something could not be made.
+/// Makes the user \p user, in the group \p group when one is named, in the test sandbox's throw-away /etc
+/// unless it exists, with its own folder /run/<user> (mode 0700) for its home and runtime files. The user's
+/// id; -1 when something could not be made.
 uid_t makeSandboxUser(const std::string& user, const std::string& group = "");
 
 /// True when the test runs as root inside tests/sandbox, where it may install into system paths.

@@ -1,6 +1,6 @@
-// A test build of the installer agent that kills itself with SIGKILL right
-// before its N-th change to the file system, N taken from the environment
-// variable QVT_CRASH_AGENT_CHANGES; without it, the shipped agent's body.
+// A test build of the installer agent that kills itself with SIGKILL right before its N-th change to the file
+// system, N taken from the environment variable QVT_CRASH_AGENT_CHANGES; without it, the shipped agent's
+// body.
 #include "agent/AgentMain.h"
 #include "agent/package/PackageFiles.h"
 

@@ -1,6 +1,6 @@
-// The real agent killed with SIGKILL at points spread over an install, an update of 1,000 files,
-// an uninstall and a rollback, as root inside the test sandbox. After each kill a freshly started
-// agent recovers before it listens, and then the system holds the previous installation or the new one.
+// The real agent killed with SIGKILL at points spread over an install, an update of 1,000 files, an uninstall
+// and a rollback, as root inside the test sandbox. After each kill a freshly started agent recovers before it
+// listens, and then the system holds the previous installation or the new one.
 #include "agent/package/PackageFiles.h"
 #include "agent/package/PackageInstaller.h"
 #include "agent/package/PackageReceipt.h"
@@ -34,8 +34,8 @@ std::map<std::string, std::string> installation() {
     return state;
 }
 
-/// What only an unfinished operation leaves (temporary files, the journal), and backups in a set
-/// labelled <time>-<version> that are not of that version.
+/// What only an unfinished operation leaves (temporary files, the journal), and backups in a set labelled
+/// <time>-<version> that are not of that version.
 std::vector<std::string> faults() {
     std::vector<std::string> found;
     std::error_code none;
@@ -53,8 +53,8 @@ std::vector<std::string> faults() {
     return found;
 }
 
-/// Starts \p executable as the agent, waits until it listens (so it has recovered), runs
-/// \p command if there is one and stops it.
+/// Starts \p executable as the agent, waits until it listens (so it has recovered), runs \p command if there
+/// is one and stops it.
 void runAgent(const char* executable, const std::optional<AgentMessage>& command = {}) {
     testsupport::AgentProcess agent;
     ASSERT_TRUE(agent.start(executable, "qvt-crash-test"));

@@ -1,7 +1,6 @@
-// The package engine with the real system paths, as root inside the test
-// sandbox: a full disk is a small tmpfs mounted over the install location or
-// the data folder. (The agent's command and crash tests cover the rest at
-// these paths.)
+// The package engine with the real system paths, as root inside the test sandbox: a full disk is a small
+// tmpfs mounted over the install location or the data folder. (The agent's command and crash tests cover the
+// rest at these paths.)
 #include "agent/package/PackageInstaller.h"
 
 #include "../PackageBuilder.h"

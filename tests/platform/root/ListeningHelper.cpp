@@ -1,8 +1,7 @@
-// A stand-in privileged helper for the service-manager tests: it listens on
-// /var/run/<its own file name>.socket, as an installed agent does, and accepts
-// and closes connections until it is stopped. It is a real daemon, started by
-// the real service manager. Built with QVT_HELPER_KEEPS_CONNECTIONS it keeps
-// every connection open and never answers: an agent that hangs.
+// A stand-in privileged helper for the service-manager tests: it listens on /var/run/<its own file
+// name>.socket, as an installed agent does, and accepts and closes connections until it is stopped. It is a
+// real daemon, started by the real service manager. Built with QVT_HELPER_KEEPS_CONNECTIONS it keeps every
+// connection open and never answers: an agent that hangs.
 #include <cstring>
 #include <string>
 #include <sys/socket.h>

@@ -1,6 +1,6 @@
-// The service manager and the authorization for real, as root inside the test sandbox: helpers
-// installed into system paths and started as daemons (or through a systemctl stand-in); PAM checks
-// users made for the test; the real pkexec asks a polkit daemon on the sandbox's bus.
+// The service manager and the authorization for real, as root inside the test sandbox: helpers installed into
+// system paths and started as daemons (or through a systemctl stand-in); PAM checks users made for the test;
+// the real pkexec asks a polkit daemon on the sandbox's bus.
 #include "platform/ServiceManager.h"
 #include "platform/Authorization.h"
 #include "platform/ProcessInfo.h"
@@ -221,8 +221,8 @@ protected:
 };
 
 TEST_F(AuthorizationUsersTest, PamChecksThePasswordAndTheAdministratorGroup) {
-    // pam_unix lets a user check only their own password without root, so each
-    // check runs as the user it names, as the installer would.
+    // pam_unix lets a user check only their own password without root, so each check runs as the user it
+    // names, as the installer would.
     const std::tuple<const char*, const char*, int32_t> cases[] = {
         {"qvtadmin", "Adm1n-pass", Authorization::Success},
         {"qvtadmin", "wrong", Authorization::Denied},
