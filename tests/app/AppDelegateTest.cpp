@@ -208,6 +208,7 @@ TEST_F(ControllerTest, PlaceholdersAreReplacedOnceEvenWhenTheReplacementHoldsOne
 TEST_F(ControllerTest, VersionTextsComeFromTheInformationDictionaryAndShowMissingValues) {
     launch({}); // the full version: the launch line
     EXPECT_EQ(FOCVersion::versionInfo(), "17");
+    EXPECT_EQ(FOCVersion::sourceRevision(), "4711");
 
     m_folder.write("QvtRSInstaller.app/Contents/Info.plist",
                    testsupport::plistWithStrings({{"CFBundleShortVersionString", "3.2.2"}}));
