@@ -68,7 +68,7 @@ TEST(FBitFieldTest, EqualityIgnoresBitsBeyondTheLength) {
     EXPECT_TRUE(bits("101") != bits("1010"));
 }
 
-TEST(FBitFieldTest, CopiesKeepEveryByte) {
+TEST(FBitFieldTest, CopiesKeepEveryByteAndSubRangesAndPlacedCopiesTakeTheirBitsInOrder) {
     unsigned char const raw[3] = {0x00, 0xA5, 0x01};
     FBITFIELD const f(raw, 17);
     FBITFIELD assigned(3);
@@ -77,6 +77,13 @@ TEST(FBitFieldTest, CopiesKeepEveryByte) {
     assigned = alias;
     EXPECT_ROWS(std::string, {text(FBITFIELD(f)), "00000000101001011"}, {text(assigned), "00000000101001011"},
                 {text(FBITFIELD(static_cast<unsigned char const*>(nullptr), 4)), "0000"});
+    FBITFIELD const source = bits("11101");
+    FBITFIELD target = bits("000000");
+    // Rows are evaluated in order.
+    EXPECT_ROWS(std::string, {text(FBITFIELD(source, 2, 3)), "101"}, {text(FBITFIELD(source, 0, 5)), "11101"},
+                {text(FBITFIELD(source, 7, 0)), ""}, {(target.set(3, bits("111")), text(target)), "000111"},
+                {(target.set(0, target), text(target)), "000111"},
+                {(target.clear(), text(target)), "000000"});
 }
 
 TEST(FBitFieldTest, AppendingPutsTheOtherBitsAfterTheOwn) {
@@ -90,16 +97,6 @@ TEST(FBitFieldTest, AppendingPutsTheOtherBitsAfterTheOwn) {
     }
     FBITFIELD self = bits("10");
     EXPECT_EQ(text(self += self), "1010");
-}
-
-TEST(FBitFieldTest, SubRangesAndPlacedCopiesTakeTheirBitsInOrder) {
-    FBITFIELD const source = bits("11101");
-    FBITFIELD target = bits("000000");
-    // Rows are evaluated in order.
-    EXPECT_ROWS(std::string, {text(FBITFIELD(source, 2, 3)), "101"}, {text(FBITFIELD(source, 0, 5)), "11101"},
-                {text(FBITFIELD(source, 7, 0)), ""}, {(target.set(3, bits("111")), text(target)), "000111"},
-                {(target.set(0, target), text(target)), "000111"},
-                {(target.clear(), text(target)), "000000"});
 }
 
 TEST(FBitFieldTest, CombinationsWorkOnTheCommonPositions) {
