@@ -14,7 +14,7 @@ using Async = FStreamAsync<char, FStreamTransaction>;
 
 class FileStreamTest : public testing::Test {
 protected:
-    std::string path(std::string const& name) const { return m_dir + "/" + name; }
+    std::string path(std::string const& name) const { return m_folder / name; }
     static void put(std::string const& file, char const* text) { std::ofstream(file) << text; }
     /// The file's bytes; "-" when there is no file.
     static std::string content(std::string const& file) {
@@ -22,7 +22,6 @@ protected:
     }
 
     foundation_test::TemporaryFolder m_folder;
-    std::string m_dir = m_folder.path();
 };
 
 /// "a|b|...|" of numbers.
@@ -31,8 +30,7 @@ std::string joined(N... numbers) {
     return ((std::to_string(numbers) + "|") + ...);
 }
 
-// What completion delegates and jobs saw, and a gate that holds them inside
-// the call while it is shut.
+// What completion delegates and jobs saw, and a gate that holds them inside the call while it is shut.
 struct Calls {
     void waitFor(int count) {
         for (int seen = calls; seen < count; seen = calls)
@@ -130,7 +128,7 @@ TEST_F(FileStreamTest, PathsThatWouldMisdirectTheFileAreRefused) {
     FFileStream stream; // reading follows links as fopen does
     EXPECT_EQ(stream.open(path("to4keep.link").c_str(), 2), 0);
 
-    std::wstring const dir(m_dir.begin(), m_dir.end());
+    std::wstring const dir = foundation_test::widened(m_folder.path());
     EXPECT_EQ(stream.open(static_cast<wchar_t const*>(nullptr), 4), EINVAL);
     ASSERT_EQ(stream.open((dir + L"/\u0161").c_str(), 4), 0); // the system sees "a" (0x61)
     EXPECT_EQ(stream.write("w", -1), 1);

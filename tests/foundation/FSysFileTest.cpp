@@ -12,8 +12,7 @@ namespace {
 using File = TFSysFile<char>;
 using WFile = TFSysFile<wchar_t>;
 
-/// The texts of the list's elements (through \p project), in any order:
-/// listings come in the system's order.
+/// The texts of the list's elements (through \p project), in any order: listings come in the system's order.
 template <typename L, typename P = std::identity>
 std::multiset<std::string> texts(L const& list, P project = {}) {
     std::multiset<std::string> out;

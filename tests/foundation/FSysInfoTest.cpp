@@ -92,8 +92,7 @@ TEST_F(FSysInfoPathsTest, LogFileNameIsDirectoryPrefixUtcTimeAndExtension) {
     std::wstring const name = text(FSysInfoPaths::getNewLogFileNameW("QvtRSInstaller_", ".txt"));
     std::wstring const bare = text(FSysInfoPaths::getNewLogFileNameW(nullptr, nullptr));
     FTime const after(true);
-    // Nothing but directory, prefix, time and extension: two calls within one
-    // millisecond give the same name.
+    // Nothing but directory, prefix, time and extension: two calls within one millisecond give the same name.
     std::wstring const head = at("logs/") + L"QvtRSInstaller_", stamp = name.substr(head.size(), 23);
     ASSERT_EQ(stamp.size(), 23u);
     std::wstring shape = stamp, clock = stamp;

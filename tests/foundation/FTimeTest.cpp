@@ -36,8 +36,7 @@ TEST(FTimeTest, ClearedTimeRendersAsZerosInEveryForm) {
 }
 
 TEST(FTimeTest, SetAndTheFieldConstructorReplaceOutOfRangeFields) {
-    // Year, month, day, hour, minute, second, milliseconds. The day is not
-    // checked against the month.
+    // Year, month, day, hour, minute, second, milliseconds. The day is not checked against the month.
     using Fields = std::tuple<unsigned short, unsigned char, unsigned char, unsigned char, unsigned char,
                               unsigned char, unsigned short>;
     std::pair<Fields, char const*> const cases[] = {
