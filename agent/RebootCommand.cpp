@@ -53,42 +53,40 @@ std::optional<std::vector<std::string>> RebootCommand::split(const std::string& 
     return args;
 }
 
-std::optional<std::vector<std::string>> RebootCommand::configured(const std::string& configPath,
-                                                                  std::string& error) {
+namespace {
+
+platform::Failure broken(std::string description, int code = EINVAL) {
+    return {RebootCommand::kDomain, code, std::move(description)};
+}
+
+} // namespace
+
+platform::Result<std::vector<std::string>> RebootCommand::configured(const std::string& configPath) {
     std::string text = kDefault;
     struct stat info {};
     if (::stat(configPath.c_str(), &info) == 0) {
         const auto list = platform::PropertyList::fromFile(configPath);
-        if (!list) {
-            error = "the agent settings " + configPath + " cannot be read as a property list";
-            return std::nullopt;
-        }
+        if (!list)
+            return broken("the agent settings " + configPath + " cannot be read as a property list");
         if (list->values().count(kKey)) {
             const auto value = list->string(kKey);
-            if (!value) {
-                error = std::string("\"") + kKey + "\" in " + configPath + " is not a text";
-                return std::nullopt;
-            }
+            if (!value)
+                return broken(std::string("\"") + kKey + "\" in " + configPath + " is not a text");
             text = *value;
         }
-    } else if (errno != ENOENT) {
-        error = "the agent settings " + configPath + " cannot be read";
-        return std::nullopt;
-    }
+    } else if (errno != ENOENT)
+        return broken("the agent settings " + configPath + " cannot be read", errno);
     auto args = split(text);
-    if (!args || args->empty()) {
-        error = std::string("\"") + kKey + "\" (" + text + ") is empty or has an unterminated quote";
-        return std::nullopt;
-    }
-    return args;
+    if (!args || args->empty())
+        return broken(std::string("\"") + kKey + "\" (" + text + ") is empty or has an unterminated quote");
+    return std::move(*args);
 }
 
 InstallResult RebootCommand::run(const std::string& configPath, std::chrono::milliseconds limit) {
-    std::string error;
-    const auto args = configured(configPath, error);
+    const auto args = configured(configPath);
     if (!args) {
-        OCNSLog("Reboot: %@", error);
-        return {InstallResult::RebootFailed, error};
+        OCNSLog("Reboot: %@", args.failure().description);
+        return {InstallResult::RebootFailed, args.failure().description};
     }
     OCNSLog("Reboot: running %@", (*args)[0]);
     const auto outcome = CommandRunner::run(*args, {}, limit, "reboot");

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "agent/package/InstallResult.h"
+#include "platform/Result.h"
 
 #include <chrono>
 #include <optional>
@@ -18,14 +19,16 @@ public:
     static constexpr const char* kKey = "RebootCommand";
     static constexpr const char* kDefault = "/sbin/shutdown -r now";
 
+    /// Failure domain of configured; the code is an errno (EINVAL: a broken setting).
+    static constexpr const char* kDomain = "RebootCommand";
+
     RebootCommand() = delete;
 
-    /// The configured command split into arguments. Nothing, with \p error
-    /// set, when the file exists but cannot be read as a property list, or the
-    /// key holds something other than a text that splits into at least one
-    /// argument: a broken setting is reported, not replaced by a real reboot.
-    static std::optional<std::vector<std::string>> configured(const std::string& configPath,
-                                                              std::string& error);
+    /// The configured command split into arguments. A failure when the file
+    /// exists but cannot be read as a property list, or the key holds
+    /// something other than a text that splits into at least one argument: a
+    /// broken setting is reported, not replaced by a real reboot.
+    static platform::Result<std::vector<std::string>> configured(const std::string& configPath);
 
     /// Splits \p text into arguments. Nothing for an unterminated quote or a
     /// trailing backslash.

@@ -35,12 +35,11 @@ void readPrevious(InstallContext& context) {
     const std::string receiptFile = context.receiptPath();
     if (::access(receiptFile.c_str(), F_OK) != 0)
         return;
-    std::string why;
-    context.previous = PackageReceipt::read(receiptFile, why);
-    if (!context.previous)
-        OCNSLog("PackageInstaller: ignoring the unreadable receipt: %@", why);
-    else if (context.previous->identifier != context.package->identifier())
-        context.previous.reset();
+    auto previous = PackageReceipt::read(receiptFile);
+    if (!previous)
+        OCNSLog("PackageInstaller: ignoring the unreadable receipt: %@", previous.failure().description);
+    else if (previous->identifier == context.package->identifier())
+        context.previous = std::move(*previous);
 }
 
 } // namespace

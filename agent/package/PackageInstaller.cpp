@@ -220,11 +220,12 @@ InstallResult PackageInstaller::uninstallLocked(bool removeBackups) {
     InstallResult invalid;
     std::vector<PackageReceipt> receipts;
     for (const auto& name : names) {
-        std::string why;
-        auto receipt = PackageReceipt::read(PackagePaths::join(receiptsFolder(), name), why);
-        if (receipt && receipt->identifier + ".plist" != name)
-            why = "the receipt " + name + " belongs to " + receipt->identifier;
-        if (receipt && why.empty()) {
+        auto receipt = PackageReceipt::read(PackagePaths::join(receiptsFolder(), name));
+        const std::string why = !receipt ? receipt.failure().description
+                                : receipt->identifier + ".plist" != name
+                                    ? "the receipt " + name + " belongs to " + receipt->identifier
+                                    : "";
+        if (why.empty()) {
             receipts.push_back(std::move(*receipt));
             continue;
         }
@@ -294,8 +295,7 @@ PackageInstaller::Recovery PackageInstaller::recoverLocked() {
         OCNSLog("PackageInstaller: finishing the interrupted %@", what);
         std::vector<PackageReceipt> receipts;
         for (const auto& record : journal.recordsOf("receipt")) {
-            std::string why;
-            if (auto receipt = PackageReceipt::read(receiptPath(record.path), why))
+            if (auto receipt = PackageReceipt::read(receiptPath(record.path)))
                 receipts.push_back(std::move(*receipt));
         }
         const auto flags = journal.recordsOf("remove-backups");

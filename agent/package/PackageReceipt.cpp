@@ -12,6 +12,10 @@
 
 namespace {
 
+platform::Failure invalid(std::string description) {
+    return {PackageReceipt::kDomain, EINVAL, std::move(description)};
+}
+
 /// The texts under \p key of the receipt at \p path (none when the key is
 /// absent), each accepted by \p safe.
 platform::Result<std::vector<std::string>> readList(const platform::PropertyList& list, const char* key,
@@ -22,47 +26,37 @@ platform::Result<std::vector<std::string>> readList(const platform::PropertyList
         return std::vector<std::string>();
     auto values = list.stringArray(key);
     if (!values)
-        return platform::Failure{"PackageReceipt", EINVAL,
-                                 std::string("the receipt's \"") + key + "\" is not a list of texts"};
+        return invalid(std::string("the receipt's \"") + key + "\" is not a list of texts");
     for (const auto& value : *values)
         if (!safe(value))
-            return platform::Failure{"PackageReceipt", EINVAL,
-                                     "the receipt " + path + " lists an unsafe " + what + ": " + value};
+            return invalid("the receipt " + path + " lists an unsafe " + what + ": " + value);
     return std::move(*values);
 }
 
 } // namespace
 
-std::optional<PackageReceipt> PackageReceipt::read(const std::string& path, std::string& error) {
+platform::Result<PackageReceipt> PackageReceipt::read(const std::string& path) {
     struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        error = "no receipt file at " + path;
-        return std::nullopt;
-    }
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return platform::Failure{kDomain, ENOENT, "no receipt file at " + path};
     const auto list = platform::PropertyList::fromFile(path);
-    if (!list) {
-        error = "the receipt " + path + " is not a property list";
-        return std::nullopt;
-    }
+    if (!list)
+        return invalid("the receipt " + path + " is not a property list");
     PackageReceipt receipt;
     const auto identifier = list->string("identifier");
     const auto version = list->string("version");
     const auto location = list->string("install-location");
     if (!identifier || !platform::Identifier::isValid(*identifier) || !version ||
         !PackagePaths::isValidVersion(*version) || !location ||
-        !PackagePaths::isValidInstallLocation(*location)) {
-        error = "the receipt " + path + " lacks a valid identifier, version or install-location";
-        return std::nullopt;
-    }
+        !PackagePaths::isValidInstallLocation(*location))
+        return invalid("the receipt " + path + " lacks a valid identifier, version or install-location");
     receipt.identifier = *identifier;
     receipt.version = *version;
     receipt.installLocation = *location;
     receipt.installDate = list->string("install-date").value_or("");
     receipt.backup = list->string("backup").value_or("");
-    if (!receipt.backup.empty() && !PackagePaths::isSafeRelative(receipt.backup)) {
-        error = "the receipt " + path + " names an unsafe backup folder";
-        return std::nullopt;
-    }
+    if (!receipt.backup.empty() && !PackagePaths::isSafeRelative(receipt.backup))
+        return invalid("the receipt " + path + " names an unsafe backup folder");
     const auto safePath = [](const std::string& value) { return PackagePaths::isSafeRelative(value); };
     // Only the install location itself and the folders above it.
     const auto safeLocation = [&](const std::string& value) {
@@ -71,17 +65,13 @@ std::optional<PackageReceipt> PackageReceipt::read(const std::string& path, std:
     };
     for (auto [key, into] : {std::pair{"files", &receipt.files}, {"folders", &receipt.folders}}) {
         auto values = readList(*list, key, path, safePath, "path");
-        if (!values) {
-            error = values.failure().description;
-            return std::nullopt;
-        }
+        if (!values)
+            return values.failure();
         *into = std::move(*values);
     }
     auto locations = readList(*list, "created-locations", path, safeLocation, "created location");
-    if (!locations) {
-        error = locations.failure().description;
-        return std::nullopt;
-    }
+    if (!locations)
+        return locations.failure();
     receipt.createdLocations = std::move(*locations);
     return receipt;
 }

@@ -19,10 +19,13 @@ public:
     PackageReceipt& operator=(PackageReceipt&&) noexcept = default;
     ~PackageReceipt() = default;
 
+    /// Failure domain of read; the code is ENOENT when there is no receipt file, EINVAL otherwise.
+    static constexpr const char* kDomain = "PackageReceipt";
+
     /// Reads and checks the receipt at \p path. A receipt is input like a
     /// package: the identifier, the install location and every listed path
-    /// are checked; on any fault nothing is returned and \p error says why.
-    static std::optional<PackageReceipt> read(const std::string& path, std::string& error);
+    /// are checked; on any fault the failure says why.
+    static platform::Result<PackageReceipt> read(const std::string& path);
     /// Replaces the file at \p path atomically and durably (see
     /// PackageFiles::writeDurably): a crash leaves the old receipt or the new one.
     platform::Result<void> write(const std::string& path) const;

@@ -136,9 +136,9 @@ protected:
 
     /// The installation at \p version is complete: its receipt and every file it lists.
     void expectInstalled(const std::string& version) const {
-        std::string error;
-        const auto installed = PackageReceipt::read(kReceipt, error);
-        ASSERT_TRUE(installed) << "no complete installation: " << error << "\n" << agentLog();
+        const auto installed = PackageReceipt::read(kReceipt);
+        ASSERT_TRUE(installed) << "no complete installation: " << installed.failure().description << "\n"
+                               << agentLog();
         EXPECT_EQ(installed->version, version);
         for (const auto& file : installed->files)
             EXPECT_TRUE(fs::exists(kLocation + "/" + file)) << file;

@@ -64,10 +64,9 @@ protected:
     }
 
     std::optional<PackageReceipt> readReceipt() const {
-        std::string error;
-        auto result = PackageReceipt::read(receipt(), error);
-        EXPECT_TRUE(result) << error;
-        return result;
+        auto result = PackageReceipt::read(receipt());
+        EXPECT_TRUE(result) << result.failure().description;
+        return result ? std::optional(std::move(*result)) : std::nullopt;
     }
 
     /// Version 1 (or \p version): bin/tool, etc/tool.conf and doc/old.txt; version 2 changes the

@@ -46,11 +46,13 @@ protected:
 };
 
 TEST_F(RebootCommandTest, DefaultsToShutdownWithoutSettingsFileOrKey) {
-    std::string error;
     const Args shutdown{"/sbin/shutdown", "-r", "now"};
-    EXPECT_EQ(RebootCommand::configured(m_folder.path() + "/absent.plist", error), shutdown) << error;
-    EXPECT_EQ(RebootCommand::configured(config("<key>Other</key><string>x</string>"), error), shutdown)
-        << error;
+    for (const auto& path :
+         {m_folder.path() + "/absent.plist", config("<key>Other</key><string>x</string>")}) {
+        const auto configured = RebootCommand::configured(path);
+        ASSERT_TRUE(configured) << configured.failure().description;
+        EXPECT_EQ(*configured, shutdown) << path;
+    }
 }
 
 TEST_F(RebootCommandTest, RunsTheConfiguredCommandWithoutAShellAndReportsFailuresAndBrokenSettings) {
@@ -69,9 +71,7 @@ TEST_F(RebootCommandTest, RunsTheConfiguredCommandWithoutAShellAndReportsFailure
     };
     for (const auto& [path, failure] : cases) {
         const std::string text = readFile(path);
-        std::string error;
-        EXPECT_EQ(RebootCommand::configured(path, error).has_value(), failure == nullptr || *failure) << text;
-        EXPECT_EQ(error.empty(), failure == nullptr || *failure) << text << ": " << error;
+        EXPECT_EQ(RebootCommand::configured(path).ok(), failure == nullptr || *failure) << text;
         std::filesystem::remove(stamp);
         const auto result = RebootCommand::run(path);
         EXPECT_EQ(result.status(), failure ? InstallResult::RebootFailed : InstallResult::Success) << text;

@@ -25,12 +25,15 @@ const std::string kId = "com.quorvantis.test.crash";
 const std::string kLocation = "/opt/qvt-crash";
 const std::string kData = PackageInstaller::kDataFolder;
 
-/// The install location (see snapshot) and the installed version by its receipt.
+/// The install location (see snapshot), the installed version by its receipt and the number of backup
+/// sets (an interrupted operation's set must not outlive it).
 std::map<std::string, std::string> installation() {
-    std::string why;
-    const auto receipt = PackageReceipt::read(kData + "/receipts/" + kId + ".plist", why);
+    const auto receipt = PackageReceipt::read(kData + "/receipts/" + kId + ".plist");
     auto state = snapshot(kLocation);
     state["receipt of"] = receipt ? receipt->version : "none";
+    std::error_code none;
+    const fs::directory_iterator sets(kData + "/backups/" + kId, none);
+    state["backup sets"] = std::to_string(std::distance(sets, fs::directory_iterator()));
     return state;
 }
 
