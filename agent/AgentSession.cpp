@@ -98,10 +98,9 @@ void AgentSession::handleCommand(const AgentMessage& request) {
         sendCompletion(Status::NotPermitted);
         return;
     }
-    std::string problem;
-    const auto command = CommandRequest::parse(request, problem);
+    const auto command = CommandRequest::parse(request);
     if (!command) {
-        OCNSLog("Connection %d: malformed command refused: %@", m_number, problem);
+        OCNSLog("Connection %d: malformed command refused: %@", m_number, command.failure().description);
         sendCompletion(Status::CommandMalformed);
         return;
     }

@@ -2,11 +2,13 @@
 
 #include "agentlink/AgentProtocol.h"
 
+#include <cerrno>
 #include <climits>
 
 namespace {
 
 using namespace AgentProtocol;
+using platform::Result;
 
 constexpr std::pair<const char*, CommandRequest::Kind> kNames[] = {
     {Command::kInstall, CommandRequest::Kind::Install},
@@ -19,6 +21,10 @@ constexpr std::pair<const char*, CommandRequest::Kind> kNames[] = {
 // A key as the problem texts name it: in double quotes.
 std::string quoted(const char* key) {
     return std::string("\"") + key + "\"";
+}
+
+platform::Failure malformed(std::string problem) {
+    return {CommandRequest::kDomain, EINVAL, std::move(problem)};
 }
 
 const char* kindName(const AgentValue& value) {
@@ -35,71 +41,47 @@ const char* kindName(const AgentValue& value) {
     return "no value";
 }
 
-bool readPackagePath(const AgentMessage& message, std::string& path, std::string& problem) {
+Result<std::string> readPackagePath(const AgentMessage& message) {
     const AgentValue* value = message.find(Key::kInstallerPackage);
-    if (!value) {
-        problem = quoted(Key::kInstallerPackage) + " is missing";
-        return false;
-    }
+    if (!value)
+        return malformed(quoted(Key::kInstallerPackage) + " is missing");
     const std::string* text = value->text();
-    if (!text) {
-        problem = quoted(Key::kInstallerPackage) + " is " + kindName(*value) + "; a text is expected";
-        return false;
-    }
-    if (text->empty() || text->front() != '/') {
-        problem = quoted(Key::kInstallerPackage) + " is not an absolute path";
-        return false;
-    }
-    if (text->find('\0') != std::string::npos) {
-        problem = quoted(Key::kInstallerPackage) + " holds a NUL byte";
-        return false;
-    }
-    if (text->size() > PATH_MAX) {
-        problem = quoted(Key::kInstallerPackage) + " is longer than a path can be";
-        return false;
-    }
-    path = *text;
-    return true;
+    if (!text)
+        return malformed(quoted(Key::kInstallerPackage) + " is " + kindName(*value) + "; a text is expected");
+    if (text->empty() || text->front() != '/')
+        return malformed(quoted(Key::kInstallerPackage) + " is not an absolute path");
+    if (text->find('\0') != std::string::npos)
+        return malformed(quoted(Key::kInstallerPackage) + " holds a NUL byte");
+    if (text->size() > PATH_MAX)
+        return malformed(quoted(Key::kInstallerPackage) + " is longer than a path can be");
+    return *text;
 }
 
-bool readUser(const AgentMessage& message, std::optional<uint32_t>& user, std::string& problem) {
+Result<uint32_t> readUser(const AgentMessage& message) {
     const AgentValue* value = message.find(Key::kLoggedInUser);
-    if (!value) {
-        problem = quoted(Key::kLoggedInUser) + " is missing";
-        return false;
-    }
+    if (!value)
+        return malformed(quoted(Key::kLoggedInUser) + " is missing");
     const auto number = value->integer();
-    if (!number) {
-        problem = quoted(Key::kLoggedInUser) + " is " + kindName(*value) + "; an integer is expected";
-        return false;
-    }
+    if (!number)
+        return malformed(quoted(Key::kLoggedInUser) + " is " + kindName(*value) + "; an integer is expected");
     // (uid_t)-1 means "no user" to the system calls.
-    if (*number < 0 || *number >= int64_t{UINT32_MAX}) {
-        problem = quoted(Key::kLoggedInUser) + " " + std::to_string(*number) + " is no user id";
-        return false;
-    }
-    user = static_cast<uint32_t>(*number);
-    return true;
+    if (*number < 0 || *number >= int64_t{UINT32_MAX})
+        return malformed(quoted(Key::kLoggedInUser) + " " + std::to_string(*number) + " is no user id");
+    return static_cast<uint32_t>(*number);
 }
 
-bool readRemoveBackups(const AgentMessage& message, bool& removeBackups, std::string& problem) {
+Result<bool> readRemoveBackups(const AgentMessage& message) {
     const AgentValue* value = message.find(Key::kRemoveBackups);
-    if (!value) {
-        problem = quoted(Key::kRemoveBackups) + " is missing";
-        return false;
-    }
+    if (!value)
+        return malformed(quoted(Key::kRemoveBackups) + " is missing");
     const auto number = value->integer();
-    if (!number) {
-        problem =
-            quoted(Key::kRemoveBackups) + " is " + kindName(*value) + "; the integer 1 or 0 is expected";
-        return false;
-    }
-    if (*number != 0 && *number != 1) {
-        problem = quoted(Key::kRemoveBackups) + " is " + std::to_string(*number) + "; 1 or 0 is expected";
-        return false;
-    }
-    removeBackups = *number == 1;
-    return true;
+    if (!number)
+        return malformed(quoted(Key::kRemoveBackups) + " is " + kindName(*value) +
+                         "; the integer 1 or 0 is expected");
+    if (*number != 0 && *number != 1)
+        return malformed(quoted(Key::kRemoveBackups) + " is " + std::to_string(*number) +
+                         "; 1 or 0 is expected");
+    return *number == 1;
 }
 
 } // namespace
@@ -118,37 +100,34 @@ const char* CommandRequest::nameOf(Kind kind) {
     return "?";
 }
 
-std::optional<CommandRequest> CommandRequest::parse(const AgentMessage& message, std::string& problem) {
+platform::Result<CommandRequest> CommandRequest::parse(const AgentMessage& message) {
     const AgentValue* name = message.find(Key::kCommand);
-    if (!name || !name->text()) {
-        problem =
-            quoted(Key::kCommand) + " is " + (name ? kindName(*name) : "missing") + "; a text is expected";
-        return std::nullopt;
-    }
+    if (!name || !name->text())
+        return malformed(quoted(Key::kCommand) + " is " + (name ? kindName(*name) : "missing") +
+                         "; a text is expected");
     const auto kind = kindNamed(*name->text());
-    if (!kind) {
-        problem = "\"" + *name->text() + "\" is no command";
-        return std::nullopt;
-    }
+    if (!kind)
+        return malformed("\"" + *name->text() + "\" is no command");
     CommandRequest request(*kind);
-    switch (*kind) {
-    case Kind::Install:
-        if (!readPackagePath(message, request.m_packagePath, problem) ||
-            !readUser(message, request.m_loggedInUser, problem))
-            return std::nullopt;
-        break;
-    case Kind::Update:
-        if (!readPackagePath(message, request.m_packagePath, problem))
-            return std::nullopt;
-        break;
-    case Kind::Uninstall:
-        if (!readUser(message, request.m_loggedInUser, problem) ||
-            !readRemoveBackups(message, request.m_removeBackups, problem))
-            return std::nullopt;
-        break;
-    case Kind::Reboot:
-    case Kind::UninstallInstallerAgent:
-        break;
+    const bool needsPath = *kind == Kind::Install || *kind == Kind::Update;
+    const bool needsUser = *kind == Kind::Install || *kind == Kind::Uninstall;
+    if (needsPath) {
+        auto path = readPackagePath(message);
+        if (!path)
+            return path.failure();
+        request.m_packagePath = std::move(*path);
+    }
+    if (needsUser) {
+        const auto user = readUser(message);
+        if (!user)
+            return user.failure();
+        request.m_loggedInUser = *user;
+    }
+    if (*kind == Kind::Uninstall) {
+        const auto removeBackups = readRemoveBackups(message);
+        if (!removeBackups)
+            return removeBackups.failure();
+        request.m_removeBackups = *removeBackups;
     }
     return request;
 }

@@ -13,6 +13,7 @@
 #pragma once
 
 #include "agentlink/AgentMessage.h"
+#include "platform/Result.h"
 
 #include <cstdint>
 #include <optional>
@@ -27,10 +28,13 @@ public:
     static std::optional<Kind> kindNamed(std::string_view name);
     static const char* nameOf(Kind kind);
 
+    /// Failure domain of parse; the code is EINVAL.
+    static constexpr const char* kDomain = "CommandRequest";
+
     /// The checked command of \p message, whose "Cmd" names a known command.
-    /// Nothing, with \p problem saying what is wrong, when a key is missing,
-    /// of the wrong type or out of range.
-    static std::optional<CommandRequest> parse(const AgentMessage& message, std::string& problem);
+    /// A failure saying what is wrong when a key is missing, of the wrong type
+    /// or out of range.
+    static platform::Result<CommandRequest> parse(const AgentMessage& message);
 
     CommandRequest(const CommandRequest&) = default;
     CommandRequest& operator=(const CommandRequest&) = default;

@@ -58,7 +58,7 @@ InstallResult CheckPackageStep::perform(InstallContext& context) {
     if (context.previous) {
         OCNSLog("PackageInstaller: version %@ is installed", context.previous->version);
         if (context.mode == InstallContext::Mode::Update &&
-            platform::VersionNumber::compare(p.version(), context.previous->version) < 0)
+            refusesUpdate(p.version(), context.previous->version))
             return {InstallResult::DowngradeRefused, "version " + context.previous->version +
                                                          " is installed; the update to the older version " +
                                                          p.version() + " is refused"};
@@ -73,4 +73,8 @@ InstallResult CheckPackageStep::perform(InstallContext& context) {
     context.receipt.installDate = utcStamp("%Y-%m-%dT%H:%M:%SZ");
     context.backupSet = newBackupSet(context);
     return InstallResult::success();
+}
+
+bool CheckPackageStep::refusesUpdate(std::string_view packageVersion, std::string_view installedVersion) {
+    return platform::VersionNumber::compare(packageVersion, installedVersion) < 0;
 }

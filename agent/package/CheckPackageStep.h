@@ -5,9 +5,15 @@
 
 #include "agent/package/InstallStep.h"
 
+#include <string_view>
+
 class CheckPackageStep final : public InstallStep {
 public:
     const char* name() const override { return "check-package"; }
     InstallResult perform(InstallContext& context) override;
     bool undo(const std::vector<JournalRecord>&) const override { return true; }
+
+    /// Whether an update to \p packageVersion is refused while \p installedVersion is installed:
+    /// when the package is older by platform::VersionNumber.
+    static bool refusesUpdate(std::string_view packageVersion, std::string_view installedVersion);
 };

@@ -4,9 +4,9 @@
 
 #include "agent/CommandEvents.h"
 #include "agent/CommandRequest.h"
+#include "agent/package/CheckPackageStep.h"
 #include "agentlink/PHAgentClient.h"
 #include "agentlink/ProgressNormaliser.h"
-#include "platform/VersionNumber.h"
 
 #include <gtest/gtest.h>
 
@@ -120,13 +120,12 @@ TEST(CommandRequest, TakesOnlyCommandsWhoseKeysArePresentOfTheirTypeAndInRange) 
         {{{"Cmd", "Frobnicate"}}, R"("Frobnicate" is no command)"},
     };
     for (const auto& [message, expected] : rows) {
-        std::string problem;
-        const auto request = CommandRequest::parse(message, problem);
+        const auto request = CommandRequest::parse(message);
         const std::string got =
             request ? std::string(request->name()) + "|" + request->packagePath() + "|" +
                           (request->loggedInUser() ? std::to_string(*request->loggedInUser()) : "-") + "|" +
                           (request->removeBackups() ? "1" : "0")
-                    : problem;
+                    : request.failure().description;
         EXPECT_EQ(got, expected) << "the row for " << expected;
     }
 }
@@ -140,14 +139,10 @@ TEST(VersionRule, TheApplicationsDowngradeAndTheAgentsUpdateRefusalOrderVersions
         {"x.5", "0.6", true},       {"99999999999999999999", "1", false},
         {"1..2", "1.0.3", true},
     };
-    // The agent refuses an update whose package is older than the installation.
-    // (Its package engine has no pure decision function of its own yet.)
-    const auto agentRefusesUpdate = [](std::string_view package, std::string_view installed) {
-        return platform::VersionNumber::compare(package, installed) < 0;
-    };
     for (const auto& [shipped, installed, newer] : pairs) {
         EXPECT_EQ(PHAgentClient::mustDowngrade(shipped, installed), newer) << shipped << " / " << installed;
-        EXPECT_EQ(agentRefusesUpdate(shipped, installed), newer) << shipped << " / " << installed;
+        EXPECT_EQ(CheckPackageStep::refusesUpdate(shipped, installed), newer)
+            << shipped << " / " << installed;
     }
 }
 
