@@ -33,7 +33,9 @@ Result<void> FileCopy::copy(int in, int out, uint64_t size, const std::function<
                 continue;
             }
         } else {
-            buffer.resize(kChunk);
+            // The first chunk is the largest: one allocation, no larger than the file.
+            if (buffer.size() < want)
+                buffer.resize(want);
             n = ::read(in, buffer.data(), want);
             if (n < 0) {
                 if (errno == EINTR)
