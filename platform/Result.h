@@ -62,10 +62,6 @@ public:
         assert(!ok());
         return std::get<1>(m_state);
     }
-    /// The failure, if any, for callers that report through an optional.
-    std::optional<Failure> failureIfAny() const {
-        return ok() ? std::nullopt : std::optional<Failure>(std::get<1>(m_state));
-    }
 
 private:
     std::variant<T, Failure> m_state;

@@ -221,10 +221,9 @@ InstallResult PackageInstaller::uninstallLocked(bool removeBackups) {
     std::vector<PackageReceipt> receipts;
     for (const auto& name : names) {
         auto receipt = PackageReceipt::read(PackagePaths::join(receiptsFolder(), name));
-        const std::string why = !receipt ? receipt.failure().description
-                                : receipt->identifier + ".plist" != name
-                                    ? "the receipt " + name + " belongs to " + receipt->identifier
-                                    : "";
+        std::string why = receipt ? "" : receipt.failure().description;
+        if (receipt && receipt->identifier + ".plist" != name)
+            why = "the receipt " + name + " belongs to " + receipt->identifier;
         if (why.empty()) {
             receipts.push_back(std::move(*receipt));
             continue;

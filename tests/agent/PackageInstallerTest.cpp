@@ -63,10 +63,10 @@ protected:
             [this](double percent, const std::string& info) { m_progress.emplace_back(percent, info); });
     }
 
-    std::optional<PackageReceipt> readReceipt() const {
+    platform::Result<PackageReceipt> readReceipt() const {
         auto result = PackageReceipt::read(receipt());
         EXPECT_TRUE(result) << result.failure().description;
-        return result ? std::optional(std::move(*result)) : std::nullopt;
+        return result;
     }
 
     /// Version 1 (or \p version): bin/tool, etc/tool.conf and doc/old.txt; version 2 changes the
