@@ -71,6 +71,12 @@ enum Status : int {
     InternalError = 15,       ///< an unexpected failure inside the agent
     NotPermitted = 16,        ///< the client may not send commands: not root, and holds no grant
     CommandMalformed = 17,    ///< a command key is missing, of the wrong type or out of range
+    PackageUnsigned = 18,     ///< no Manifest or Manifest.sig, or the agent holds no signing key
+    SignatureInvalid = 19,    ///< the manifest's signature is not the vendor key's
+    PackageTampered = 20,     ///< a file's size or digest, or a link's target, differs from the manifest
+    PackageIncomplete = 21,   ///< an entry the manifest lists is missing
+    PackageExtraEntry = 22,   ///< the package holds an entry the manifest does not list
+    PackageEntryRefused = 23, ///< a FIFO, socket or device, or an entry of another kind than listed
 };
 
 } // namespace AgentProtocol

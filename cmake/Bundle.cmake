@@ -5,6 +5,9 @@
 #   <name>.app/Contents/Resources/translations/*.qm
 #   <name>.app/Contents/Library/LaunchServices/com.quorvantis.remote.RInstallerAgent
 #   <name>.app/Contents/InstallerPackage/                 the package the agent installs
+#
+# The agent (its detached signature beside it, "<file>.sig") and the package
+# (its Manifest and Manifest.sig) are signed with the build's signing key.
 
 set(QVT_BUNDLE_CMAKE_DIR ${CMAKE_CURRENT_LIST_DIR})
 
@@ -35,11 +38,15 @@ function(qvt_add_bundle bundle_name)
   endif()
   if(TARGET RInstallerAgent)
     list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:RInstallerAgent>
-                                 ${contents}/Library/LaunchServices/com.quorvantis.remote.RInstallerAgent)
-    list(APPEND depends RInstallerAgent)
+                                 ${contents}/Library/LaunchServices/com.quorvantis.remote.RInstallerAgent
+                         COMMAND qvt-sign file ${contents}/Library/LaunchServices/com.quorvantis.remote.RInstallerAgent
+                                 ${QVT_SECRET_KEY_FILE})
+    list(APPEND depends RInstallerAgent qvt-sign qvt_signing_key)
   endif()
   if(arg_PACKAGE_DIR AND EXISTS ${arg_PACKAGE_DIR})
-    list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy_directory ${arg_PACKAGE_DIR} ${contents}/InstallerPackage)
+    list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy_directory ${arg_PACKAGE_DIR} ${contents}/InstallerPackage
+                         COMMAND qvt-sign package ${contents}/InstallerPackage ${QVT_SECRET_KEY_FILE})
+    list(APPEND depends qvt-sign qvt_signing_key)
   endif()
   string(MAKE_C_IDENTIFIER "bundle_${short_name}" target_name)
   add_custom_target(${target_name} ALL ${commands}

@@ -2,8 +2,11 @@
 #
 # Embeds an information list (an XML property list with CFBundleIdentifier and
 # CFBundleVersion) into the executable <target>, in the ELF section
-# "__info_plist", where platform::ExecutableInfo reads it. The section is not
+# "__info_plist", where platform::ExecutableInfo reads it, with the build's
+# public signing key (QVTSigningPublicKey, hex; see tools/CMakeLists.txt). The section is not
 # loaded at run time; it only travels with the file.
+set(QVT_EMBED_CMAKE_DIR ${CMAKE_CURRENT_LIST_DIR})
+
 function(qvt_embed_info_plist target)
   cmake_parse_arguments(ARG "" "IDENTIFIER;VERSION" "" ${ARGN})
   if(NOT ARG_IDENTIFIER OR NOT ARG_VERSION)
@@ -11,21 +14,15 @@ function(qvt_embed_info_plist target)
   endif()
 
   set(plist "${CMAKE_CURRENT_BINARY_DIR}/${target}.info.plist")
-  set(QVT_INFO_IDENTIFIER "${ARG_IDENTIFIER}")
-  set(QVT_INFO_VERSION "${ARG_VERSION}")
-  # file(CONFIGURE) rewrites the file only when its content changes, so the
-  # executable is relinked only then.
-  file(CONFIGURE OUTPUT "${plist}" @ONLY CONTENT [=[<?xml version="1.0" encoding="UTF-8"?>
-<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
-<plist version="1.0">
-<dict>
-	<key>CFBundleIdentifier</key>
-	<string>@QVT_INFO_IDENTIFIER@</string>
-	<key>CFBundleVersion</key>
-	<string>@QVT_INFO_VERSION@</string>
-</dict>
-</plist>
-]=])
+  # Written at build time, when the build's public signing key exists; the
+  # script rewrites the list only when its content changes, so the executable
+  # is relinked only then.
+  add_custom_command(OUTPUT "${plist}"
+    COMMAND ${CMAKE_COMMAND} -DKEY_FILE=${QVT_PUBLIC_KEY_FILE} -DIDENTIFIER=${ARG_IDENTIFIER}
+            -DVERSION=${ARG_VERSION} -DOUTPUT=${plist} -P ${QVT_EMBED_CMAKE_DIR}/WriteEmbeddedInfoPlist.cmake
+    DEPENDS ${QVT_PUBLIC_KEY_FILE} ${QVT_EMBED_CMAKE_DIR}/WriteEmbeddedInfoPlist.cmake
+    VERBATIM)
+  add_dependencies(${target} qvt_signing_key)
 
   # A C file whose top-level assembly puts the list's bytes into the section.
   set(QVT_INFO_PLIST_PATH "${plist}")
@@ -36,5 +33,5 @@ __asm__(".pushsection __info_plist,\"\",@progbits\n"
         ".popsection\n");
 ]=])
   set_source_files_properties("${source}" PROPERTIES OBJECT_DEPENDS "${plist}")
-  target_sources(${target} PRIVATE "${source}")
+  target_sources(${target} PRIVATE "${source}" "${plist}")
 endfunction()

@@ -21,6 +21,7 @@ public:
     ~FileDescriptor() { reset(); }
 
     int get() const noexcept { return m_fd; }
+    bool valid() const noexcept { return m_fd >= 0; }
     /// Closes the descriptor held, if any, and takes \p fd.
     void reset(int fd = -1) noexcept {
         if (m_fd >= 0)

@@ -9,6 +9,8 @@ packages=(
   libplist-dev libelf-dev libpam0g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libspdlog-dev
+  # Package and agent signatures: Ed25519 from libsodium, SHA-256 from OpenSSL.
+  libsodium-dev libssl-dev
   clang libclang-rt-14-dev
   # Elevation for real: pkexec asks polkitd on the system bus; the tests start
   # both in the sandbox. systemd brings systemctl (the tests mount a stand-in

@@ -52,6 +52,18 @@ const char* InstallResult::statusName(Status status) {
         return "NotPermitted";
     case CommandMalformed:
         return "CommandMalformed";
+    case PackageUnsigned:
+        return "PackageUnsigned";
+    case SignatureInvalid:
+        return "SignatureInvalid";
+    case PackageTampered:
+        return "PackageTampered";
+    case PackageIncomplete:
+        return "PackageIncomplete";
+    case PackageExtraEntry:
+        return "PackageExtraEntry";
+    case PackageEntryRefused:
+        return "PackageEntryRefused";
     }
     return "Unknown";
 }

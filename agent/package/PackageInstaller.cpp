@@ -9,9 +9,13 @@
 #include "agent/package/PackagePaths.h"
 #include "agent/package/PackageReceipt.h"
 #include "agent/package/PackageRemoval.h"
+#include "agent/package/PackageStaging.h"
 #include "agent/package/RemoveOldFilesStep.h"
 #include "agent/package/RunScriptStep.h"
 #include "agent/package/WriteReceiptStep.h"
+
+#include "platform/ExecutableInfo.h"
+#include "platform/Signature.h"
 
 #include "CNSLog.h"
 
@@ -21,6 +25,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -109,6 +114,20 @@ std::string PackageInstaller::backupsFolder() const {
     return PackagePaths::join(m_options.dataFolder, "backups");
 }
 
+std::string PackageInstaller::stagingFolder() const {
+    return PackagePaths::join(m_options.dataFolder, "staging");
+}
+
+std::string PackageInstaller::embeddedPublicKey() {
+    static const std::string key = [] {
+        const auto info = platform::ExecutableInfo::read("/proc/self/exe");
+        const auto text = info ? info->string(platform::Signature::kPublicKeyInfoKey) : std::nullopt;
+        const auto raw = text ? platform::Signature::fromHex(*text) : std::nullopt;
+        return raw && raw->size() == platform::Signature::kPublicKeyBytes ? *raw : std::string();
+    }();
+    return key;
+}
+
 std::string PackageInstaller::receiptPath(const std::string& identifier) const {
     return PackagePaths::join(receiptsFolder(), identifier + ".plist");
 }
@@ -169,9 +188,18 @@ InstallResult PackageInstaller::runExclusively(const char* action,
 }
 
 InstallResult PackageInstaller::installLocked(const std::string& packagePath, Mode mode) {
+    report(0, "Checking package");
+    auto staged = PackageStaging::stage(packagePath, stagingFolder(), m_options.publicKey);
+    if (!staged)
+        return InstallResult::from(staged.failure());
+    OCNSLog("PackageInstaller: the package's signature and contents are verified; installing from %@",
+            *staged);
+    // The staged copy goes when the operation ends, whatever its outcome.
+    const std::unique_ptr<const std::string, void (*)(const std::string*)> stagedCopy(
+        &*staged, [](const std::string* path) { (void)PackageFiles::removeTree(*path); });
     InstallContext context(
         m_options, mode == Mode::Install ? InstallContext::Mode::Install : InstallContext::Mode::Update,
-        packagePath, [this](double percent, const std::string& info) { report(percent, info); });
+        *staged, [this](double percent, const std::string& info) { report(percent, info); });
     auto afterStep = [this](const InstallStep& step) {
         if (m_options.afterStep)
             m_options.afterStep(step.name());
@@ -278,6 +306,7 @@ PackageInstaller::Recovery PackageInstaller::recoverLocked() {
         for (const auto& name : namesIn(folder, PackageFiles::kNewSuffix))
             if (name.front() == '.')
                 (void)PackageFiles::remove(PackagePaths::join(folder, name));
+    PackageStaging::clear(stagingFolder());
     auto loaded = InstallJournal::load(m_options.dataFolder);
     if (!loaded) {
         OCNSLog("PackageInstaller: cannot recover: %@; it is kept", loaded.failure().description);

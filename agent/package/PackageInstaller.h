@@ -6,6 +6,12 @@
 //   /var/lib/com.quorvantis.remote/backups/<identifier>/<set>/    files replaced or removed,
 //                                                                   one set per operation
 //   /var/lib/com.quorvantis.remote/journal                        the unfinished operation
+//   /var/lib/com.quorvantis.remote/staging/                       verified copies of packages
+//
+// Install and Update work from a root-owned copy of the package, verified
+// against its signed manifest (PackageStaging.h) with the vendor key the
+// agent carries; what the client's path holds is never opened again, and an
+// unsigned or changed package installs nothing.
 //
 // Install and Update run these steps (one class each, see InstallStep.h):
 // check the package (CheckPackageStep); run Scripts/preinstall
@@ -73,6 +79,10 @@ public:
     struct Options {
         /// Folder with receipts/, backups/, the journal and the lock file.
         std::string dataFolder = kDataFolder;
+        /// The vendor's Ed25519 public key (raw) that packages must be signed
+        /// with: by default the one embedded in this executable's information
+        /// list; empty when there is none, and then every package is refused.
+        std::string publicKey = embeddedPublicKey();
         /// Folder that install-location is resolved against; "/" on a real system.
         std::string installRoot = "/";
         /// Longest a preinstall or postinstall script may run before it is killed.
@@ -110,9 +120,14 @@ public:
     /// above), removes its temporary files and backup set, and logs what it did.
     Recovery recover();
 
+    /// The public key in the information list embedded in the running
+    /// executable (read once); empty when there is none or it is malformed.
+    static std::string embeddedPublicKey();
+
     const Options& options() const { return m_options; }
     std::string receiptsFolder() const;
     std::string backupsFolder() const;
+    std::string stagingFolder() const;
     std::string receiptPath(const std::string& identifier) const;
 
 private:
