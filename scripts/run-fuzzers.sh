@@ -11,7 +11,7 @@ set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QVT_FUZZ_BUILD_DIR:-$root/build-fuzz}
 seconds=${QVT_FUZZ_SECONDS:-60}
-targets=(fuzz_deserialize fuzz_frame_header)
+targets=(fuzz_deserialize fuzz_frame_header fuzz_manifest)
 
 if ! command -v clang >/dev/null 2>&1 || ! command -v clang++ >/dev/null 2>&1; then
   echo "SKIPPED: fuzzing needs clang, which is not installed"
