@@ -102,8 +102,10 @@ int runInstallerAgent(int argc, char** argv, const AgentRunOptions& options) {
     CNSInitLog(CNSLogFlagDebug | CNSLogFlagNewFile, 0, "RInstallerAgent", "/var/log/com.quorvantis.remote");
 
     const std::string executable = platform::currentExecutablePath();
-    if (argc == 3 && std::strcmp(argv[1], "--bless-job") == 0)
-        return blessJob(argv[2], executable);
+    // Run as the installed agent, it is given the new helper to check and
+    // install; a first installation installs the helper that runs.
+    if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--bless-job") == 0)
+        return blessJob(argv[2], argc == 4 ? argv[3] : executable);
     if (argc != 1) {
         OCNSLog("RInstallerAgent: unknown arguments; usage: RInstallerAgent [--bless-job <label>]");
         return 2;

@@ -13,11 +13,13 @@ struct AgentRunOptions {
 
 /// Runs the agent:
 ///   RInstallerAgent                      serve at /var/run/<identifier>.socket
-///   RInstallerAgent --bless-job <label>  (as root, through pkexec) install this
-///                                        executable as the privileged job <label>;
-///                                        run by pkexec, grant the installer that
-///                                        ran pkexec one command session
-///                                        (see CommandGrant.h)
+///   RInstallerAgent --bless-job <label> [<helper>]
+///                                        (as root, through pkexec) install this
+///                                        executable, or the helper at <helper>, as
+///                                        the privileged job <label> (see
+///                                        ServiceManager.h); run by pkexec, grant the
+///                                        installer that ran pkexec one command
+///                                        session (see CommandGrant.h)
 /// Returns the process exit status.
 int runInstallerAgent(int argc, char** argv, const AgentRunOptions& options);
 
