@@ -25,7 +25,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <memory>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -55,6 +54,25 @@ public:
 private:
     int m_fd = -1;
     bool m_locked = false;
+};
+
+/// The verified copy of the package an install or update works from; it
+/// goes when the operation ends, whatever its outcome, and the staging
+/// folder with it when nothing else is in there.
+class StagedCopy {
+public:
+    StagedCopy(std::string path, std::string stagingRoot)
+        : m_path(std::move(path)), m_stagingRoot(std::move(stagingRoot)) {}
+    StagedCopy(const StagedCopy&) = delete;
+    StagedCopy& operator=(const StagedCopy&) = delete;
+    ~StagedCopy() {
+        (void)PackageFiles::removeTree(m_path);
+        ::rmdir(m_stagingRoot.c_str());
+    }
+
+private:
+    std::string m_path;
+    std::string m_stagingRoot;
 };
 
 InstallResult internalError(const char* what) {
@@ -194,9 +212,7 @@ InstallResult PackageInstaller::installLocked(const std::string& packagePath, Mo
         return InstallResult::from(staged.failure());
     OCNSLog("PackageInstaller: the package's signature and contents are verified; installing from %@",
             *staged);
-    // The staged copy goes when the operation ends, whatever its outcome.
-    const std::unique_ptr<const std::string, void (*)(const std::string*)> stagedCopy(
-        &*staged, [](const std::string* path) { (void)PackageFiles::removeTree(*path); });
+    const StagedCopy stagedCopy(*staged, stagingFolder());
     InstallContext context(
         m_options, mode == Mode::Install ? InstallContext::Mode::Install : InstallContext::Mode::Update,
         *staged, [this](double percent, const std::string& info) { report(percent, info); });

@@ -79,10 +79,6 @@ public:
     struct Options {
         /// Folder with receipts/, backups/, the journal and the lock file.
         std::string dataFolder = kDataFolder;
-        /// The vendor's Ed25519 public key (raw) that packages must be signed
-        /// with: by default the one embedded in this executable's information
-        /// list; empty when there is none, and then every package is refused.
-        std::string publicKey = embeddedPublicKey();
         /// Folder that install-location is resolved against; "/" on a real system.
         std::string installRoot = "/";
         /// Longest a preinstall or postinstall script may run before it is killed.
@@ -90,6 +86,10 @@ public:
         /// Tests only: called after each step of an install or update that
         /// succeeded, with the step's name; may throw to make the operation fail there.
         std::function<void(const char* step)> afterStep;
+        /// The vendor's Ed25519 public key (raw) that packages must be signed
+        /// with: by default the one embedded in this executable's information
+        /// list; empty when there is none, and then every package is refused.
+        std::string publicKey = embeddedPublicKey();
     };
 
     /// What recover() did.

@@ -313,6 +313,7 @@ platform::Result<std::string> PackageStaging::stage(const std::string& packagePa
                       *missing + " is listed in the package's manifest but missing"};
     if (!result.ok()) {
         (void)PackageFiles::removeTree(staged);
+        ::rmdir(stagingRoot.c_str()); // when no other copy is in there
         return result.failure();
     }
     return staged;
@@ -325,4 +326,5 @@ void PackageStaging::clear(const std::string& stagingRoot) {
     if (const auto names = namesIn(root.get()))
         for (const auto& name : *names)
             (void)PackageFiles::removeTree(stagingRoot + "/" + name);
+    ::rmdir(stagingRoot.c_str());
 }

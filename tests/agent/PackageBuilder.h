@@ -1,7 +1,10 @@
 // Builds installer packages on disk for the package engine's tests.
 #pragma once
 
+#include "Signing.h"
 #include "TestSupport.h"
+#include "agent/package/PackageManifest.h"
+#include "platform/Signature.h"
 
 #include <filesystem>
 #include <fstream>
@@ -32,6 +35,19 @@ public:
     }
 
     const std::string& path() const { return m_path; }
+
+    /// Writes the package's Manifest and Manifest.sig for what it holds now,
+    /// signed with \p secretKey (the build's key by default); the package's path.
+    const std::string& sign(const std::string& secretKey = testsupport::signingSecretKey()) const {
+        auto manifest = PackageManifest::ofFolder(m_path);
+        if (!manifest)
+            throw std::runtime_error("cannot sign the test package: " + manifest.failure().description);
+        const std::string text = manifest->text();
+        std::ofstream(m_path + "/" + PackageManifest::kFileName, std::ios::binary | std::ios::trunc) << text;
+        std::ofstream(m_path + "/" + PackageManifest::kSignatureFileName, std::ios::trunc)
+            << platform::Signature::toHex(*platform::Signature::sign(text, secretKey)) << "\n";
+        return m_path;
+    }
 
     /// Writes a whole file of the package folder (e.g. PackageInfo), replacing what was there.
     PackageBuilder& raw(const std::string& relative, const std::string& content, mode_t mode = 0644) {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
@@ -59,7 +60,7 @@ protected:
 
     PackageInstaller installer(std::function<void(const char*)> afterStep = {}) {
         return PackageInstaller(
-            {data(), root(), std::chrono::seconds(3), std::move(afterStep)},
+            {data(), root(), std::chrono::seconds(3), std::move(afterStep), testsupport::signingPublicKey()},
             [this](double percent, const std::string& info) { m_progress.emplace_back(percent, info); });
     }
 
@@ -107,7 +108,7 @@ TEST_F(PackageInstallerTest, InstallIntoAnEmptySystemCopiesThePayloadWritesTheRe
     package->link("bin/tool-link", "tool").link("etc/abs-link", kLocation + "/etc/tool.conf");
     package->file("share/big.bin", std::string(20 << 20, 'x')).script("postinstall", "true");
 
-    const auto result = installer().install(package->path());
+    const auto result = installer().install(package->sign());
 
     ASSERT_TRUE(result.ok()) << result.reason();
     EXPECT_EQ(snapshot(root() + kLocation), snapshot(package->path() + "/Payload"));
@@ -134,8 +135,8 @@ TEST_F(PackageInstallerTest, InstallIntoAnEmptySystemCopiesThePayloadWritesTheRe
 
 TEST_F(PackageInstallerTest, UpdateReplacesFilesKeepsBackupsAndRewritesTheReceipt) {
     const auto previous = version1();
-    ASSERT_TRUE(installer().install(previous->path()).ok());
-    const auto result = installer().update(version2()->path());
+    ASSERT_TRUE(installer().install(previous->sign()).ok());
+    const auto result = installer().update(version2()->sign());
 
     ASSERT_TRUE(result.ok()) << result.reason();
     EXPECT_EQ(readFile(installed("etc/tool.conf")), "setting=2\n");
@@ -154,11 +155,11 @@ TEST_F(PackageInstallerTest, UpdateReplacesFilesKeepsBackupsAndRewritesTheReceip
 }
 
 TEST_F(PackageInstallerTest, AnUpdateToANewInstallLocationCleansUpTheOldOneAndTheUninstallEverything) {
-    ASSERT_TRUE(installer().install(version1()->path()).ok());
+    ASSERT_TRUE(installer().install(version1()->sign()).ok());
     PackageBuilder moved(m_folder.path() + "/packages/moved", kId, "3.0", "/opt/qvt-moved");
     moved.file("bin/tool", "#!/bin/sh\necho tool 3\n", 0755);
 
-    const auto result = installer().update(moved.path());
+    const auto result = installer().update(moved.sign());
 
     ASSERT_TRUE(result.ok()) << result.reason();
     EXPECT_EQ(readFile(root() + "/opt/qvt-moved/bin/tool"), "#!/bin/sh\necho tool 3\n");
@@ -168,19 +169,19 @@ TEST_F(PackageInstallerTest, AnUpdateToANewInstallLocationCleansUpTheOldOneAndTh
 }
 
 TEST_F(PackageInstallerTest, UpdateRefusesAnOlderVersionByNumberButInstallAcceptsIt) {
-    ASSERT_TRUE(installer().update(version1("installed", "1.10")->path()).ok())
+    ASSERT_TRUE(installer().update(version1("installed", "1.10")->sign()).ok())
         << "update of nothing installs";
     const auto before = systemState();
     const auto older = version1("older", "1.9.9");
 
-    const auto refused = installer().update(older->path());
+    const auto refused = installer().update(older->sign());
     EXPECT_EQ(refused.status(), InstallResult::DowngradeRefused);
     EXPECT_NE(refused.reason().find("1.10"), std::string::npos) << refused.reason();
     EXPECT_EQ(systemState(), before);
 
-    EXPECT_TRUE(installer().update(version1("same", "1.10.0-beta")->path()).ok())
+    EXPECT_TRUE(installer().update(version1("same", "1.10.0-beta")->sign()).ok())
         << "the same version by number";
-    EXPECT_TRUE(installer().install(older->path()).ok());
+    EXPECT_TRUE(installer().install(older->sign()).ok());
     EXPECT_EQ(readReceipt()->version, "1.9.9");
 }
 
@@ -190,7 +191,7 @@ TEST_F(PackageInstallerTest, AFailureAfterAnyStepLeavesThePreviousInstallationBy
     for (const bool update : {false, true}) {
         clearSystem();
         if (update) {
-            ASSERT_TRUE(installer().install(version1()->path()).ok());
+            ASSERT_TRUE(installer().install(version1()->sign()).ok());
         }
         const auto before = systemState();
         for (const char* failing : steps) {
@@ -199,7 +200,7 @@ TEST_F(PackageInstallerTest, AFailureAfterAnyStepLeavesThePreviousInstallationBy
             const auto result = installer([&](const char* step) {
                                     if (std::string(step) == failing)
                                         throw std::runtime_error("injected");
-                                }).update(package->path());
+                                }).update(package->sign());
             EXPECT_EQ(result.status(), InstallResult::InternalError) << failing;
             EXPECT_EQ(systemState(), before)
                 << (update ? "update" : "first install") << ", after " << failing;
@@ -215,8 +216,8 @@ TEST_F(PackageInstallerTest, RecoveryAfterACrashAtAnyPointLeavesTheOldOrTheNewIn
     const auto package = version2();
     const auto failing = version2("failing");
     failing->script("postinstall", "exit 1");
-    ASSERT_TRUE(installer().install(previous->path()).ok());
-    ASSERT_TRUE(installer().update(package->path()).ok());
+    ASSERT_TRUE(installer().install(previous->sign()).ok());
+    ASSERT_TRUE(installer().update(package->sign()).ok());
     const auto updatedTree = snapshot(root());
     static int changesLeft = 0;
     std::set<PackageInstaller::Recovery> recoveries;
@@ -224,7 +225,7 @@ TEST_F(PackageInstallerTest, RecoveryAfterACrashAtAnyPointLeavesTheOldOrTheNewIn
         int exitStatus = 0;
         for (int crashAt = 1; exitStatus == 0 && crashAt < 500; ++crashAt) {
             clearSystem();
-            ASSERT_TRUE(installer().install(previous->path()).ok());
+            ASSERT_TRUE(installer().install(previous->sign()).ok());
             const auto before = systemState();
             const pid_t child = ::fork();
             if (child == 0) {
@@ -233,7 +234,7 @@ TEST_F(PackageInstallerTest, RecoveryAfterACrashAtAnyPointLeavesTheOldOrTheNewIn
                     if (--changesLeft == 0)
                         ::_exit(0);
                 });
-                ::_exit(installer().update(offered->path()).ok() ? 1 : 2);
+                ::_exit(installer().update(offered->sign()).ok() ? 1 : 2);
             }
             ::waitpid(child, &exitStatus, 0);
             exitStatus = WEXITSTATUS(exitStatus); // 0 when cut short
@@ -248,7 +249,7 @@ TEST_F(PackageInstallerTest, RecoveryAfterACrashAtAnyPointLeavesTheOldOrTheNewIn
                     << "the set labelled 1.0 holds version 1 only, " << where;
             }
             expectNoLeftovers(systemState(), where);
-            ASSERT_TRUE(installer().update(package->path()).ok()) << where;
+            ASSERT_TRUE(installer().update(package->sign()).ok()) << where;
         }
     }
     EXPECT_EQ(recoveries, (std::set<PackageInstaller::Recovery>{PackageInstaller::Recovery::Nothing,
@@ -264,7 +265,7 @@ TEST_F(PackageInstallerTest, ScriptsGetACleanEnvironmentTheirArgumentsAndLogThei
     ::setenv("QVT_INHERITED_SECRET", "leak", 1);
     InstallResult result;
     const std::string log =
-        testsupport::captureStandardError([&] { result = installer().install(package->path()); });
+        testsupport::captureStandardError([&] { result = installer().install(package->sign()); });
     ::unsetenv("QVT_INHERITED_SECRET");
 
     ASSERT_TRUE(result.ok()) << result.reason();
@@ -273,8 +274,9 @@ TEST_F(PackageInstallerTest, ScriptsGetACleanEnvironmentTheirArgumentsAndLogThei
     for (const std::string& present :
          {std::string("PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin\n"),
           std::string("QVT_PACKAGE_VERSION=1.0\n"), std::string("QVT_INSTALL_ACTION=install\n"),
-          package->path() + "|" + root() + kLocation + "|" + root()})
+          data() + "/staging/package.", "|" + root() + kLocation + "|" + root()})
         EXPECT_NE(env.find(present), std::string::npos) << present << "\n" << env;
+    EXPECT_EQ(env.find(package->path()), std::string::npos) << "scripts run from the verified copy";
     EXPECT_NE(log.find("preinstall: preinstall-output-line"), std::string::npos) << log;
 }
 
@@ -295,8 +297,6 @@ TEST_F(PackageInstallerTest, BrokenPackagesAndFailingScriptsLeaveThePreviousInst
     using R = InstallResult;
     const std::string id = P::entry("identifier", "a.b"), v2 = P::entry("version", "2");
     const std::tuple<const char*, Spoil, InstallResult::Status, const char*> cases[] = {
-        {"NoPackageFolder", [](P& p) { fs::remove_all(p.path()); }, R::PackageMissing, ""},
-        {"NoPackageInfo", [](P& p) { fs::remove(p.path() + "/PackageInfo"); }, R::PackageMissing, ""},
         {"PackageInfoNotAPlist", withInfo("identifier=x\n"), R::PackageMalformed, ""},
         {"PackageInfoTruncated", withInfo(P::info("<key>identifier</key><str")), R::PackageMalformed, ""},
         {"NoIdentifier", withInfo(P::info(v2)), R::PackageMalformed, ""},
@@ -310,8 +310,6 @@ TEST_F(PackageInstallerTest, BrokenPackagesAndFailingScriptsLeaveThePreviousInst
         {"InstallLocationWithDotDot",
          withInfo(P::info(id + v2 + P::entry("install-location", "/opt/../etc"))), R::PackageMalformed, ""},
         {"NoPayload", [](P& p) { fs::remove_all(p.path() + "/Payload"); }, R::PackageMalformed, ""},
-        {"FifoInPayload", [](P& p) { ::mkfifo((p.path() + "/Payload/etc/pipe").c_str(), 0644); },
-         R::PackageMalformed, ""},
         {"ScriptNotExecutable", [](P& p) { p.raw("Scripts/postinstall", "#!/bin/sh\n", 0644); },
          R::PackageMalformed, ""},
         {"RelativeLinkClimbsOut", linkTo("bin/passwd", "../../../etc/passwd"), R::UnsafePayload, ""},
@@ -322,16 +320,123 @@ TEST_F(PackageInstallerTest, BrokenPackagesAndFailingScriptsLeaveThePreviousInst
         {"PostinstallKilled", script("postinstall", "kill -9 $$"), R::PostinstallFailed, "signal 9"},
         {"PostinstallHangs", script("postinstall", "sleep 60"), R::PostinstallFailed, "time limit"},
     };
-    ASSERT_TRUE(installer().install(version1()->path()).ok());
+    ASSERT_TRUE(installer().install(version1()->sign()).ok());
     const auto before = systemState();
     for (const auto& [name, spoil, status, reasonPart] : cases) {
         auto package = version2(name);
         spoil(*package);
-        const auto result = installer().install(package->path());
+        const auto result = installer().install(package->sign());
         EXPECT_EQ(result.status(), status) << name << ": " << result.reason();
         EXPECT_NE(result.reason().find(reasonPart), std::string::npos) << name << ": " << result.reason();
         EXPECT_EQ(systemState(), before) << name;
     }
+}
+
+TEST_F(PackageInstallerTest, PackagesThatAreNotExactlyWhatTheVendorSignedInstallNothing) {
+    using P = PackageBuilder;
+    using R = InstallResult;
+    const auto write = [](const std::string& path, const std::string& text) {
+        fs::remove(path);
+        std::ofstream(path, std::ios::binary) << text;
+    };
+    const std::tuple<const char*, Spoil, InstallResult::Status> cases[] = {
+        {"NoPackageFolder", [](P& p) { fs::remove_all(p.path()); }, R::PackageMissing},
+        {"NoManifest", [](P& p) { fs::remove(p.path() + "/Manifest"); }, R::PackageUnsigned},
+        {"NoSignature", [](P& p) { fs::remove(p.path() + "/Manifest.sig"); }, R::PackageUnsigned},
+        {"SignedByAnotherKey", [](P& p) { p.sign(testsupport::foreignSecretKey()); }, R::SignatureInvalid},
+        {"ManifestEdited",
+         [](P& p) { std::ofstream(p.path() + "/Manifest", std::ios::app) << "folder 755 Payload/x\n"; },
+         R::SignatureInvalid},
+        {"PayloadContentChanged", [&](P& p) { write(p.path() + "/Payload/etc/tool.conf", "setting=3\n"); },
+         R::PackageTampered},
+        {"PayloadFileGrew", [&](P& p) { write(p.path() + "/Payload/etc/tool.conf", "setting=22\n"); },
+         R::PackageTampered},
+        {"ScriptChanged", [&](P& p) { write(p.path() + "/Scripts/postinstall", "#!/bin/sh\nid\n"); },
+         R::PackageTampered},
+        {"LinkRetargeted",
+         [](P& p) {
+             fs::remove(p.path() + "/Payload/bin/tool-link");
+             fs::create_symlink("../etc/tool.conf", p.path() + "/Payload/bin/tool-link");
+         },
+         R::PackageTampered},
+        {"ExtraPayloadFile", [&](P& p) { write(p.path() + "/Payload/bin/extra", "x"); },
+         R::PackageExtraEntry},
+        {"ExtraFileBesidePackageInfo", [&](P& p) { write(p.path() + "/README", "x"); }, R::PackageExtraEntry},
+        {"MissingPayloadFile", [](P& p) { fs::remove(p.path() + "/Payload/bin/tool"); },
+         R::PackageIncomplete},
+        {"MissingPackageInfo", [](P& p) { fs::remove(p.path() + "/PackageInfo"); }, R::PackageIncomplete},
+        {"FileSwappedForAFifo",
+         [](P& p) {
+             fs::remove(p.path() + "/Payload/etc/tool.conf");
+             ::mkfifo((p.path() + "/Payload/etc/tool.conf").c_str(), 0644);
+         },
+         R::PackageEntryRefused},
+        {"FileSwappedForALink",
+         [](P& p) {
+             fs::remove(p.path() + "/Payload/etc/tool.conf");
+             fs::create_symlink("/etc/passwd", p.path() + "/Payload/etc/tool.conf");
+         },
+         R::PackageEntryRefused},
+        {"FolderSwappedForALink",
+         [](P& p) {
+             fs::remove_all(p.path() + "/Payload/etc");
+             fs::create_directory_symlink("/etc", p.path() + "/Payload/etc");
+         },
+         R::PackageEntryRefused},
+    };
+    ASSERT_TRUE(installer().install(version1()->sign()).ok());
+    const auto before = systemState();
+    for (const auto& [name, spoil, status] : cases) {
+        auto package = version2(name);
+        package->link("bin/tool-link", "tool").script("postinstall", "true").sign();
+        spoil(*package);
+        const auto result = installer().update(package->path());
+        EXPECT_EQ(result.status(), status) << name << ": " << result.reason();
+        EXPECT_EQ(systemState(), before) << name << ": nothing is installed, nothing staged is left";
+    }
+    PackageInstaller::Options unkeyed;
+    unkeyed.dataFolder = data();
+    unkeyed.installRoot = root();
+    unkeyed.publicKey.clear();
+    EXPECT_EQ(PackageInstaller(unkeyed).update(version2("unkeyed")->sign()).status(), R::PackageUnsigned)
+        << "an agent without a key installs nothing";
+}
+
+TEST_F(PackageInstallerTest, APackageChangedWhileItIsInstalledIsInstalledWhollyOrRefused) {
+    auto package = version2();
+    package->file("share/big.bin", std::string(4 << 20, 'a')).sign();
+    const std::string big = package->path() + "/Payload/share/big.bin";
+    const pid_t changer = ::fork();
+    ASSERT_GE(changer, 0);
+    if (changer == 0) { // flips the file between its signed content and another of the same size
+        for (unsigned n = 0;; ++n) {
+            const std::string next = m_folder.path() + "/big.next";
+            std::ofstream(next, std::ios::binary) << std::string(4 << 20, n % 2 ? 'a' : 'b');
+            ::rename(next.c_str(), big.c_str());
+        }
+    }
+    const auto signedPayload = [&] {
+        auto expected = snapshot(m_folder.path() + "/packages/v2/Payload");
+        expected["share/big.bin"] = "file:420:" + std::string(4 << 20, 'a');
+        return expected;
+    }();
+    int installed = 0, refused = 0;
+    for (int round = 0; round < 12; ++round) {
+        clearSystem();
+        const auto result = installer().install(package->path());
+        if (result.ok()) {
+            ++installed;
+            auto tree = snapshot(root() + kLocation);
+            EXPECT_EQ(tree, signedPayload) << "round " << round << ": not the signed package";
+        } else {
+            ++refused;
+            EXPECT_EQ(result.status(), InstallResult::PackageTampered) << result.reason();
+            EXPECT_FALSE(exists(root() + "/opt")) << "round " << round << ": half installed";
+        }
+    }
+    ::kill(changer, SIGKILL);
+    ::waitpid(changer, nullptr, 0);
+    EXPECT_GT(refused, 0) << installed << " installs and no refusal: the changes never hit one";
 }
 
 TEST_F(PackageInstallerTest, LinksAndFoldersInTheWayAreNotFollowedAndTheInstallLeavesNothing) {
@@ -341,7 +446,7 @@ TEST_F(PackageInstallerTest, LinksAndFoldersInTheWayAreNotFollowedAndTheInstallL
     std::ofstream(outside + "/tool.conf") << "secret=11\n";
     const auto outsideBefore = snapshot(outside);
     const std::tuple<const char*, Spoil, InstallResult::Status> cases[] = {
-        // The package's owner swaps Payload/etc for a link after the package was checked.
+        // A script swaps Payload/etc of the package it runs from for a link after the package was checked.
         {"PayloadFolderSwappedForALink",
          script("preinstall", ("rm -rf \"$1/Payload/etc\" && ln -s '" + outside + "' \"$1/Payload/etc\"")),
          InstallResult::PayloadUnreadable},
@@ -360,7 +465,7 @@ TEST_F(PackageInstallerTest, LinksAndFoldersInTheWayAreNotFollowedAndTheInstallL
         auto package = version1(name);
         spoil(*package);
         const auto before = systemState();
-        const auto result = installer().install(package->path());
+        const auto result = installer().install(package->sign());
         EXPECT_EQ(result.status(), status) << name << ": " << result.reason();
         EXPECT_EQ(systemState(), before) << name << ": files copied before the failure are removed again";
         EXPECT_EQ(snapshot(outside), outsideBefore) << name << ": written through a link";
@@ -370,8 +475,8 @@ TEST_F(PackageInstallerTest, LinksAndFoldersInTheWayAreNotFollowedAndTheInstallL
 TEST_F(PackageInstallerTest, UninstallRemovesWhatThePackageInstalledAndTheBackupsOnlyWhenAsked) {
     EXPECT_EQ(installer().uninstall(true).status(), InstallResult::NotInstalled);
     for (const bool removeBackups : {false, true}) {
-        ASSERT_TRUE(installer().install(version1()->path()).ok());
-        ASSERT_TRUE(installer().update(version2()->path()).ok());
+        ASSERT_TRUE(installer().install(version1()->sign()).ok());
+        ASSERT_TRUE(installer().update(version2()->sign()).ok());
         // A file the package never installed, in a folder it made, and one beside the install location.
         std::ofstream(installed("etc/local.conf")) << "mine\n";
         fs::create_directories(root() + "/opt/other");
@@ -419,13 +524,13 @@ TEST_F(PackageInstallerTest, ASecondOperationWhileOneRunsIsRefusedAsBusy) {
     const int fd = ::open((data() + "/.lock").c_str(), O_RDWR | O_CREAT, 0600);
     ASSERT_EQ(::flock(fd, LOCK_EX), 0);
 
-    EXPECT_EQ(installer().install(version1()->path()).status(), InstallResult::Busy);
+    EXPECT_EQ(installer().install(version1()->sign()).status(), InstallResult::Busy);
     EXPECT_EQ(installer().uninstall(false).status(), InstallResult::Busy);
     EXPECT_FALSE(exists(root() + "/opt"));
     EXPECT_EQ(installer().recover(), PackageInstaller::Recovery::Busy);
 
     ::close(fd);
-    EXPECT_TRUE(installer().install(version1()->path()).ok());
+    EXPECT_TRUE(installer().install(version1()->sign()).ok());
 }
 
 } // namespace
