@@ -319,9 +319,6 @@ Result<pid_t> ChildProcess::startDetached(const Options& options) {
         return startFailure(EINVAL);
     const ProgramImage image(options);
     const FileDescriptor devNull(::open("/dev/null", O_RDWR | O_CLOEXEC));
-    FileDescriptor output;
-    if (!options.outputFile.empty())
-        output.reset(::open(options.outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640));
     // The intermediate process reports the program's pid (or minus the errno
     // of its failed fork), the program a failed exec.
     FileDescriptor pidRead, pidWrite, reportRead, reportWrite;
@@ -336,7 +333,7 @@ Result<pid_t> ChildProcess::startDetached(const Options& options) {
         const pid_t program = ::fork();
         if (program == 0)
             becomeProgram(options, image, false, devNull.get(),
-                          output.get() >= 0 ? output.get() : devNull.get(), reportWrite.get());
+                          options.output >= 0 ? options.output : devNull.get(), reportWrite.get());
         const pid_t told = program > 0 ? program : -errno;
         ::_exit(::write(pidWrite.get(), &told, sizeof told) == sizeof told ? 0 : 1);
     }

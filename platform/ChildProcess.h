@@ -69,10 +69,10 @@ public:
         /// line feed; overlong lines are cut into pieces of kLongestLine bytes)
         /// on the calling thread.
         std::function<void(const std::string&)> onLine;
-        /// startDetached only: the file standard output and error are appended
-        /// to, made with mode 0640 when missing. Empty, or when it cannot be
-        /// opened: /dev/null.
-        std::string outputFile;
+        /// startDetached only: the open descriptor standard output and error go
+        /// to (the caller keeps it and decides how it was opened and checked);
+        /// -1: /dev/null.
+        int output = -1;
     };
 
     /// Failure domain of startDetached; the code is an errno.
@@ -95,7 +95,7 @@ public:
     /// it. A short-lived intermediate process makes a new session and starts
     /// the program from there, so the program is nobody's child but init's
     /// and, not being a session leader, can never take a controlling terminal.
-    /// Standard output and error go to options.outputFile; timeLimit,
+    /// Standard output and error go to options.output; timeLimit,
     /// ownProcessGroup and onLine do not apply. Returns once the program has
     /// been executed; a program that cannot be (missing, not executable, not
     /// an absolute path) fails with the errno of its start.

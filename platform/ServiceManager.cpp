@@ -2,17 +2,22 @@
 
 #include "CNSLog.h"
 #include "platform/ChildProcess.h"
-#include "platform/FileCopy.h"
+#include "platform/ExecutableInfo.h"
 #include "platform/FileDescriptor.h"
 #include "platform/Identifier.h"
 #include "platform/ProcessInfo.h"
+#include "platform/Signature.h"
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -96,31 +101,179 @@ Result<void> writeTextFile(const std::string& path, const std::string& text, mod
     return {};
 }
 
-/// Copies the helper at \p from to the new file \p to, owned by root with
-/// mode 0755 and on disk before it is used.
-Result<void> copyExecutable(const std::string& from, const std::string& to) {
-    // O_NONBLOCK: a FIFO planted as the helper must not stall the copy.
-    const FileDescriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    struct stat helper {};
-    if (in.get() < 0 || ::fstat(in.get(), &helper) != 0)
-        return systemFailure("Cannot use the helper " + from, errno);
-    if (!S_ISREG(helper.st_mode))
-        return systemFailure("Cannot use the helper " + from, EINVAL);
+/// The public signing key embedded in the executable at \p path; nothing when
+/// there is no such file or it carries no key (an agent from before signing).
+std::optional<std::string> signingKeyOf(const std::string& path) {
+    if (path.empty())
+        return std::nullopt;
+    const auto info = ExecutableInfo::read(path);
+    const auto hex = info ? info->string(Signature::kPublicKeyInfoKey) : std::nullopt;
+    auto key = hex ? Signature::fromHex(*hex) : std::nullopt;
+    if (!key || key->size() != Signature::kPublicKeyBytes)
+        return std::nullopt;
+    return key;
+}
+
+/// The executable of the job installed as \p label, also when an earlier
+/// replacement was cut short with it still set aside; empty when none is.
+std::string installedExecutable(const std::string& label) {
+    const std::string installed = ServiceManager::installedExecutablePath(label);
+    const std::string previous = installed + ".previous";
+    if (exists(installed))
+        return installed;
+    return exists(previous) ? previous : std::string();
+}
+
+/// The user who asked for the installation: the one pkexec names, otherwise
+/// the caller's real user.
+uid_t invokingUser() {
+    if (const char* invoker = std::getenv("PKEXEC_UID")) {
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long uid = std::strtoul(invoker, &end, 10);
+        if (errno == 0 && end != invoker && *end == '\0' && invoker[0] != '-' && uid <= 0xFFFFFFFEul)
+            return static_cast<uid_t>(uid);
+    }
+    return ::getuid();
+}
+
+std::string userText(uid_t uid) {
+    const passwd* user = ::getpwuid(uid);
+    return user ? "user " + std::string(user->pw_name) + " (uid " + std::to_string(uid) + ")"
+                : "uid " + std::to_string(uid);
+}
+
+/// True when the group \p gid may have a member other than root and \p invoker:
+/// a listed member or a user whose primary group it is.
+bool groupHasOthers(gid_t gid, uid_t invoker) {
+    const group* found = ::getgrgid(gid);
+    if (!found)
+        return true;
+    std::vector<std::string> members;
+    for (char** member = found->gr_mem; member && *member; ++member)
+        members.emplace_back(*member);
+    for (const auto& name : members) {
+        const passwd* user = ::getpwnam(name.c_str());
+        if (!user || (user->pw_uid != 0 && user->pw_uid != invoker))
+            return true;
+    }
+    bool others = false;
+    ::setpwent();
+    while (const passwd* user = ::getpwent())
+        if (user->pw_gid == gid && user->pw_uid != 0 && user->pw_uid != invoker)
+            others = true;
+    ::endpwent();
+    return others;
+}
+
+/// Who other than root and \p invoker may change the entry \p info (a folder
+/// when \p folder); empty when nobody may. A folder with the sticky bit may be
+/// writable by others, as its entries stay their owners'.
+std::string otherWriters(const struct stat& info, bool folder, uid_t invoker) {
+    if (info.st_uid != 0 && info.st_uid != invoker)
+        return "its owner, " + userText(info.st_uid);
+    const bool sticky = folder && (info.st_mode & S_ISVTX);
+    if ((info.st_mode & S_IWOTH) && !sticky)
+        return "everyone";
+    if ((info.st_mode & S_IWGRP) && !sticky && groupHasOthers(info.st_gid, invoker)) {
+        const group* found = ::getgrgid(info.st_gid);
+        return "the group " + (found ? std::string(found->gr_name) : std::to_string(info.st_gid));
+    }
+    return {};
+}
+
+Failure refusal(int code, const std::string& helperPath, const std::string& why) {
+    const std::string description = "Refusing the helper " + helperPath + ": " + why;
+    OCNSLog("%@", description);
+    return failure(code, description);
+}
+
+/// First installation: the helper at \p resolved (described by \p file) and
+/// every folder above it may be changed by root and the invoking user only.
+Result<void> checkHelperLocation(const std::string& helperPath, const std::string& resolved,
+                                 const struct stat& file) {
+    const uid_t invoker = invokingUser();
+    std::string place = resolved;
+    struct stat info = file;
+    for (bool folder = false;; folder = true) {
+        if (const std::string writers = otherWriters(info, folder, invoker); !writers.empty())
+            return refusal(EPERM, helperPath, place + " can be changed by " + writers);
+        if (place == "/")
+            return {};
+        const size_t slash = place.find_last_of('/');
+        place = slash == 0 ? "/" : place.substr(0, slash);
+        if (::lstat(place.c_str(), &info) != 0)
+            return systemFailure("Cannot use the helper " + helperPath, errno);
+    }
+}
+
+/// The bytes of the helper at \p helperPath, read once through one descriptor
+/// and accepted only when the installed agent's key (when \p installed carries
+/// one) signed exactly them, or else when nobody but root and the invoking user
+/// can change the helper.
+Result<std::string> readHelper(const std::string& helperPath, const std::string& installed) {
+    char resolved[PATH_MAX];
+    if (!::realpath(helperPath.c_str(), resolved))
+        return systemFailure("Cannot use the helper " + helperPath, errno);
+    // O_NONBLOCK: a FIFO planted as the helper must not stall the installation.
+    const FileDescriptor in(::open(resolved, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat file {};
+    if (!in.valid() || ::fstat(in.get(), &file) != 0)
+        return systemFailure("Cannot use the helper " + helperPath, errno);
+    if (!S_ISREG(file.st_mode))
+        return systemFailure("Cannot use the helper " + helperPath, EINVAL);
+    if (file.st_size <= 0 || file.st_size > static_cast<off_t>(ServiceManager::kMaxHelperSize))
+        return failure(EFBIG, "Cannot use the helper " + helperPath + ": its size, " +
+                                  std::to_string(file.st_size) + " bytes, is not that of a helper");
+    std::string bytes(static_cast<size_t>(file.st_size), '\0');
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::read(in.get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return systemFailure("Cannot read the helper " + helperPath, n == 0 ? EIO : errno);
+        done += static_cast<size_t>(n);
+    }
+
+    const auto key = signingKeyOf(installed);
+    if (!key) {
+        if (auto located = checkHelperLocation(helperPath, resolved, file); !located)
+            return located.failure();
+        return bytes;
+    }
+    const std::string signaturePath = helperPath + Signature::kFileSignatureSuffix;
+    const auto signature = Signature::readHexFile(signaturePath, Signature::kSignatureBytes);
+    if (!signature)
+        return refusal(EBADMSG, helperPath,
+                       "its signature cannot be read from " + signaturePath + ": " +
+                           signature.failure().description);
+    if (!Signature::verify(bytes, *signature, *key))
+        return refusal(EBADMSG, helperPath,
+                       "its signature does not verify with the key of the installed helper " + installed);
+    return bytes;
+}
+
+/// Writes \p bytes to the new file \p to, owned by root with mode 0755 and on
+/// disk before it is used.
+Result<void> writeExecutable(const std::string& bytes, const std::string& to) {
     ::unlink(to.c_str());
     FileDescriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700));
     if (out.get() < 0)
         return systemFailure("Cannot write " + to, errno);
-    const auto copied = FileCopy::copy(in.get(), out.get(), static_cast<uint64_t>(helper.st_size));
     Result<void> done;
-    if (!copied)
-        done = failure(copied.failure().code,
-                       (copied.failure().domain == FileCopy::kReadDomain ? "Cannot read the helper " + from
-                                                                         : "Cannot write " + to) +
-                           ": " + copied.failure().description);
-    else if (::fchown(out.get(), 0, 0) != 0 || ::fchmod(out.get(), 0755) != 0 || ::fsync(out.get()) != 0 ||
-             out.close() != 0)
+    for (size_t written = 0; written < bytes.size() && done;) {
+        const ssize_t n = ::write(out.get(), bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            done = systemFailure("Cannot write " + to, n == 0 ? EIO : errno);
+        else
+            written += static_cast<size_t>(n);
+    }
+    if (done && (::fchown(out.get(), 0, 0) != 0 || ::fchmod(out.get(), 0755) != 0 ||
+                 ::fsync(out.get()) != 0 || out.close() != 0))
         done = systemFailure("Cannot install " + to, errno);
-    if (!done.ok())
+    if (!done)
         ::unlink(to.c_str());
     return done;
 }
@@ -149,14 +302,60 @@ pid_t runningJobPid(const std::string& label) {
     return processAlive(static_cast<pid_t>(pid)) ? static_cast<pid_t>(pid) : 0;
 }
 
+/// Opens the console log at \p path for appending (made with mode 0600 when
+/// missing, with \p flags added to the opening flags), without following a
+/// link planted there; nothing, and a log line why, unless it is a regular
+/// file of root's with no other name.
+FileDescriptor openConsoleLog(const std::string& path, int flags) {
+    FileDescriptor log(::open(
+        path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | flags, 0600));
+    struct stat info {};
+    std::string problem;
+    if (!log.valid())
+        problem = errno == ELOOP ? std::string("it is a symbolic link") : std::strerror(errno);
+    else if (::fstat(log.get(), &info) != 0)
+        problem = std::strerror(errno);
+    else if (!S_ISREG(info.st_mode))
+        problem = "it is not a regular file";
+    else if (info.st_uid != 0)
+        problem = "it is owned by " + userText(info.st_uid) + ", not root";
+    else if (info.st_nlink != 1)
+        problem = "it has " + std::to_string(info.st_nlink) + " names";
+    if (problem.empty())
+        return log;
+    OCNSLog("The console log %@ is not used, the job's output is discarded: %@", path, problem);
+    return FileDescriptor();
+}
+
+/// The job's console log, ready for appending; a log that has reached
+/// kConsoleLogRotationSize is first moved aside to "<path>.1" (replacing an
+/// older one) and a new one started. Nothing when it cannot be used.
+FileDescriptor consoleLog(const std::string& label) {
+    const std::string path = ServiceManager::consoleLogPath(label);
+    FileDescriptor log = openConsoleLog(path, 0);
+    struct stat info {};
+    if (!log.valid() || ::fstat(log.get(), &info) != 0 ||
+        info.st_size < static_cast<off_t>(ServiceManager::kConsoleLogRotationSize))
+        return log;
+    log.reset();
+    if (::rename(path.c_str(), (path + ".1").c_str()) != 0) {
+        OCNSLog("The console log %@ is not used, the job's output is discarded: it cannot be moved aside: %@",
+                path, std::strerror(errno));
+        return FileDescriptor();
+    }
+    // O_EXCL: the new log is the one made here, not one planted since.
+    return openConsoleLog(path, O_EXCL);
+}
+
 /// Starts the job as a daemon of its own session, nobody's child but init's,
 /// and records its pid. What it prints goes to its console log,
 /// /var/log/<label>.log, as systemd would keep it in its journal.
 Result<void> startDetached(const std::string& label, const std::string& executable) {
+    const FileDescriptor log = consoleLog(label);
     ChildProcess::Options options;
     options.arguments = {executable};
     options.workingFolder = "/";
-    options.outputFile = ServiceManager::consoleLogPath(label);
+    options.output = log.get();
     const auto daemon = ChildProcess::startDetached(options);
     if (!daemon)
         return systemFailure("Cannot start " + label, daemon.failure().code);
@@ -229,7 +428,13 @@ void rollBack(const std::string& label, bool hadJob) {
 Result<void> blessThroughPkexec(const std::string& pkexec, const std::string& label,
                                 const std::string& helperPath) {
     ChildProcess::Options options;
-    options.arguments = {pkexec, helperPath, "--bless-job", label};
+    // Where an agent that carries the signing key is installed, that agent,
+    // root's own file, decides whether the new helper may replace it.
+    const std::string installed = installedExecutable(label);
+    if (signingKeyOf(installed))
+        options.arguments = {pkexec, installed, "--bless-job", label, helperPath};
+    else
+        options.arguments = {pkexec, helperPath, "--bless-job", label};
     options.timeLimit = ServiceManager::timeLimits().authorization;
     options.onLine = [](const std::string& line) { OCNSLog("pkexec: %@", line); };
     const auto outcome = ChildProcess::run(options);
@@ -393,8 +598,11 @@ Result<void> ServiceManager::installAsRoot(const std::string& label, const std::
     const std::string installed = installedExecutablePath(label);
     const std::string previous = previousExecutablePath(label);
     const std::string incoming = installed + ".new";
-    if (auto copied = copyExecutable(helperPath, incoming); !copied)
-        return copied;
+    const auto helper = readHelper(helperPath, installedExecutable(label));
+    if (!helper)
+        return helper.failure();
+    if (auto written = writeExecutable(*helper, incoming); !written)
+        return written;
     // An earlier replacement that was cut short may have left the previous
     // executable aside: that one is the installed job.
     if (!exists(installed) && exists(previous))

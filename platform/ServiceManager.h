@@ -1,23 +1,44 @@
 // Privileged jobs: the stand-in for the system's service manager.
 //
 // Installing ("blessing") a helper for a label, as root:
-//   1. copy the helper beside /usr/local/libexec/<label>, owned by root, mode 0755;
+//   1. read the helper once, through one descriptor, and decide whether it may
+//      be installed (below); copy exactly the bytes read beside
+//      /usr/local/libexec/<label>, owned by root, mode 0755;
 //   2. stop a running job of the label (systemd unit, or the pid in
 //      /var/run/<label>.pid) and put the new executable in place, keeping the
 //      previous one until the new job answers;
 //   3. record the job in /etc/privileged-helpers/<label>.plist (Label, ProgramArguments);
 //   4. start it: through systemd (/etc/systemd/system/<label>.service, with
 //      systemctl) when systemd runs, otherwise as a detached daemon with
-//      /var/run/<label>.pid whose output goes to /var/log/<label>.log;
+//      /var/run/<label>.pid whose output goes to its console log (below);
 //   5. return once it accepts connections on /var/run/<label>.socket.
 // When the new job cannot be started or reached, its record and executable are
 // removed and the previous job, if there was one, is put back and started
 // again: a failed attempt leaves nothing of itself behind.
 //
+// Which helper may be installed: where the installed agent carries the signing
+// key (Signature::kPublicKeyInfoKey in its embedded information list), only a
+// helper whose detached signature ("<helper>.sig") that key verifies over the
+// bytes read; otherwise failure EBADMSG. Where no agent is installed, or one
+// from before signing, the helper the administrator chose to run is trusted,
+// unless it or a folder above it can be changed by someone other than root and
+// the invoking user (PKEXEC_UID under pkexec, else the real user): failure
+// EPERM. Either refusal is logged and changes nothing; a running job goes on.
+//
+// The console log of a daemon started without systemd, /var/log/<label>.log,
+// is used only when it is a regular file owned by root with a single name; a
+// link planted there is not followed, and the daemon's output is then
+// discarded. One that has reached kConsoleLogRotationSize is moved to
+// "<path>.1" before the daemon starts.
+//
 // A caller without root rights runs these steps through pkexec (its fixed
 // path, never one found on PATH), which asks for an administrator's password
-// once: `pkexec <helper> --bless-job <label>`; the helper then calls
-// installAsRoot on itself. pkexec's exit status tells what happened: 0 the
+// once. Where an agent carrying the signing key is installed, pkexec runs
+// that agent, root's own file, so that trusted code checks the new helper:
+// `pkexec <installed agent> --bless-job <label> <helper>`; otherwise (a first
+// installation, or an agent from before signing) the helper itself:
+// `pkexec <helper> --bless-job <label>`. Either calls installAsRoot with the
+// helper's path. pkexec's exit status tells what happened: 0 the
 // step ran and succeeded, 126 the dialog was dismissed, 127 not authorized
 // (pkexec says "Not authorized"), or no authentication agent could ask.
 //
@@ -48,6 +69,10 @@ public:
     static constexpr std::chrono::milliseconds kSystemctlTimeLimit{30000};
     /// How long pkexec may take: an administrator types a password meanwhile.
     static constexpr std::chrono::milliseconds kAuthorizationTimeLimit{300000};
+    /// Larger helpers are not read.
+    static constexpr size_t kMaxHelperSize = size_t{256} << 20;
+    /// A console log this large is moved aside before a daemon starts.
+    static constexpr size_t kConsoleLogRotationSize = size_t{10} << 20;
     /// Where distributions install systemctl.
     static constexpr const char* kSystemctlPaths[] = {"/usr/bin/systemctl", "/bin/systemctl"};
 
@@ -77,7 +102,10 @@ public:
     /// job of \p label is installed.
     static std::optional<PropertyList> copyJobDictionary(const std::string& label);
 
-    /// The root side of bless. The caller must be root.
+    /// The root side of bless. The caller must be root. A helper refused (see
+    /// above) fails with EBADMSG (signature) or EPERM (its location), a helper
+    /// that is no regular file with EINVAL, one larger than kMaxHelperSize or
+    /// empty with EFBIG.
     static Result<void> installAsRoot(const std::string& label, const std::string& helperPath);
 
     /// Stops the job \p label if it runs, waiting for it to end (not when

@@ -61,16 +61,20 @@ protected:
         ServiceManager::removeJobFilesAsRoot(kLabel);
     }
 
-    /// Puts \p agent into the bundle as the shipped agent (nothing: none shipped).
+    /// Puts \p agent, with its signature, into the bundle as the shipped agent (nothing: none shipped).
     void ship(const std::optional<std::string>& agent) {
-        const std::string shipped = PHAgentClient::agentExecutablePath(kAgentPath);
+        const std::string shipped = shippedAgent();
         std::filesystem::create_directories(std::filesystem::path(shipped).parent_path());
         std::filesystem::remove(shipped);
+        std::filesystem::remove(shipped + ".sig");
         if (agent) {
             std::filesystem::copy_file(*agent, shipped);
+            std::filesystem::copy_file(*agent + ".sig", shipped + ".sig");
             ::chmod(shipped.c_str(), 0755);
         }
     }
+
+    static std::string shippedAgent() { return PHAgentClient::agentExecutablePath(kAgentPath); }
 
     /// A new client, as each flow of the application makes one.
     std::shared_ptr<PHAgentClient> client() {
@@ -307,6 +311,52 @@ TEST_F(AgentInstallation, AHelperThatCannotStartLeavesThePreviousAgentRunning) {
     EXPECT_GT(runningJob(), 0);
     ship(testAgent("test_agent_3_1"));
     EXPECT_TRUE(client()->verifyAgentConnection()) << "the previous agent answers with its version";
+}
+
+TEST_F(AgentInstallation, OnlyAReplacementSignedWithTheInstalledAgentsKeyIsInstalled) {
+    installShipped("test_agent_3_1");
+    const pid_t before = runningJob();
+    testsupport::TemporaryFolder keys;
+    const std::string otherKey = keys.path() + "/other.key";
+    const auto made =
+        testsupport::runProcess({QVT_SIGN_TOOL, "keygen", otherKey, keys.path() + "/other.pub"});
+    ASSERT_EQ(made.exitStatus, 0) << made.errors;
+    const std::string signature = shippedAgent() + ".sig";
+    const struct {
+        const char* name;
+        std::string signer; ///< empty: no signature at all
+        const char* why;
+    } cases[] = {
+        {"signed with another key", otherKey,
+         "its signature does not verify with the key of the installed helper "},
+        {"not signed", "", "its signature cannot be read from "},
+    };
+    for (const auto& c : cases) {
+        ship(testAgent("test_agent_3_1_1"));
+        if (c.signer.empty()) {
+            std::filesystem::remove(signature);
+        } else {
+            const auto signed_ = testsupport::runProcess({QVT_SIGN_TOOL, "file", shippedAgent(), c.signer});
+            ASSERT_EQ(signed_.exitStatus, 0) << signed_.errors;
+        }
+        EXPECT_FALSE(install(*client())) << c.name;
+        const std::string refusal = "Refusing the helper " + shippedAgent() + ": " + c.why;
+        const std::string error = kFailed +
+                                  "Error Domain=ServiceManagerErrorDomain Code=" + std::to_string(EBADMSG) +
+                                  " \"" + refusal;
+        EXPECT_NE(m_log.find("] " + error), std::string::npos) << c.name << "\n" << m_log;
+        EXPECT_EQ(count(m_log, refusal), 3u) << c.name << ": the service manager's line and the error's two\n"
+                                             << m_log;
+        EXPECT_EQ(installedVersion(), "3.1") << c.name;
+        EXPECT_EQ(runningJob(), before) << c.name << ": the installed agent was not even stopped";
+        // It still answers with its version.
+        ship(testAgent("test_agent_3_1"));
+        EXPECT_TRUE(client()->verifyAgentConnection()) << c.name;
+    }
+    // Signed with the build's key, the same agent replaces the installed one.
+    installShipped("test_agent_3_1_1");
+    EXPECT_EQ(installedVersion(), "3.1.1");
+    EXPECT_NE(runningJob(), before);
 }
 
 TEST_F(AgentInstallation, TheAgentRefusesToRunFromAPlaceOthersCanChange) {
