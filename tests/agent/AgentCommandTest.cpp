@@ -166,7 +166,7 @@ protected:
         if (!script.empty())
             package.script(script, body);
         ::chmod(package.path().c_str(), 0755);
-        return package.path();
+        return package.sign();
     }
 
     /// Runs \p command on a connection of its own and checks its events.

@@ -75,6 +75,13 @@ void runAgent(const char* executable, const std::optional<AgentMessage>& command
                 break;
 }
 
+/// The real system paths; packages signed with the build's key install.
+PackageInstaller::Options signedOptions() {
+    PackageInstaller::Options options;
+    options.publicKey = testsupport::signingPublicKey();
+    return options;
+}
+
 TEST(AgentCrashTest, AfterAKillAtAnyPointRecoveryLeavesThePreviousOrTheNewInstallation) {
     if (!testsupport::rootInSandbox())
         GTEST_SKIP() << "runs only as root inside tests/sandbox: it installs into system paths";
@@ -90,6 +97,7 @@ TEST(AgentCrashTest, AfterAKillAtAnyPointRecoveryLeavesThePreviousOrTheNewInstal
         p.link("current", "data/0");
         if (path == broken)
             p.script("postinstall", "exit 1");
+        p.sign();
     }
     const std::tuple<const char*, std::vector<std::string>, AgentMessage> cases[] = {
         // name, versions installed before, command
@@ -103,7 +111,7 @@ TEST(AgentCrashTest, AfterAKillAtAnyPointRecoveryLeavesThePreviousOrTheNewInstal
         fs::remove_all(kData);
         fs::create_directories(kData);
         for (const auto& package : installed)
-            ASSERT_TRUE(PackageInstaller().update(package).ok()) << package;
+            ASSERT_TRUE(PackageInstaller(signedOptions()).update(package).ok()) << package;
     };
     static long changes = 0;
     for (const auto& [name, installed, command] : cases) {
@@ -112,7 +120,7 @@ TEST(AgentCrashTest, AfterAKillAtAnyPointRecoveryLeavesThePreviousOrTheNewInstal
         PackageFiles::setChangeHook([] { ++changes; });
         changes = 0;
         const auto& package = command.text("InstallerPackage");
-        PackageInstaller inProcess;
+        PackageInstaller inProcess(signedOptions());
         (void)(!package ? inProcess.uninstall(true)
                         : (installed.empty() ? inProcess.install(*package) : inProcess.update(*package)));
         PackageFiles::setChangeHook(nullptr);
@@ -132,7 +140,7 @@ TEST(AgentCrashTest, AfterAKillAtAnyPointRecoveryLeavesThePreviousOrTheNewInstal
                                       " of " + std::to_string(total);
             EXPECT_TRUE(state == before || state == after) << where << ": a mixed installation";
             EXPECT_EQ(faults(), std::vector<std::string>{}) << where;
-            PackageInstaller next;
+            PackageInstaller next(signedOptions());
             EXPECT_TRUE(next.install(v1).ok() && next.update(v2).ok() && next.uninstall(true).ok()) << where;
         }
     }

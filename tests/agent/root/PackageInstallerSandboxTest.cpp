@@ -29,7 +29,9 @@ TEST(PackageInstallerSandboxTest, AFullDiskRestoresThePreviousInstallation) {
     const std::tuple<std::string, const char*, size_t> cases[] = {
         // the folder made small, its size, the bytes of the data file of versions 1.0 and 2.0
         {kLocation, "256k", 1 << 10},
-        {PackageInstaller::kDataFolder, "128k", 512 << 10}, // no room for the backups
+        {std::string(PackageInstaller::kDataFolder) + "/backups", "128k",
+         512 << 10},                                      // no room for the backups
+        {PackageInstaller::kDataFolder, "512k", 1 << 10}, // no room for the verified copy of version 2.0
     };
     for (const auto& [folder, size, dataBytes] : cases) {
         fs::create_directories(folder);
@@ -41,8 +43,11 @@ TEST(PackageInstallerSandboxTest, AFullDiskRestoresThePreviousInstallation) {
             PackageBuilder(packages.path() + "/" + version, "com.quorvantis.remote.service", version,
                            kLocation)
                 .file("etc/service.conf", version)
-                .file("share/data.bin", std::string(version[0] == '1' ? dataBytes : 1 << 20, version[0]));
-        PackageInstaller installer;
+                .file("share/data.bin", std::string(version[0] == '1' ? dataBytes : 1 << 20, version[0]))
+                .sign();
+        PackageInstaller::Options options;
+        options.publicKey = testsupport::signingPublicKey();
+        PackageInstaller installer(options);
         ASSERT_TRUE(installer.install(packages.path() + "/1.0").ok()) << folder;
         const std::string receiptBefore = readFile(kReceipt);
 
@@ -52,10 +57,9 @@ TEST(PackageInstallerSandboxTest, AFullDiskRestoresThePreviousInstallation) {
         EXPECT_EQ(readFile(kReceipt), receiptBefore) << folder;
         EXPECT_EQ(readFile(kLocation + "/etc/service.conf"), "1.0") << folder;
         EXPECT_EQ(readFile(kLocation + "/share/data.bin"), std::string(dataBytes, '1')) << folder;
-        for (const std::string& used : {kLocation, std::string(PackageInstaller::kDataFolder)}) {
-            ::umount2(used.c_str(), MNT_DETACH);
+        ::umount2(folder.c_str(), MNT_DETACH);
+        for (const std::string& used : {kLocation, std::string(PackageInstaller::kDataFolder)})
             fs::remove_all(used);
-        }
     }
 }
 
