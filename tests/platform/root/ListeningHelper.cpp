@@ -1,7 +1,8 @@
 // A stand-in privileged helper for the service-manager tests: it listens on /var/run/<its own file
 // name>.socket, as an installed agent does, and accepts and closes connections until it is stopped. It is a
-// real daemon, started by the real service manager. Built with QVT_HELPER_KEEPS_CONNECTIONS it keeps every
-// connection open and never answers: an agent that hangs.
+// real daemon, started by the real service manager, and says where it listens on its standard output. Built
+// with QVT_HELPER_KEEPS_CONNECTIONS it keeps every connection open and never answers: an agent that hangs.
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <sys/socket.h>
@@ -21,6 +22,8 @@ int main(int, char** argv) {
     if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(fd, 8) != 0)
         return 1;
+    std::printf("listening on %s\n", path.c_str());
+    std::fflush(stdout);
     std::vector<int> open;
     for (;;) {
         const int client = ::accept(fd, nullptr, nullptr);

@@ -14,6 +14,10 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -205,6 +209,119 @@ TEST_F(ServiceManagerTest, RootHoldsTheBlessRightButNoUnknownOne) {
     EXPECT_EQ(authorization->copyRights(Authorization::kBlessHelperRight, nullptr, 19),
               Authorization::Success);
     EXPECT_EQ(authorization->elevation(), Authorization::Elevation::AlreadyRoot);
+}
+
+TEST_F(ServiceManagerTest, TheConsoleLogIsUsedOnlyAsARootFileOfOneNameAndMovedAsideOnceItIsFull) {
+    const std::string log = ServiceManager::consoleLogPath(kLabel);
+    const std::string started = "listening on " + ServiceManager::socketPath(kLabel) + "\n";
+    // What stands at the log path, and the reason it is not used.
+    ASSERT_NE(testsupport::makeSandboxUser("qvtuser"), static_cast<uid_t>(-1));
+    const std::string elsewhere = "/var/log/elsewhere";
+    const struct {
+        const char* name;
+        std::function<void()> plant;
+        std::string why;
+    } refused[] = {
+        {"a symbolic link", [&] { std::filesystem::create_symlink(elsewhere, log); },
+         "it is a symbolic link"},
+        {"a second name", [&] { std::filesystem::create_hard_link(elsewhere, log); }, "it has 2 names"},
+        {"another user's file",
+         [&] {
+             std::filesystem::copy_file(elsewhere, log);
+             ASSERT_EQ(::chown(log.c_str(), ::getpwnam("qvtuser")->pw_uid, 0), 0);
+         },
+         "it is owned by user qvtuser (uid " + std::to_string(::getpwnam("qvtuser")->pw_uid) + "), not root"},
+    };
+    for (const auto& c : refused) {
+        std::filesystem::remove(log); // earlier jobs' output
+        std::ofstream(elsewhere) << "untouched\n";
+        c.plant();
+        const std::string said = testsupport::captureStandardError([&] { ASSERT_TRUE(bless()) << c.name; });
+        EXPECT_NE(
+            said.find("The console log " + log + " is not used, the job's output is discarded: " + c.why),
+            std::string::npos)
+            << c.name << ": " << said;
+        EXPECT_TRUE(listening()) << c.name << ": the job starts all the same";
+        ServiceManager::stopJobAsRoot(kLabel);
+        EXPECT_EQ(readFile(elsewhere), "untouched\n") << c.name << ": nothing is written through it";
+        std::filesystem::remove(elsewhere);
+    }
+    std::filesystem::remove(log);
+
+    // {size of the log before, moved aside}: from the limit on. Sizes are compared, not megabytes of text.
+    const std::pair<size_t, bool> sizes[] = {{ServiceManager::kConsoleLogRotationSize - 1, false},
+                                             {ServiceManager::kConsoleLogRotationSize, true}};
+    const auto sizeOf = [](const std::string& path) { return std::filesystem::file_size(path); };
+    for (const auto& [size, rotated] : sizes) {
+        std::ofstream(log) << std::string(size, 'x');
+        ::chmod(log.c_str(), 0600);
+        std::ofstream(log + ".1") << "older\n";
+        ASSERT_TRUE(bless()) << size;
+        ServiceManager::stopJobAsRoot(kLabel);
+        EXPECT_EQ(sizeOf(log + ".1"), rotated ? size : 6u) << size;
+        EXPECT_EQ(sizeOf(log), (rotated ? 0 : size) + started.size()) << size;
+        EXPECT_EQ(readFile(log).substr(rotated ? 0 : size), started) << size;
+        struct stat info {};
+        EXPECT_TRUE(::stat(log.c_str(), &info) == 0 && info.st_uid == 0 && (info.st_mode & 0777) == 0600)
+            << size << ": " << std::oct << info.st_mode;
+    }
+    ASSERT_TRUE(bless()) << "a log below the limit again is not moved aside";
+    ServiceManager::stopJobAsRoot(kLabel);
+    EXPECT_EQ(readFile(log), started + started);
+    EXPECT_EQ(sizeOf(log + ".1"), ServiceManager::kConsoleLogRotationSize);
+    std::filesystem::remove(log + ".1");
+}
+
+TEST_F(ServiceManagerTest, AFirstInstallationRefusesAHelperOthersThanRootAndTheInvokingUserCanChange) {
+    const uid_t user = testsupport::makeSandboxUser("qvtuser");
+    const uid_t other = testsupport::makeSandboxUser("qvtother", "qvtshare");
+    ASSERT_NE(user, static_cast<uid_t>(-1));
+    ASSERT_NE(other, static_cast<uid_t>(-1));
+    const gid_t share = ::getgrnam("qvtshare")->gr_gid;
+    const struct {
+        const char* name;
+        uid_t owner;
+        gid_t group;
+        mode_t mode;         ///< of the helper's folder
+        const char* invoker; ///< PKEXEC_UID; nothing: root runs it directly
+        std::string writers; ///< empty: installed
+    } cases[] = {
+        {"a folder everyone may write", 0, 0, 0777, nullptr, "everyone"},
+        {"another user's folder", other, 0, 0755, nullptr,
+         "its owner, user qvtother (uid " + std::to_string(other) + ")"},
+        {"a folder of a group with another member", 0, share, 0775, nullptr, "the group qvtshare"},
+        {"a folder of root's group", 0, 0, 0775, nullptr, ""},
+        {"a shared folder with the sticky bit", 0, 0, 01777, nullptr, ""},
+        {"the folder of the user pkexec names", user, 0, 0755, "qvtuser", ""},
+    };
+    for (const auto& c : cases) {
+        testsupport::TemporaryFolder folder;
+        const std::string place = folder.path() + "/place";
+        std::filesystem::create_directory(place);
+        ASSERT_EQ(::chown(place.c_str(), c.owner, c.group), 0);
+        ASSERT_EQ(::chmod(place.c_str(), c.mode), 0);
+        const std::string helper = place + "/helper";
+        std::filesystem::copy_file(kHelper, helper);
+        if (c.invoker)
+            ::setenv("PKEXEC_UID", std::to_string(::getpwnam(c.invoker)->pw_uid).c_str(), 1);
+        platform::Result<void> blessed;
+        const std::string said = testsupport::captureStandardError([&] { blessed = bless(helper); });
+        ::unsetenv("PKEXEC_UID");
+        if (c.writers.empty()) {
+            EXPECT_TRUE(blessed) << c.name << ": " << blessed.failure().description;
+            EXPECT_TRUE(listening()) << c.name;
+            ServiceManager::stopJobAsRoot(kLabel);
+            ServiceManager::removeJobFilesAsRoot(kLabel);
+            continue;
+        }
+        ASSERT_FALSE(blessed) << c.name;
+        EXPECT_EQ(blessed.failure().code, EPERM) << c.name;
+        const std::string refusal =
+            "Refusing the helper " + helper + ": " + place + " can be changed by " + c.writers;
+        EXPECT_EQ(blessed.failure().description, refusal) << c.name;
+        EXPECT_NE(said.find(refusal + "\n"), std::string::npos) << c.name << ": " << said;
+        expectNoJobFiles();
+    }
 }
 
 class AuthorizationUsersTest : public ServiceManagerTest {
