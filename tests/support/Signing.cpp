@@ -19,6 +19,10 @@ std::string readKey(const char* path, size_t bytes) {
 
 } // namespace
 
+std::string signingSecretKeyFile() {
+    return QVT_SECRET_KEY_FILE;
+}
+
 std::string signingSecretKey() {
     static const std::string key = readKey(QVT_SECRET_KEY_FILE, platform::Signature::kSecretKeyBytes);
     return key;

@@ -6,6 +6,8 @@
 
 namespace testsupport {
 
+/// The file of the build's secret key, for the qvt-sign tool.
+std::string signingSecretKeyFile();
 /// The build's secret key (raw bytes); the tests fail when it cannot be read.
 std::string signingSecretKey();
 /// The build's public key (raw bytes), the one every agent of this build embeds.
