@@ -164,13 +164,17 @@ protected:
         return result;
     }
 
-    /// A bundle for the unprivileged desktop user qvtpk, whose request to bless its agent a polkit rule
-    /// answers with \p answer, as an administrator would in the dialog.
+    /// A bundle for the unprivileged desktop user qvtpk, whose request to bless its agent (the bundle's,
+    /// or the installed one checking a later bundle's) a polkit rule answers with \p answer, as an
+    /// administrator would in the dialog.
     std::string desktopUserBundle(const std::string& answer) {
         EXPECT_NE(testsupport::makeSandboxUser("qvtpk"), static_cast<uid_t>(-1));
         const std::string bundle = bundleAt("desktop user");
-        m_polkit = std::make_unique<testsupport::PolkitService>(testsupport::PolkitService::blessingRule(
-            "qvtpk", bundle + "/Contents/Library/LaunchServices/" + kLabel, answer));
+        using testsupport::PolkitService;
+        m_polkit = std::make_unique<PolkitService>(
+            PolkitService::blessingRule("qvtpk", bundle + "/Contents/Library/LaunchServices/" + kLabel,
+                                        answer) +
+            PolkitService::blessingRule("qvtpk", ServiceManager::installedExecutablePath(kLabel), answer));
         EXPECT_TRUE(m_polkit->ok()) << m_polkit->problem();
         return bundle;
     }
@@ -273,7 +277,8 @@ TEST_F(HeadlessFlow, AFailingScriptKeepsThePreviousInstallationAndExitsNonZero) 
     EXPECT_FALSE(includes(result.log, "{LOG_DIR}"));
     EXPECT_EQ(readFile(kService), installed);
     EXPECT_EQ(readFile(kReceipt), receiptBefore);
-    // The application released the agent after the failure; the agent may log it a moment after the run ended.
+    // The application released the agent after the failure; the agent may log it a moment after the run
+    // ended.
     for (int i = 0; i < 100 && !includes(agentLog(), "\"Ctrl\":\"bye\""); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_TRUE(includes(agentLog(), "\"Ctrl\":\"bye\""));
@@ -365,6 +370,36 @@ TEST_F(HeadlessFlow, ADesktopUserAnAdministratorAuthorizesGetsTheAgentRunningAsR
     EXPECT_TRUE(includes(status, "\nUid:\t0\t0\t0\t0\n")) << "the agent runs as root:\n" << status;
     // The agent served the installer because an administrator authorized it.
     EXPECT_TRUE(includes(agentLog(), " holds an administrator's grant for this connection"));
+}
+
+TEST_F(HeadlessFlow, ADesktopUsersLaterBundleIsCheckedByTheInstalledAgentWhichRefusesAModifiedOne) {
+    ASSERT_EQ(runHeadless(desktopUserBundle("YES"), "qvtpk").exitStatus, 0);
+    pid_t agent = 0;
+    ASSERT_TRUE(std::ifstream(ServiceManager::pidFilePath(kLabel)) >> agent);
+    const std::string installed = readFile(ServiceManager::installedExecutablePath(kLabel));
+    // Polkit lets pkexec run only the installed agent for these bundles, not their own helpers: the
+    // installed agent installs the signed one and refuses the one changed after signing.
+    const std::string later = bundleAt("later");
+    const std::string laterRun = runHeadless(later, "qvtpk").errors;
+    EXPECT_TRUE(includes(laterRun, "Privileged helper " + kLabel + " is up-to-date, version: 3.2.0"));
+    ASSERT_TRUE(std::ifstream(ServiceManager::pidFilePath(kLabel)) >> agent);
+
+    const std::string modified = bundleAt("modified");
+    const std::string helper = modified + "/Contents/Library/LaunchServices/" + kLabel;
+    std::ofstream(helper, std::ios::app | std::ios::binary) << '\0';
+    const auto result = runHeadless(modified, "qvtpk");
+    EXPECT_NE(result.exitStatus, 0) << result.log;
+    EXPECT_EQ(count(result.log, kFailed), 1u) << result.log;
+    EXPECT_TRUE(
+        includes(agentLog(), "Refusing the helper " + helper +
+                                 ": its signature does not verify with the key of the installed helper " +
+                                 ServiceManager::installedExecutablePath(kLabel) + "\n"));
+    EXPECT_EQ(readFile(ServiceManager::installedExecutablePath(kLabel)), installed);
+    pid_t still = 0;
+    EXPECT_TRUE(std::ifstream(ServiceManager::pidFilePath(kLabel)) >> still);
+    EXPECT_EQ(still, agent) << "the installed agent was not stopped";
+    EXPECT_EQ(::kill(agent, 0), 0);
+    EXPECT_TRUE(ServiceManager::waitForListener(ServiceManager::socketPath(kLabel), std::chrono::seconds(1)));
 }
 
 TEST_F(HeadlessFlow, ADesktopUserAnAdministratorRefusesFailsAndLeavesNothingBehind) {
