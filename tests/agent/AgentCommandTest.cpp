@@ -2,6 +2,7 @@
 // /opt, /var/lib and /etc), real clients over its socket.
 #include "AgentProcess.h"
 #include "PackageBuilder.h"
+#include "Signing.h"
 #include "TestSupport.h"
 
 #include "agent/CommandGrant.h"
@@ -169,6 +170,23 @@ protected:
         return package.sign();
     }
 
+    /// variant(\p version) with a postinstall script, signed, then changed by \p spoil (given its path).
+    std::string spoiled(const std::string& version, const std::function<void(const std::string&)>& spoil) {
+        const std::string path = variant(version, "postinstall", "true");
+        spoil(path);
+        return path;
+    }
+    static void append(const std::string& path) { std::ofstream(path, std::ios::app) << "# changed\n"; }
+
+    /// The install location and the agent's data folder but its lock: equal states mean nothing changed.
+    static std::map<std::string, std::string> systemState() {
+        auto state = snapshot(kLocation);
+        for (const auto& [path, value] : snapshot(kDataFolder))
+            if (path != ".lock")
+                state["data/" + path] = value;
+        return state;
+    }
+
     /// Runs \p command on a connection of its own and checks its events.
     void runAlone(const AgentMessage& command, int64_t expected = InstallResult::Success) {
         Client client;
@@ -208,10 +226,37 @@ TEST_F(AgentCommands, InstallAndUpdateReportTheirStatusAndOnlyASuccessChangesThe
         {updateCommand(variant("99.0")), InstallResult::Success},
         {updateCommand(kDemo), InstallResult::DowngradeRefused},
         {installCommand(variant("4.0", "postinstall", "exit 3")), InstallResult::PostinstallFailed},
-        {installCommand(m_folder.path() + "/absent"), InstallResult::PackageMissing}};
+        {installCommand(m_folder.path() + "/absent"), InstallResult::PackageMissing},
+        // Packages that are not what the vendor signed.
+        {updateCommand(spoiled("5.0", [](auto& p) { append(p + "/Payload/etc/service.conf"); })),
+         InstallResult::PackageTampered},
+        {updateCommand(spoiled("5.1", [](auto& p) { append(p + "/Scripts/postinstall"); })),
+         InstallResult::PackageTampered},
+        {updateCommand(spoiled("5.2", [](auto& p) { append(p + "/Payload/bin/extra"); })),
+         InstallResult::PackageExtraEntry},
+        {updateCommand(spoiled("5.3", [](auto& p) { fs::remove(p + "/Payload/README.txt"); })),
+         InstallResult::PackageIncomplete},
+        {updateCommand(spoiled("5.4", [](auto& p) { fs::remove(p + "/Manifest.sig"); })),
+         InstallResult::PackageUnsigned},
+        {updateCommand(spoiled("5.5",
+                               [](auto& p) {
+                                   PackageBuilder(p, "com.quorvantis.remote.service", "5.5", kLocation)
+                                       .sign(testsupport::foreignSecretKey());
+                               })),
+         InstallResult::SignatureInvalid},
+        {updateCommand(spoiled("5.6",
+                               [](auto& p) {
+                                   fs::remove(p + "/Payload/README.txt");
+                                   ::mkfifo((p + "/Payload/README.txt").c_str(), 0644);
+                               })),
+         InstallResult::PackageEntryRefused}};
     for (const auto& [command, status] : rows) {
         const std::string row = command.text("InstallerPackage").value_or("");
+        const auto before = systemState();
         EXPECT_EQ(checkEvents(client.run(command)), status) << row << "\n" << agentLog();
+        if (status != InstallResult::Success) {
+            EXPECT_EQ(systemState(), before) << row;
+        }
         expectInstalled("99.0");
         EXPECT_EQ(readFile(kLocation + "/etc/service.conf"), demoFile("etc/service.conf") + "# 99.0\n")
             << row;

@@ -332,6 +332,8 @@ TEST_F(PackageInstallerTest, BrokenPackagesAndFailingScriptsLeaveThePreviousInst
     }
 }
 
+// Beside the agent command tests' table of changed packages (run against the real agent), what the
+// staging copy must also refuse.
 TEST_F(PackageInstallerTest, PackagesThatAreNotExactlyWhatTheVendorSignedInstallNothing) {
     using P = PackageBuilder;
     using R = InstallResult;
@@ -342,16 +344,10 @@ TEST_F(PackageInstallerTest, PackagesThatAreNotExactlyWhatTheVendorSignedInstall
     const std::tuple<const char*, Spoil, InstallResult::Status> cases[] = {
         {"NoPackageFolder", [](P& p) { fs::remove_all(p.path()); }, R::PackageMissing},
         {"NoManifest", [](P& p) { fs::remove(p.path() + "/Manifest"); }, R::PackageUnsigned},
-        {"NoSignature", [](P& p) { fs::remove(p.path() + "/Manifest.sig"); }, R::PackageUnsigned},
-        {"SignedByAnotherKey", [](P& p) { p.sign(testsupport::foreignSecretKey()); }, R::SignatureInvalid},
         {"ManifestEdited",
          [](P& p) { std::ofstream(p.path() + "/Manifest", std::ios::app) << "folder 755 Payload/x\n"; },
          R::SignatureInvalid},
-        {"PayloadContentChanged", [&](P& p) { write(p.path() + "/Payload/etc/tool.conf", "setting=3\n"); },
-         R::PackageTampered},
         {"PayloadFileGrew", [&](P& p) { write(p.path() + "/Payload/etc/tool.conf", "setting=22\n"); },
-         R::PackageTampered},
-        {"ScriptChanged", [&](P& p) { write(p.path() + "/Scripts/postinstall", "#!/bin/sh\nid\n"); },
          R::PackageTampered},
         {"LinkRetargeted",
          [](P& p) {
@@ -359,18 +355,8 @@ TEST_F(PackageInstallerTest, PackagesThatAreNotExactlyWhatTheVendorSignedInstall
              fs::create_symlink("../etc/tool.conf", p.path() + "/Payload/bin/tool-link");
          },
          R::PackageTampered},
-        {"ExtraPayloadFile", [&](P& p) { write(p.path() + "/Payload/bin/extra", "x"); },
-         R::PackageExtraEntry},
         {"ExtraFileBesidePackageInfo", [&](P& p) { write(p.path() + "/README", "x"); }, R::PackageExtraEntry},
-        {"MissingPayloadFile", [](P& p) { fs::remove(p.path() + "/Payload/bin/tool"); },
-         R::PackageIncomplete},
         {"MissingPackageInfo", [](P& p) { fs::remove(p.path() + "/PackageInfo"); }, R::PackageIncomplete},
-        {"FileSwappedForAFifo",
-         [](P& p) {
-             fs::remove(p.path() + "/Payload/etc/tool.conf");
-             ::mkfifo((p.path() + "/Payload/etc/tool.conf").c_str(), 0644);
-         },
-         R::PackageEntryRefused},
         {"FileSwappedForALink",
          [](P& p) {
              fs::remove(p.path() + "/Payload/etc/tool.conf");
