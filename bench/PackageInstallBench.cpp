@@ -1,8 +1,13 @@
 // Installation by the agent's package engine against a plain `cp -a` of the
 // same payload, in the same run: the demo package (fixed overhead: checks,
-// receipt, postinstall script) and a generated package of 1,000 files / 50 MB.
-// Each iteration installs into a fresh folder; removing it is not timed.
+// receipt, postinstall script) and a generated package of 1,000 files / 50 MB,
+// both signed with the build's key. Also the verified staging copy alone (the
+// signature, every digest and the copy into the staging folder). Each
+// iteration installs into a fresh folder; removing it is not timed.
 #include "agent/package/PackageInstaller.h"
+#include "agent/package/PackageManifest.h"
+#include "agent/package/PackageStaging.h"
+#include "platform/Signature.h"
 
 #include <benchmark/benchmark.h>
 
@@ -35,6 +40,14 @@ const std::string& scratch() {
     return path;
 }
 
+int run(const std::vector<std::string>& argv);
+
+/// The build's public key, which the packages are signed for.
+std::string publicKey() {
+    auto key = platform::Signature::readHexFile(QVT_PUBLIC_KEY_FILE, platform::Signature::kPublicKeyBytes);
+    return key ? *key : std::string();
+}
+
 /// The generated package: 1,000 files of 50 KiB-ish (50 MB in all) in 20 folders.
 const std::string& largePackage() {
     static const std::string path = [] {
@@ -54,6 +67,8 @@ const std::string& largePackage() {
             block[0] = static_cast<char>(i);
             std::ofstream(folder + "/file" + std::to_string(i) + ".bin", std::ios::binary) << block;
         }
+        if (run({QVT_SIGN_TOOL, "package", package, QVT_SECRET_KEY_FILE}) != 0)
+            std::abort(); // without a signed package there is nothing to measure
         return package;
     }();
     return path;
@@ -83,6 +98,7 @@ void installBench(benchmark::State& state, const std::string& package) {
     PackageInstaller::Options options;
     options.installRoot = target + "/root";
     options.dataFolder = target + "/data";
+    options.publicKey = publicKey();
     for (auto _ : state) {
         state.PauseTiming();
         freshTarget(target);
@@ -91,6 +107,22 @@ void installBench(benchmark::State& state, const std::string& package) {
         const auto result = installer.install(package);
         if (!result.ok()) {
             state.SkipWithError(result.reason().c_str());
+            break;
+        }
+    }
+    freshTarget(target);
+}
+
+void stageBench(benchmark::State& state, const std::string& package) {
+    const std::string target = scratch() + "/target";
+    const std::string key = publicKey();
+    for (auto _ : state) {
+        state.PauseTiming();
+        freshTarget(target);
+        state.ResumeTiming();
+        const auto staged = PackageStaging::stage(package, target + "/staging", key);
+        if (!staged) {
+            state.SkipWithError(staged.failure().description.c_str());
             break;
         }
     }
@@ -120,6 +152,9 @@ void BM_CopyDemoPayload(benchmark::State& state) {
 void BM_InstallLargePackage(benchmark::State& state) {
     installBench(state, largePackage());
 }
+void BM_StageLargePackage(benchmark::State& state) {
+    stageBench(state, largePackage());
+}
 void BM_CopyLargePayload(benchmark::State& state) {
     copyBench(state, largePackage());
 }
@@ -131,6 +166,7 @@ BENCHMARK(BM_InstallLargePackage)
     ->UseRealTime()
     ->Iterations(5)
     ->Repetitions(3);
+BENCHMARK(BM_StageLargePackage)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5)->Repetitions(3);
 BENCHMARK(BM_CopyLargePayload)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5)->Repetitions(3);
 
 } // namespace

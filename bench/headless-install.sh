@@ -55,6 +55,8 @@ for i in $(seq -w 1 1000); do
   head -c 52429 /dev/urandom > "$dir/file-$i.bin"
 done
 echo "generated payload: $(find "$payload" -type f | wc -l) files, $(du -sm "$payload" | cut -f1) MB"
+# Signed like the shipped package, with the build's key.
+"$build/tools/qvt-sign" package "$large/Contents/InstallerPackage" "$build/signing/secret.key"
 
 # The first run also installs the agent; later runs find it at the shipped version.
 forget_installation

@@ -135,6 +135,16 @@ InstallResult CopyPayloadStep::stageFile(InstallContext& context, int payload, c
             return InstallResult::writeFailure(made.failure(), "cannot make the link " + item.destination);
         return InstallResult::success();
     }
+    // The payload is the agent's own verified copy (see PackageStaging.h):
+    // where it lies on the same file system, the staged file itself becomes
+    // the new file, with no second copy of its bytes.
+    if (auto linked = PackageFiles::linkBelow(payload, entry.path, temporary)) {
+        if (::fchmodat(AT_FDCWD, temporary.c_str(), entry.mode, 0) == 0) {
+            m_bytesDone += entry.size;
+            return InstallResult::success();
+        }
+        ::unlink(temporary.c_str());
+    }
     auto opened = PackageFiles::openBelow(payload, entry.path);
     if (!opened)
         return {InstallResult::PayloadUnreadable,

@@ -130,6 +130,11 @@ Result<void> PackageFiles::makeLink(const std::string& target, const std::string
     return check(::symlink(target.c_str(), at.c_str()), at);
 }
 
+Result<void> PackageFiles::linkBelow(int folder, const std::string& relative, const std::string& at) {
+    changing();
+    return check(::linkat(folder, relative.c_str(), AT_FDCWD, at.c_str(), 0), at);
+}
+
 Result<void> PackageFiles::removeTree(const std::string& path) {
     changing();
     std::error_code ec;

@@ -47,6 +47,10 @@ public:
     /// Creates the new file \p path (mode 0600) for writing; the descriptor.
     static platform::Result<int> create(const std::string& path);
     static platform::Result<void> makeLink(const std::string& target, const std::string& at);
+    /// Gives the file \p relative below the open folder \p folder the second
+    /// name \p at (a hard link; \p relative's last component is not followed).
+    /// Fails with EXDEV when \p at is on another file system.
+    static platform::Result<void> linkBelow(int folder, const std::string& relative, const std::string& at);
     /// Removes \p path with everything below it; a missing one counts as removed.
     static platform::Result<void> removeTree(const std::string& path);
 

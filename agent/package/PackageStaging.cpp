@@ -225,7 +225,9 @@ private:
             return tampered(path, "size");
         if (digest.finish() != listed.digest)
             return tampered(path, "content");
-        if (::fchmod(staged.get(), listed.mode) != 0)
+        // The package's times go with its files, as a copy would keep them.
+        const timespec times[2] = {info.st_atim, info.st_mtim};
+        if (::fchmod(staged.get(), listed.mode) != 0 || ::futimens(staged.get(), times) != 0)
             return writeFailure("cannot stage " + path);
         return InstallResult::success();
     }

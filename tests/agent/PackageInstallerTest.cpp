@@ -106,7 +106,10 @@ protected:
 TEST_F(PackageInstallerTest, InstallIntoAnEmptySystemCopiesThePayloadWritesTheReceiptAndReportsProgress) {
     auto package = version1();
     package->link("bin/tool-link", "tool").link("etc/abs-link", kLocation + "/etc/tool.conf");
-    package->file("share/big.bin", std::string(20 << 20, 'x')).script("postinstall", "true");
+    // Two large files: progress shows between them even where a file is placed at once (a hard link).
+    package->file("share/big.bin", std::string(10 << 20, 'x'))
+        .file("share/big2.bin", std::string(10 << 20, 'y'));
+    package->script("postinstall", "true");
 
     const auto result = installer().install(package->sign());
 
@@ -116,13 +119,18 @@ TEST_F(PackageInstallerTest, InstallIntoAnEmptySystemCopiesThePayloadWritesTheRe
     ASSERT_TRUE(written);
     EXPECT_EQ(written->version, "1.0");
     EXPECT_EQ(written->installLocation, kLocation);
-    EXPECT_EQ(written->files, (std::vector<std::string>{"bin/tool", "bin/tool-link", "doc/old.txt",
-                                                        "etc/abs-link", "etc/tool.conf", "share/big.bin"}));
+    EXPECT_EQ(written->files,
+              (std::vector<std::string>{"bin/tool", "bin/tool-link", "doc/old.txt", "etc/abs-link",
+                                        "etc/tool.conf", "share/big.bin", "share/big2.bin"}));
     EXPECT_EQ(written->folders, (std::vector<std::string>{"bin", "doc", "etc", "share"}));
     EXPECT_EQ(written->createdLocations, (std::vector<std::string>{"/opt", "/opt/qvt-test"}));
     // Nothing replaced, nothing backed up; no temporary file and no journal left.
     expectNoLeftovers(systemState(), "install");
     EXPECT_FALSE(exists(data() + "/backups"));
+    EXPECT_FALSE(exists(data() + "/staging"));
+    struct stat placed {};
+    ASSERT_EQ(::stat(installed("share/big.bin").c_str(), &placed), 0);
+    EXPECT_EQ(placed.st_nlink, 1u) << "an installed file still shares its bytes with the staged copy";
 
     ASSERT_FALSE(m_progress.empty());
     EXPECT_EQ(m_progress.front().first, 0);
