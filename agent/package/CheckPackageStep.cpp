@@ -1,6 +1,7 @@
 #include "agent/package/CheckPackageStep.h"
 
 #include "agent/package/InstallContext.h"
+#include "platform/LogText.h"
 #include "platform/VersionNumber.h"
 
 #include "CNSLog.h"
@@ -10,6 +11,8 @@
 #include <unistd.h>
 
 namespace {
+
+using platform::LogText::escaped;
 
 std::string utcStamp(const char* format) {
     const std::time_t now = std::time(nullptr);
@@ -37,7 +40,8 @@ void readPrevious(InstallContext& context) {
         return;
     auto previous = PackageReceipt::read(receiptFile);
     if (!previous)
-        OCNSLog("PackageInstaller: ignoring the unreadable receipt: %@", previous.failure().description);
+        OCNSLog("PackageInstaller: ignoring the unreadable receipt: %@",
+                escaped(previous.failure().description));
     else if (previous->identifier == context.package->identifier())
         context.previous = std::move(*previous);
 }
@@ -51,12 +55,12 @@ InstallResult CheckPackageStep::perform(InstallContext& context) {
         return InstallResult::from(package.failure());
     context.package = std::move(*package);
     const auto& p = *context.package;
-    OCNSLog("PackageInstaller: package %@ version %@ for %@, %d entries, %llu bytes", p.identifier(),
-            p.version(), p.installLocation(), static_cast<int>(p.entries().size()),
+    OCNSLog("PackageInstaller: package %@ version %@ for %@, %d entries, %llu bytes", escaped(p.identifier()),
+            escaped(p.version()), escaped(p.installLocation()), static_cast<int>(p.entries().size()),
             static_cast<unsigned long long>(p.totalBytes()));
     readPrevious(context);
     if (context.previous) {
-        OCNSLog("PackageInstaller: version %@ is installed", context.previous->version);
+        OCNSLog("PackageInstaller: version %@ is installed", escaped(context.previous->version));
         if (context.mode == InstallContext::Mode::Update &&
             refusesUpdate(p.version(), context.previous->version))
             return {InstallResult::DowngradeRefused, "version " + context.previous->version +

@@ -15,6 +15,7 @@
 #include "agent/package/WriteReceiptStep.h"
 
 #include "platform/ExecutableInfo.h"
+#include "platform/LogText.h"
 #include "platform/Signature.h"
 
 #include "CNSLog.h"
@@ -29,6 +30,8 @@
 #include <unistd.h>
 
 namespace {
+
+using platform::LogText::escaped;
 
 /// An exclusive, non-blocking lock on <data folder>/.lock.
 class FolderLock {
@@ -81,7 +84,7 @@ InstallResult internalError(const char* what) {
 }
 
 InstallResult rollBack(InstallJournal& journal, InstallResult result) {
-    OCNSLog("PackageInstaller: %@; restoring the previous state", result.reason());
+    OCNSLog("PackageInstaller: %@; restoring the previous state", escaped(result.reason()));
     if (journal.rollBack())
         return result;
     return {result.status(), result.reason() +
@@ -170,7 +173,7 @@ InstallResult PackageInstaller::update(const std::string& packagePath) {
 
 InstallResult PackageInstaller::installPackage(const std::string& packagePath, Mode mode) {
     const char* action = mode == Mode::Install ? "Install" : "Update";
-    OCNSLog("PackageInstaller: %@ of %@", action, packagePath);
+    OCNSLog("PackageInstaller: %@ of %@", action, escaped(packagePath));
     return runExclusively(action, [&] { return installLocked(packagePath, mode); });
 }
 
@@ -201,7 +204,7 @@ InstallResult PackageInstaller::runExclusively(const char* action,
         OCNSLog("PackageInstaller: %@ completed", action);
     else
         OCNSLog("PackageInstaller: %@ failed with status %d (%@): %@", action, result.code(),
-                InstallResult::statusName(result.status()), result.reason());
+                InstallResult::statusName(result.status()), escaped(result.reason()));
     return result;
 }
 
@@ -272,7 +275,7 @@ InstallResult PackageInstaller::uninstallLocked(bool removeBackups) {
             receipts.push_back(std::move(*receipt));
             continue;
         }
-        OCNSLog("PackageInstaller: %@; it is kept and nothing it lists is removed", why);
+        OCNSLog("PackageInstaller: %@; it is kept and nothing it lists is removed", escaped(why));
         if (invalid.ok())
             invalid = {InstallResult::ReceiptInvalid, why + "; it is kept and nothing it lists is removed"};
     }
@@ -334,7 +337,7 @@ PackageInstaller::Recovery PackageInstaller::recoverLocked() {
     const auto identifier = journal.recordsOf("identifier");
     const std::string what =
         journal.operation() +
-        (identifier.empty() || identifier[0].path.empty() ? "" : " of " + identifier[0].path);
+        (identifier.empty() || identifier[0].path.empty() ? "" : " of " + escaped(identifier[0].path));
     if (journal.operation() == InstallJournal::kUninstall) {
         OCNSLog("PackageInstaller: finishing the interrupted %@", what);
         std::vector<PackageReceipt> receipts;
@@ -347,7 +350,8 @@ PackageInstaller::Recovery PackageInstaller::recoverLocked() {
         PackageRemoval removal(m_options, [](double, const std::string&) {});
         if (auto outcome = removal.remove(receipts, removeBackups, !flags.empty() && flags[0].other == "all");
             !outcome.ok())
-            OCNSLog("PackageInstaller: the interrupted %@ is incomplete: %@", what, outcome.reason());
+            OCNSLog("PackageInstaller: the interrupted %@ is incomplete: %@", what,
+                    escaped(outcome.reason()));
         journal.finish();
         return Recovery::Finished;
     }

@@ -2,6 +2,7 @@
 
 #include "agent/package/PackageFiles.h"
 #include "agent/package/PackagePaths.h"
+#include "platform/LogText.h"
 
 #include "CNSLog.h"
 
@@ -10,6 +11,8 @@
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
+
+using platform::LogText::escaped;
 
 InstallResult PackageRemoval::remove(const std::vector<PackageReceipt>& receipts, bool removeBackups,
                                      bool allBackups) {
@@ -99,7 +102,7 @@ void PackageRemoval::removeFolders(const PackageReceipt& receipt, const std::str
 }
 
 void PackageRemoval::note(InstallResult result) {
-    OCNSLog("PackageInstaller: %@", result.reason());
+    OCNSLog("PackageInstaller: %@", escaped(result.reason()));
     if (m_outcome.ok())
         m_outcome = std::move(result);
 }

@@ -396,6 +396,18 @@ TEST_F(PackageInstallerTest, PackagesThatAreNotExactlyWhatTheVendorSignedInstall
         << "an agent without a key installs nothing";
 }
 
+TEST_F(PackageInstallerTest, ANameFromAPackageIsLoggedEscapedOnItsOwnLine) {
+    auto package = version2();
+    package->sign();
+    std::ofstream(package->path() + "/Payload/bin/x\nFORGED: Install completed\x1b[2K");
+    InstallResult result;
+    const std::string log =
+        testsupport::captureStandardError([&] { result = installer().update(package->path()); });
+    EXPECT_EQ(result.status(), InstallResult::PackageExtraEntry);
+    EXPECT_NE(log.find("bin/x\\nFORGED: Install completed\\x1b[2K is not listed"), std::string::npos) << log;
+    EXPECT_EQ(log.find("\nFORGED"), std::string::npos) << log;
+}
+
 TEST_F(PackageInstallerTest, APackageChangedWhileItIsInstalledIsInstalledWhollyOrRefused) {
     auto package = version2();
     package->file("share/big.bin", std::string(4 << 20, 'a')).sign();
