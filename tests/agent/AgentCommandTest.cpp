@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -248,6 +251,13 @@ TEST_F(AgentCommands, InstallAndUpdateReportTheirStatusAndOnlyASuccessChangesThe
                                [](auto& p) {
                                    fs::remove(p + "/Payload/README.txt");
                                    ::mkfifo((p + "/Payload/README.txt").c_str(), 0644);
+                               })),
+         InstallResult::PackageEntryRefused},
+        {updateCommand(spoiled("5.7",
+                               [](auto& p) {
+                                   fs::remove(p + "/Payload/README.txt");
+                                   ::mknod((p + "/Payload/README.txt").c_str(), S_IFCHR | 0644,
+                                           makedev(1, 3));
                                })),
          InstallResult::PackageEntryRefused}};
     for (const auto& [command, status] : rows) {

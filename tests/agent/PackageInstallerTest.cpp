@@ -15,7 +15,9 @@
 #include <map>
 #include <set>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -369,6 +371,18 @@ TEST_F(PackageInstallerTest, PackagesThatAreNotExactlyWhatTheVendorSignedInstall
          [](P& p) {
              fs::remove(p.path() + "/Payload/etc/tool.conf");
              fs::create_symlink("/etc/passwd", p.path() + "/Payload/etc/tool.conf");
+         },
+         R::PackageEntryRefused},
+        {"FileSwappedForASocket",
+         [](P& p) {
+             const std::string path = p.path() + "/Payload/etc/tool.conf";
+             fs::remove(path);
+             sockaddr_un address{};
+             address.sun_family = AF_UNIX;
+             path.copy(address.sun_path, sizeof address.sun_path - 1);
+             const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+             ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << path;
+             ::close(fd);
          },
          R::PackageEntryRefused},
         {"FolderSwappedForALink",
