@@ -2,6 +2,8 @@
 
 #include "CNSLog.h"
 #include "agent/AgentSession.h"
+#include "agent/CommandGrant.h"
+#include "agent/PeerCredentials.h"
 #include "agentlink/AgentProtocol.h"
 
 #include <cerrno>
@@ -105,16 +107,112 @@ void AgentServer::acceptConnections() {
                 OCNSLog("Failed to accept a connection, error: %d", errno);
             continue;
         }
-        const int number = m_nextNumber++;
-        if (m_connections->load() >= kMaxConnections) {
-            OCNSLog("Connection %d refused: %d connections open", number, kMaxConnections);
-            ::close(fd);
-            continue;
-        }
-        m_connections->fetch_add(1);
-        AgentSession::start(fd, number, m_label, m_version, m_commands,
-                            [count = m_connections] { count->fetch_sub(1); });
+        admit(fd, m_nextNumber++);
     }
+}
+
+void AgentServer::admit(int fd, int number) {
+    using Holder = ConnectionSlots::Holder;
+    const auto peer = PeerCredentials::of(fd);
+    const auto uid = peer ? std::optional<uid_t>(peer->uid()) : std::nullopt;
+    Holder holder = m_slots->take(uid, false);
+    // The grants are read only for a client that would be refused otherwise.
+    const auto refused = [&] { return holder != Holder::User && holder != Holder::Privileged; };
+    if (refused() && peer && peer->uid() != 0 && CommandGrant::held(m_label, peer->uid(), peer->pid()))
+        holder = m_slots->take(uid, true);
+    const bool logged = m_clientLog.note(uid, refused());
+    if (refused()) {
+        if (logged && holder == Holder::Refused)
+            OCNSLog("Connection %d refused: %d connections open", number, kMaxConnections);
+        else if (logged && holder == Holder::RefusedForUsers)
+            OCNSLog("Connection %d refused: %d connections of users other than root open", number,
+                    kMaxConnections - kReservedConnections);
+        else if (logged)
+            OCNSLog("Connection %d refused: uid %u has %d connections open", number,
+                    uid.value_or(static_cast<uid_t>(-1)), kMaxConnectionsPerUser);
+        ::close(fd);
+        return;
+    }
+    AgentSession::start(fd, number, peer, logged, m_label, m_version, m_commands,
+                        [slots = m_slots, uid, holder] { slots->give(uid, holder); });
+}
+
+AgentServer::ConnectionSlots::Holder AgentServer::ConnectionSlots::take(std::optional<uid_t> uid,
+                                                                        bool privileged) {
+    std::lock_guard lock(m_lock);
+    if (uid == uid_t{0} || privileged) {
+        if (m_total >= kMaxConnections)
+            return Holder::Refused;
+        ++m_total;
+        return Holder::Privileged;
+    }
+    const auto own = m_perUser.find(uid.value_or(kUnknownUser));
+    if (own != m_perUser.end() && own->second >= kMaxConnectionsPerUser)
+        return Holder::RefusedForUser;
+    if (m_total >= kMaxConnections)
+        return Holder::Refused;
+    if (m_users >= kMaxConnections - kReservedConnections)
+        return Holder::RefusedForUsers;
+    ++m_perUser[uid.value_or(kUnknownUser)];
+    ++m_users;
+    ++m_total;
+    return Holder::User;
+}
+
+void AgentServer::ConnectionSlots::give(std::optional<uid_t> uid, Holder holder) {
+    std::lock_guard lock(m_lock);
+    if (holder == Holder::Privileged) {
+        --m_total;
+    } else if (holder == Holder::User) {
+        --m_total;
+        --m_users;
+        if (const auto own = m_perUser.find(uid.value_or(kUnknownUser));
+            own != m_perUser.end() && --own->second <= 0)
+            m_perUser.erase(own);
+    }
+}
+
+bool AgentServer::ClientLog::note(std::optional<uid_t> uid, bool refused,
+                                  std::chrono::steady_clock::time_point now) {
+    if (uid == uid_t{0})
+        return true;
+    const uid_t key = uid.value_or(static_cast<uid_t>(-1));
+    std::lock_guard lock(m_lock);
+    if (m_users.size() >= kMaxUsers && !m_users.contains(key)) {
+        std::erase_if(m_users, [&](const auto& entry) {
+            return !entry.second.counting || now - entry.second.periodStart >= kPeriod;
+        });
+        if (m_users.size() >= kMaxUsers)
+            return false; // followed one by one again once there is room
+    }
+    auto [found, added] = m_users.try_emplace(key);
+    User& user = found->second;
+    if (added || now - user.periodStart >= kPeriod) {
+        if (user.counting && user.counted > 0)
+            OCNSLog("uid %u opened %lld connections in the last %lld s (%lld refused at once); they were not "
+                    "logged",
+                    key, user.counted,
+                    static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::seconds>(now - user.periodStart).count()),
+                    user.refused);
+        // A user whose connections went on all through the period stays counted.
+        user.counting = user.counting && user.counted > 0 && now - user.periodStart < 2 * kPeriod;
+        user.periodStart = now;
+        user.inPeriod = 0;
+        user.counted = 0;
+        user.refused = 0;
+    }
+    ++user.inPeriod;
+    if (!user.counting && user.inPeriod <= kLinesPerMinute)
+        return true;
+    if (!user.counting)
+        OCNSLog("uid %u opened more than %d connections within a minute; its connections are counted, not "
+                "logged, until it stops for a minute",
+                key, kLinesPerMinute);
+    user.counting = true;
+    ++user.counted;
+    user.refused += refused;
+    return false;
 }
 
 void AgentServer::stop() {

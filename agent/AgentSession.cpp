@@ -5,21 +5,40 @@
 #include "agent/CommandRequest.h"
 #include "agent/RebootCommand.h"
 #include "agent/package/PackageInstaller.h"
+#include "agentlink/AgentCodec.h"
 #include "agentlink/AgentProtocol.h"
+#include "platform/LogText.h"
 #include "platform/ServiceManager.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <exception>
+#include <poll.h>
 #include <pthread.h>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
 using namespace AgentProtocol;
 
-void AgentSession::start(int fd, int number, std::string label, std::string version,
-                         std::shared_ptr<CommandGate> gate, std::function<void()> onEnd) {
-    auto session = std::make_shared<AgentSession>(Token{}, fd, number, std::move(label), std::move(version),
-                                                  std::move(gate));
+namespace {
+
+/// What "%@" prints for \p value, fit for one log line.
+template <class T>
+std::string loggable(const T& value) {
+    OCTextSink text;
+    OCFormat(text, "%@", value);
+    return platform::LogText::escaped(std::string_view(text.text(), text.size()));
+}
+
+} // namespace
+
+void AgentSession::start(int fd, int number, std::optional<PeerCredentials> peer, bool logged,
+                         std::string label, std::string version, std::shared_ptr<CommandGate> gate,
+                         std::function<void()> onEnd) {
+    auto session = std::make_shared<AgentSession>(Token{}, fd, number, peer, logged, std::move(label),
+                                                  std::move(version), std::move(gate));
     session->m_link.setDelegate(session);
     std::thread([session, onEnd = std::move(onEnd)] {
         pthread_setname_np(pthread_self(), "AgentSession");
@@ -29,28 +48,115 @@ void AgentSession::start(int fd, int number, std::string label, std::string vers
     }).detach();
 }
 
-AgentSession::AgentSession(Token, int fd, int number, std::string label, std::string version,
-                           std::shared_ptr<CommandGate> gate)
+AgentSession::AgentSession(Token, int fd, int number, std::optional<PeerCredentials> peer, bool logged,
+                           std::string label, std::string version, std::shared_ptr<CommandGate> gate)
     : m_link(fd, false), m_number(number), m_label(std::move(label)), m_version(std::move(version)),
-      m_gate(std::move(gate)) {}
+      m_gate(std::move(gate)), m_peer(peer), m_logged(logged), m_limited(!peer || peer->uid() != 0) {}
 
 void AgentSession::run() {
-    OCNSLog("Connection %d: accepted", m_number);
-    m_peer = PeerCredentials::of(m_link.conFd());
-    if (m_peer)
-        OCNSLog("Connection %d: client uid %u gid %u pid %d", m_number, m_peer->uid(), m_peer->gid(),
-                static_cast<int>(m_peer->pid()));
-    else
-        OCNSLog("Connection %d: the client's credentials are unknown: commands are refused", m_number);
-    while (m_link.isConnected()) {
-        if (auto request = m_link.readMessage())
-            handle(*request);
+    // A send that the client takes nothing of for this long fails, and the
+    // connection with it; the running command goes on.
+    const timeval limit{static_cast<time_t>(kIdleLimit.count()), 0};
+    ::setsockopt(m_link.conFd(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    ::setsockopt(m_link.conFd(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    if (m_logged) {
+        OCNSLog("Connection %d: accepted", m_number);
+        if (m_peer)
+            OCNSLog("Connection %d: client uid %u gid %u pid %d", m_number, m_peer->uid(), m_peer->gid(),
+                    static_cast<int>(m_peer->pid()));
+        else
+            OCNSLog("Connection %d: the client's credentials are unknown: commands are refused", m_number);
     }
-    OCNSLog("Connection %d: ended", m_number);
+    while (m_link.isConnected()) {
+        switch (awaitRequest()) {
+        case Arrival::Request:
+            if (auto request = m_link.readMessage())
+                handle(*request);
+            break;
+        case Arrival::Closed:
+            m_link.closeConnection();
+            if (m_logged)
+                OCNSLog("Connection %d: closed by client", m_number);
+            break;
+        case Arrival::Silent:
+            m_link.closeConnection();
+            if (m_logged)
+                OCNSLog("Connection %d: no request for %d s: dropped", m_number,
+                        static_cast<int>(kIdleLimit.count()));
+            break;
+        }
+    }
+    if (m_logged)
+        OCNSLog("Connection %d: ended", m_number);
+}
+
+AgentSession::Arrival AgentSession::awaitRequest() {
+    using namespace std::chrono;
+    const int fd = m_link.conFd();
+    const auto deadline = steady_clock::now() + kIdleLimit;
+    char bytes[kFrameHeaderSize + kMaxFrameBodySize];
+    auto pause = milliseconds(1);
+    for (;;) {
+        const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+        if (left <= 0)
+            return Arrival::Silent;
+        pollfd ready{fd, POLLIN | POLLRDHUP, 0};
+        const int polled = ::poll(&ready, 1, static_cast<int>(left));
+        if (polled < 0 && errno != EINTR)
+            return Arrival::Request; // the read reports the failure
+        if (polled <= 0)
+            continue;
+        const ssize_t n = ::recv(fd, bytes, sizeof bytes, MSG_PEEK | MSG_DONTWAIT);
+        if (n == 0)
+            return Arrival::Closed;
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EINTR)
+                continue;
+            return Arrival::Request; // the read reports the failure
+        }
+        const auto have = static_cast<size_t>(n);
+        if (have >= kFrameHeaderSize) {
+            const FrameHeader header = readFrameHeader(std::string_view(bytes, kFrameHeaderSize));
+            if (!header.isValid() || have >= kFrameHeaderSize + header.bodyLength)
+                return Arrival::Request;
+        }
+        // Part of a frame, which a client that stopped sending cannot complete.
+        if ((ready.revents & (POLLRDHUP | POLLHUP)) != 0)
+            return Arrival::Closed;
+        // The rest of a frame sent in pieces; waiting for readable data would
+        // return at once, as part of it is there already.
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, milliseconds(100));
+    }
+}
+
+bool AgentSession::mayLogRequest() {
+    if (!m_logged)
+        return false;
+    if (!m_limited || m_requestsLogged < kLoggedRequests) {
+        ++m_requestsLogged;
+        return true;
+    }
+    if (m_requestsLogged++ == kLoggedRequests)
+        OCNSLog("Connection %d: further requests are not logged", m_number);
+    return false;
+}
+
+bool AgentSession::mayLogRefusal() {
+    if (!m_logged)
+        return false;
+    if (!m_limited || m_refusalsLogged < kLoggedRefusals) {
+        ++m_refusalsLogged;
+        return true;
+    }
+    if (m_refusalsLogged++ == kLoggedRefusals)
+        OCNSLog("Connection %d: further refused, malformed or unknown requests are not logged", m_number);
+    return false;
 }
 
 void AgentSession::handle(const AgentMessage& request) {
-    OCNSLog("Connection %d: request %@", m_number, request);
+    if (mayLogRequest())
+        OCNSLog("Connection %d: request %@", m_number, loggable(request));
     const std::optional<std::string> control = request.text(Key::kControl);
     if (control == Control::kGetVersion) {
         // The version travels as quoted text: the application compares it as text.
@@ -58,18 +164,22 @@ void AgentSession::handle(const AgentMessage& request) {
     } else if (control == Control::kBye) {
         // Nothing is sent back; the application closes the connection next.
     } else if (const AgentValue* command = request.find(Key::kCommand)) {
-        if (command->text() && !CommandRequest::kindNamed(*command->text()))
-            OCNSLog("Connection %d: command not supported, ignored: %@", m_number, *command->text());
-        else
+        if (command->text() && !CommandRequest::kindNamed(*command->text())) {
+            if (mayLogRefusal())
+                OCNSLog("Connection %d: command not supported, ignored: %@", m_number,
+                        platform::LogText::escaped(*command->text()));
+        } else {
             handleCommand(request);
-    } else {
+        }
+    } else if (mayLogRefusal()) {
         OCNSLog("Connection %d: unknown request ignored", m_number);
     }
 }
 
 bool AgentSession::mayCommand() {
     if (!m_peer) {
-        OCNSLog("Connection %d: command refused: the client's credentials are unknown", m_number);
+        if (mayLogRefusal())
+            OCNSLog("Connection %d: command refused: the client's credentials are unknown", m_number);
         return false;
     }
     const int pid = static_cast<int>(m_peer->pid());
@@ -78,8 +188,9 @@ bool AgentSession::mayCommand() {
     if (m_grant) {
         if (!m_grant->lapsed())
             return true;
-        OCNSLog("Connection %d: command refused: the administrator's grant for uid %u pid %d has lapsed",
-                m_number, m_peer->uid(), pid);
+        if (mayLogRefusal())
+            OCNSLog("Connection %d: command refused: the administrator's grant for uid %u pid %d has lapsed",
+                    m_number, m_peer->uid(), pid);
         return false;
     }
     m_grant = CommandGrant::claim(m_label, m_peer->uid(), m_peer->pid());
@@ -88,7 +199,9 @@ bool AgentSession::mayCommand() {
                 m_peer->uid(), pid);
         return true;
     }
-    OCNSLog("Connection %d: command refused: uid %u pid %d is not root and holds no administrator's grant",
+    if (mayLogRefusal())
+        OCNSLog(
+            "Connection %d: command refused: uid %u pid %d is not root and holds no administrator's grant",
             m_number, m_peer->uid(), pid);
     return false;
 }
@@ -100,17 +213,22 @@ void AgentSession::handleCommand(const AgentMessage& request) {
     }
     const auto command = CommandRequest::parse(request);
     if (!command) {
-        OCNSLog("Connection %d: malformed command refused: %@", m_number, command.failure().description);
+        if (mayLogRefusal())
+            OCNSLog("Connection %d: malformed command refused: %@", m_number,
+                    platform::LogText::escaped(command.failure().description));
         sendCompletion(Status::CommandMalformed);
         return;
     }
     auto pass = m_gate->tryEnter();
     if (!pass) {
-        OCNSLog("Connection %d: %@ refused: %@", m_number, command->name(),
-                m_gate->isClosed() ? "the agent is stopping" : "another command is running");
+        if (mayLogRefusal())
+            OCNSLog("Connection %d: %@ refused: %@", m_number, command->name(),
+                    m_gate->isClosed() ? "the agent is stopping" : "another command is running");
         sendCompletion(Status::Busy);
         return;
     }
+    // What happens to the connection while its command runs is logged in any case.
+    m_commandRunning = true;
     switch (command->kind()) {
     case CommandRequest::Kind::Install:
     case CommandRequest::Kind::Update:
@@ -126,6 +244,7 @@ void AgentSession::handleCommand(const AgentMessage& request) {
         uninstallSelf();
         break;
     }
+    m_commandRunning = false;
 }
 
 void AgentSession::sendCompletion(int status) {
@@ -165,7 +284,7 @@ void AgentSession::runPackageCommand(const CommandRequest& command, std::optiona
         result = {InstallResult::InternalError, "unknown exception"};
     }
     OCNSLog("Connection %d: %@ completed with status %d (%@): %@", m_number, command.name(), result.code(),
-            InstallResult::statusName(result.status()), result.reason());
+            InstallResult::statusName(result.status()), platform::LogText::escaped(result.reason()));
     // The work is done: a client that starts its next command as soon as it
     // reads the completion must not find the agent busy.
     pass.reset();
@@ -189,17 +308,20 @@ void AgentSession::reboot(std::optional<CommandGate::Pass>& pass) {
         OCNSLog("Connection %d: the reboot command ran", m_number);
         return;
     }
-    OCNSLog("Connection %d: Reboot failed with status %d: %@", m_number, result.code(), result.reason());
+    OCNSLog("Connection %d: Reboot failed with status %d: %@", m_number, result.code(),
+            platform::LogText::escaped(result.reason()));
     pass.reset();
     sendCompletion(result.code());
 }
 
 void AgentSession::connctionFailedWithError(PHProtocolHandler&, const ErrorRef& error) {
-    OCNSLog("Connection %d: closed after failure: %@", m_number, error);
+    if (m_logged || m_commandRunning)
+        OCNSLog("Connection %d: closed after failure: %@", m_number, loggable(error));
 }
 
 void AgentSession::connectionClosed(PHProtocolHandler&) {
-    OCNSLog("Connection %d: closed by client", m_number);
+    if (m_logged || m_commandRunning)
+        OCNSLog("Connection %d: closed by client", m_number);
 }
 
 void AgentSession::uninstallSelf() {

@@ -20,6 +20,19 @@
 // "Reboot" sends nothing when the reboot command ran; a refused or failed
 // reboot gets "CommandCompleted" with its status. "UninstallInstallerAgent"
 // answers {"status":...} as the agent link expects.
+//
+// Time limits: a client that sends no whole request for kIdleLimit (while no
+// command of its own runs) is dropped with one log line. A command is not
+// limited in time, but a client that takes nothing of what is sent to it for
+// kIdleLimit loses its connection; the command goes on to its end.
+//
+// The log: text that came from the client or a package is written with its
+// control characters escaped (platform/LogText.h). A client other than root
+// gets at most kLoggedRequests request lines and kLoggedRefusals lines about
+// refused, malformed or unknown requests, then one line saying that further
+// ones are not logged. A connection that the server counts instead of logging
+// (see AgentServer::ClientLog) logs nothing about its own traffic; what a
+// command it runs does is logged as always.
 #pragma once
 
 #include "agent/CommandGate.h"
@@ -27,6 +40,7 @@
 #include "agent/PeerCredentials.h"
 #include "agentlink/PHProtocolHandler.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -38,15 +52,26 @@ class AgentSession final : public PHConnectionDelegate, public std::enable_share
     struct Token {};
 
 public:
+    /// How long a client may stay silent between requests, or take nothing of
+    /// what is sent to it.
+    static constexpr std::chrono::seconds kIdleLimit{30};
+    /// Request lines logged for one connection of a client other than root.
+    static constexpr int kLoggedRequests = 16;
+    /// Lines about refused, malformed or unknown requests logged for one
+    /// connection of a client other than root.
+    static constexpr int kLoggedRefusals = 4;
+
     /// Serves the connected socket \p fd (owned from now on) on a new thread.
     /// \p onEnd runs on that thread when the connection is over.
-    /// \p label is the agent's job label, \p version the version it reports,
+    /// \p peer is the client as the kernel recorded it (nothing: unknown),
+    /// \p logged false when the connection's own traffic is not logged,
+    /// \p label the agent's job label, \p version the version it reports,
     /// \p gate the agent's one-command-at-a-time gate.
-    static void start(int fd, int number, std::string label, std::string version,
-                      std::shared_ptr<CommandGate> gate, std::function<void()> onEnd);
+    static void start(int fd, int number, std::optional<PeerCredentials> peer, bool logged, std::string label,
+                      std::string version, std::shared_ptr<CommandGate> gate, std::function<void()> onEnd);
 
-    AgentSession(Token, int fd, int number, std::string label, std::string version,
-                 std::shared_ptr<CommandGate> gate);
+    AgentSession(Token, int fd, int number, std::optional<PeerCredentials> peer, bool logged,
+                 std::string label, std::string version, std::shared_ptr<CommandGate> gate);
     ~AgentSession() override = default;
 
     AgentSession(const AgentSession&) = delete;
@@ -62,6 +87,14 @@ public:
     void connectionClosed(PHProtocolHandler& handler) override;
 
 private:
+    enum class Arrival { Request, Closed, Silent };
+    /// Waits up to kIdleLimit for a whole frame (or a frame header that is no
+    /// valid one), so that reading it does not block.
+    Arrival awaitRequest();
+    /// True when one more line about a refused, malformed or unknown request
+    /// is to be logged; says once when they stop being logged.
+    bool mayLogRefusal();
+    bool mayLogRequest();
     void handle(const AgentMessage& request);
     /// True when the client may send commands: root, or the installer process
     /// whose grant this connection holds (taking it at the first command).
@@ -86,7 +119,13 @@ private:
     const std::string m_label;
     const std::string m_version;
     const std::shared_ptr<CommandGate> m_gate;
-    std::optional<PeerCredentials> m_peer;
+    const std::optional<PeerCredentials> m_peer;
+    const bool m_logged;
+    /// Root's connections are logged in full.
+    const bool m_limited;
+    int m_requestsLogged = 0;
+    int m_refusalsLogged = 0;
+    bool m_commandRunning = false;
     /// The grant this connection took; it serves this connection only.
     std::optional<CommandGrant> m_grant;
 };

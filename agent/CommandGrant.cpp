@@ -167,6 +167,19 @@ std::optional<CommandGrant> CommandGrant::claim(const std::string& label, uid_t 
     return taken;
 }
 
+bool CommandGrant::held(const std::string& label, uid_t uid, pid_t pid) {
+    auto file = GrantFile::open(path(label), false);
+    if (!file)
+        return false;
+    const int64_t at = now();
+    const auto started = platform::ProcessInfo::processStartTime(pid);
+    const auto grants = parse(file->read());
+    return started && std::any_of(grants.begin(), grants.end(), [&](const CommandGrant& held) {
+               return !held.lapsed(at) && held.m_uid == uid && held.m_pid == pid &&
+                      held.m_startTime == *started;
+           });
+}
+
 void CommandGrant::removeAll(const std::string& label) {
     ::unlink(path(label).c_str());
 }

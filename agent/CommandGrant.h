@@ -52,6 +52,9 @@ public:
     /// matches it and the pid's current start time and has not lapsed: it is
     /// removed from the file and returned.
     static std::optional<CommandGrant> claim(const std::string& label, uid_t uid, pid_t pid);
+    /// True when \p label has a grant that claim() would give the client \p uid /
+    /// \p pid now; nothing is taken.
+    static bool held(const std::string& label, uid_t uid, pid_t pid);
     /// Removes every grant of \p label.
     static void removeAll(const std::string& label);
 
