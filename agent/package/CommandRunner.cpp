@@ -1,6 +1,7 @@
 #include "agent/package/CommandRunner.h"
 
 #include "CNSLog.h"
+#include "platform/LogText.h"
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -52,6 +53,9 @@ CommandRunner::Outcome CommandRunner::run(const std::vector<std::string>& argv,
     options.ownProcessGroup = true;
     options.workingFolder = folder;
     options.creationMask = 022;
-    options.onLine = [&logPrefix](const std::string& line) { OCNSLog("%@: %@", logPrefix, line); };
+    // The program's output is the package's text: one of its lines stays one log line.
+    options.onLine = [&logPrefix](const std::string& line) {
+        OCNSLog("%@: %@", platform::LogText::escaped(logPrefix), platform::LogText::escaped(line));
+    };
     return platform::ChildProcess::run(options);
 }

@@ -4,6 +4,7 @@
 #include "agent/package/InstallContext.h"
 
 #include "CNSLog.h"
+#include "platform/LogText.h"
 
 #include <map>
 
@@ -27,7 +28,7 @@ InstallResult RunScriptStep::perform(InstallContext& context) {
         {"QVT_PACKAGE_VERSION", package.version()},
         {"QVT_PREVIOUS_VERSION", context.previous ? context.previous->version : ""},
     };
-    OCNSLog("PackageInstaller: running %@", script);
+    OCNSLog("PackageInstaller: running %@", platform::LogText::escaped(script));
     const auto outcome = CommandRunner::run({script, package.path(), location, root}, environment,
                                             context.options.scriptTimeLimit, name(), "/");
     if (outcome.succeeded())
