@@ -6,6 +6,7 @@
 #include "agent/package/PackageInstaller.h"
 #include "platform/Bundle.h"
 #include "platform/ExecutableInfo.h"
+#include "platform/LogText.h"
 #include "platform/ProcessInfo.h"
 #include "platform/ServiceManager.h"
 
@@ -48,7 +49,7 @@ void grantInstaller(const std::string& label, const char* invoker) {
     if (!grant || !recorded) {
         OCNSLog("RInstallerAgent: no grant recorded for uid %u pid %d: %@", static_cast<unsigned>(uid),
                 static_cast<int>(installer),
-                grant ? recorded.failure().description : std::string("the process has ended"));
+                platform::LogText::escaped(grant ? recorded.failure().description : "the process has ended"));
         return;
     }
     OCNSLog("RInstallerAgent: granted uid %u pid %d one command session", static_cast<unsigned>(uid),
@@ -56,15 +57,18 @@ void grantInstaller(const std::string& label, const char* invoker) {
 }
 
 int blessJob(const std::string& label, const std::string& executable) {
+    // The label is given on the command line of a step the installer has run as root.
+    const std::string loggedLabel = platform::LogText::escaped(label);
     if (geteuid() != 0) {
-        OCNSLog("RInstallerAgent: installing the job %@ needs root rights", label);
+        OCNSLog("RInstallerAgent: installing the job %@ needs root rights", loggedLabel);
         return 1;
     }
     if (auto installed = platform::ServiceManager::installAsRoot(label, executable); !installed) {
-        OCNSLog("RInstallerAgent: installing the job %@ failed: %@", label, installed.failure().description);
+        OCNSLog("RInstallerAgent: installing the job %@ failed: %@", loggedLabel,
+                platform::LogText::escaped(installed.failure().description));
         return 1;
     }
-    OCNSLog("RInstallerAgent: installed the job %@", label);
+    OCNSLog("RInstallerAgent: installed the job %@", loggedLabel);
     // pkexec tells who authorized this step; run by root directly, nobody else needs a grant.
     if (const char* invoker = std::getenv("PKEXEC_UID"))
         grantInstaller(label, invoker);
@@ -114,8 +118,8 @@ int runInstallerAgent(int argc, char** argv, const AgentRunOptions& options) {
     // A root daemon whose file others can replace would run their code as root.
     std::string offender;
     if (!isRootOnlyLocation(executable, offender)) {
-        OCNSLog("RInstallerAgent: refusing to run from %@: %@ can be changed by others than root", executable,
-                offender);
+        OCNSLog("RInstallerAgent: refusing to run from %@: %@ can be changed by others than root",
+                platform::LogText::escaped(executable), platform::LogText::escaped(offender));
         return 1;
     }
 
@@ -123,7 +127,8 @@ int runInstallerAgent(int argc, char** argv, const AgentRunOptions& options) {
     const auto identifier = info ? info->string("CFBundleIdentifier") : std::nullopt;
     const auto version = info ? info->text("CFBundleVersion") : std::nullopt;
     if (!identifier || identifier->empty() || !version) {
-        OCNSLog("RInstallerAgent: no information list embedded in %@", executable);
+        OCNSLog("RInstallerAgent: no information list embedded in %@",
+                platform::LogText::escaped(executable));
         return 1;
     }
     OCNSLog("RInstallerAgent %@ version %@ starting", *identifier, *version);
