@@ -7,6 +7,7 @@
 #include "agent/package/PackageInstaller.h"
 #include "agentlink/AgentCodec.h"
 #include "agentlink/AgentProtocol.h"
+#include "agentlink/RejectedInputLog.h"
 #include "platform/LogText.h"
 #include "platform/ServiceManager.h"
 
@@ -54,6 +55,8 @@ AgentSession::AgentSession(Token, int fd, int number, std::optional<PeerCredenti
       m_gate(std::move(gate)), m_peer(peer), m_logged(logged), m_limited(!peer || peer->uid() != 0) {}
 
 void AgentSession::run() {
+    // What the agent link rejects is logged only where this connection's own traffic is.
+    const RejectedInputLog::Muted rejections(!m_logged);
     // A send that the client takes nothing of for this long fails, and the
     // connection with it; the running command goes on.
     const timeval limit{static_cast<time_t>(kIdleLimit.count()), 0};

@@ -1,4 +1,6 @@
 #include "agentlink/AgentCodec.h"
+#include "agentlink/RejectedInputLog.h"
+#include "platform/LogText.h"
 
 #include <charconv>
 #include <climits>
@@ -170,7 +172,9 @@ bool readPiece(std::string_view piece, std::string_view wholeText, AgentMessage&
     if (keyEnd == keyStart)
         return true; // empty or blank piece, or one that starts with ":": ignored
     if (keyEnd + 1 >= piece.size()) {
-        OCNSLog("PHProtocolHandler: Invalid key/value pair found: %@ in message: %@", piece, wholeText);
+        if (RejectedInputLog::enabled())
+            OCNSLog("PHProtocolHandler: Invalid key/value pair found: %@ in message: %@",
+                    platform::LogText::escaped(piece), platform::LogText::escaped(wholeText));
         return false;
     }
     const std::string_view valueText = piece.substr(keyEnd + 1);

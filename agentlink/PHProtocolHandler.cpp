@@ -1,6 +1,8 @@
 #include "agentlink/PHProtocolHandler.h"
 
 #include "agentlink/AgentCodec.h"
+#include "agentlink/RejectedInputLog.h"
+#include "platform/LogText.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -121,7 +123,8 @@ std::optional<AgentMessage> PHProtocolHandler::readMessage() {
     char header[kFrameHeaderSize];
     int code = PHRead(current->get(), header, sizeof header);
     if (code != 0) {
-        OCNSLog("PHProtocolhandler Read failed: %d", code);
+        if (RejectedInputLog::enabled())
+            OCNSLog("PHProtocolhandler Read failed: %d", code);
         reportIOError("Failed to read message header", code);
         return std::nullopt;
     }
@@ -140,7 +143,7 @@ std::optional<AgentMessage> PHProtocolHandler::readMessage() {
     const bool isText = isValidUtf8(text);
     if (traceOn()) {
         if (isText)
-            OCNSLog("Received Message: %@", removeWhiteSpace(text));
+            OCNSLog("Received Message: %@", platform::LogText::escaped(removeWhiteSpace(text)));
         else
             OCNSLog("Received Message: %@", nullptr);
     }
@@ -157,7 +160,10 @@ std::optional<AgentMessage> PHProtocolHandler::parseMessage(std::optional<std::s
         return AgentMessage();
     std::optional<AgentMessage> message = deserialize(*text);
     if (!message) {
-        OCNSLog("Failed to parse message: %@", *text);
+        // The text is the peer's: its control characters are escaped, so it
+        // cannot pass for lines of its own.
+        if (RejectedInputLog::enabled())
+            OCNSLog("Failed to parse message: %@", platform::LogText::escaped(*text));
         reportError("Failed to deserialize message", PHErrorInvalidMessage);
     }
     return message;

@@ -288,23 +288,28 @@ TEST_F(HostileClients, AClientSilentOrNotReadingForThirtySecondsIsDroppedWithOne
 TEST_F(HostileClients, TwentyThousandConnectAndCloseCyclesOfAUserGrowTheLogByABoundedAmount) {
     const struct {
         const char* name;
-        int held; ///< connections the user keeps open meanwhile
-    } cases[] = {{"each connection served", 0}, {"each connection over the user's limit", 8}};
+        int held;         ///< connections the user keeps open meanwhile
+        const char* body; ///< what each connection sends before it closes, if anything
+    } cases[] = {{"each connection served", 0, nullptr},
+                 {"each connection over the user's limit", 8, nullptr},
+                 {"each connection sending a body that does not parse", 0, "{\"a\nFORGED\"}"}};
     for (const auto& c : cases) {
         // A user of its own for each case: the log counts a user's connections, once there are many.
-        const std::string user = "qvtcycler" + std::to_string(c.held);
+        const std::string user = "qvtcycler" + std::to_string(&c - cases);
         ASSERT_NE(testsupport::makeSandboxUser(user), static_cast<uid_t>(-1));
         ConnectionHolder holder(user, c.held);
         ASSERT_EQ(holder.served(), c.held) << c.name;
         waitForQuiet();
         const uintmax_t before = logSize();
         const auto start = Clock::now();
-        const int failed = testsupport::runAsUser(user, [] {
+        const int failed = testsupport::runAsUser(user, [&c] {
             int failures = 0;
             for (int i = 0; i < 20000; ++i) {
                 const int fd = connectToAgent();
                 if (fd < 0 && failures++ == 0)
                     std::printf("connection %d failed: %s\n", i, std::strerror(errno));
+                if (fd >= 0 && c.body && !sendFrame(fd, c.body) && failures++ == 0)
+                    std::printf("connection %d could not send: %s\n", i, std::strerror(errno));
                 if (fd >= 0)
                     ::close(fd);
             }
@@ -316,6 +321,7 @@ TEST_F(HostileClients, TwentyThousandConnectAndCloseCyclesOfAUserGrowTheLogByABo
         std::printf("%s: 20,000 cycles in %.1f s grew the log by %ju bytes\n", c.name,
                     std::chrono::duration<double>(Clock::now() - start).count(), growth);
         EXPECT_LT(growth, 64u * 1024) << c.name;
+        EXPECT_FALSE(logHas("\nFORGED")) << c.name << ": a rejected body was logged unescaped";
         EXPECT_EQ(holder.release(), 0);
     }
     Client root;
