@@ -43,8 +43,12 @@ const char* kindOf(mode_t mode) {
     return "a file";
 }
 
-/// The names in the open folder \p folder, sorted; nothing when it cannot be listed.
-std::optional<std::vector<std::string>> namesIn(int folder) {
+/// The names in the open folder \p folder, sorted; nothing when it cannot be
+/// listed. Listing stops at the first name \p accept refuses, which is then
+/// the only name returned, so that a folder of a million strange names costs
+/// nothing to refuse.
+template <typename Accept>
+std::optional<std::vector<std::string>> namesIn(int folder, Accept accept) {
     const int copy = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
     DIR* listing = copy < 0 ? nullptr : ::fdopendir(copy);
     if (!listing) {
@@ -53,9 +57,15 @@ std::optional<std::vector<std::string>> namesIn(int folder) {
         return std::nullopt;
     }
     std::vector<std::string> names;
-    while (const dirent* item = ::readdir(listing))
-        if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
-            names.emplace_back(item->d_name);
+    while (const dirent* item = ::readdir(listing)) {
+        if (std::strcmp(item->d_name, ".") == 0 || std::strcmp(item->d_name, "..") == 0)
+            continue;
+        if (!accept(item->d_name)) {
+            names.assign(1, item->d_name);
+            break;
+        }
+        names.emplace_back(item->d_name);
+    }
     ::closedir(listing);
     std::sort(names.begin(), names.end());
     return names;
@@ -93,12 +103,11 @@ public:
     /// Copies the folder \p from (the package's \p relative, "" for the
     /// package itself) into the open folder \p to.
     InstallResult copyFolder(int from, int to, const std::string& relative) {
-        const auto names = namesIn(from);
+        const auto names = namesIn(from, [&](const std::string& name) { return listed(relative, name); });
         if (!names)
             return errnoResult(InstallResult::PayloadUnreadable, "cannot list " + shown(relative), errno);
         for (const auto& name : *names) {
-            if (relative.empty() &&
-                (name == PackageManifest::kFileName || name == PackageManifest::kSignatureFileName))
+            if (isSignature(relative, name))
                 continue;
             const std::string path = relative.empty() ? name : relative + "/" + name;
             const Entry* listed = m_manifest.find(path);
@@ -120,6 +129,15 @@ public:
     }
 
 private:
+    static bool isSignature(const std::string& relative, const std::string& name) {
+        return relative.empty() &&
+               (name == PackageManifest::kFileName || name == PackageManifest::kSignatureFileName);
+    }
+    bool listed(const std::string& relative, const std::string& name) const {
+        return isSignature(relative, name) ||
+               m_manifest.find(relative.empty() ? name : relative + "/" + name);
+    }
+
     static std::string shown(const std::string& relative) {
         return relative.empty() ? "the package" : relative;
     }
@@ -325,7 +343,7 @@ void PackageStaging::clear(const std::string& stagingRoot) {
     const FileDescriptor root(::open(stagingRoot.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!root.valid())
         return;
-    if (const auto names = namesIn(root.get()))
+    if (const auto names = namesIn(root.get(), [](const std::string&) { return true; }))
         for (const auto& name : *names)
             (void)PackageFiles::removeTree(stagingRoot + "/" + name);
     ::rmdir(stagingRoot.c_str());
