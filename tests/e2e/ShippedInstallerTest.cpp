@@ -18,7 +18,9 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -297,6 +299,41 @@ TEST_F(HeadlessFlow, ADownloadChangedAfterSigningInstallsNothing) {
     EXPECT_TRUE(includes(agentLog(), "failed with status 20 (PackageTampered)")) << agentLog();
     EXPECT_EQ(readFile(kService), installed);
     EXPECT_EQ(readFile(kReceipt), receiptBefore);
+}
+
+TEST_F(HeadlessFlow, AUserHoldingSixtyFourIdleConnectionsDoesNotStopRootsUpdate) {
+    const std::string bundle = bundleAt("held");
+    ASSERT_EQ(runHeadless(bundle).exitStatus, 0) << "installs the agent";
+    ASSERT_NE(testsupport::makeSandboxUser("qvtidler"), static_cast<uid_t>(-1));
+    int opened[2];
+    ASSERT_EQ(::pipe(opened), 0);
+    testsupport::UserProcess idler("qvtidler", [&] {
+        std::vector<int> held;
+        for (int i = 0; i < 64; ++i) {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            ServiceManager::socketPath(kLabel).copy(address.sun_path, sizeof address.sun_path - 1);
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+                held.push_back(fd);
+        }
+        const char done = 1;
+        if (::write(opened[1], &done, 1) != 1)
+            return 1;
+        ::pause(); // holds them, saying nothing, until killed
+        return 0;
+    });
+    idler.go();
+    char done = 0;
+    ASSERT_EQ(::read(opened[0], &done, 1), 1);
+
+    const auto result = runHeadless(bundle);
+    ::kill(idler.pid(), SIGKILL);
+    idler.wait();
+    ::close(opened[0]);
+    ::close(opened[1]);
+    EXPECT_EQ(result.exitStatus, 0) << result.log;
+    EXPECT_TRUE(includes(agentLog(), "has 8 connections open")) << agentLog();
 }
 
 TEST_F(HeadlessFlow, TheAgentDyingWhileItWorksIsAFailure) {
