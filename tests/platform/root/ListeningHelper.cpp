@@ -19,11 +19,13 @@ int main(int, char** argv) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd, 8) != 0)
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         return 1;
+    // Said before it listens: once a client gets through, the line is written.
     std::printf("listening on %s\n", path.c_str());
     std::fflush(stdout);
+    if (::listen(fd, 8) != 0)
+        return 1;
     std::vector<int> open;
     for (;;) {
         const int client = ::accept(fd, nullptr, nullptr);
