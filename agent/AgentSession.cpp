@@ -134,26 +134,23 @@ AgentSession::Arrival AgentSession::awaitRequest() {
 }
 
 bool AgentSession::mayLogRequest() {
-    if (!m_logged)
-        return false;
-    if (!m_limited || m_requestsLogged < kLoggedRequests) {
-        ++m_requestsLogged;
-        return true;
-    }
-    if (m_requestsLogged++ == kLoggedRequests)
-        OCNSLog("Connection %d: further requests are not logged", m_number);
-    return false;
+    return mayLog(m_requestsLogged, kLoggedRequests, "further requests are not logged");
 }
 
 bool AgentSession::mayLogRefusal() {
+    return mayLog(m_refusalsLogged, kLoggedRefusals,
+                  "further refused, malformed or unknown requests are not logged");
+}
+
+bool AgentSession::mayLog(int& logged, int limit, const char* stopping) {
     if (!m_logged)
         return false;
-    if (!m_limited || m_refusalsLogged < kLoggedRefusals) {
-        ++m_refusalsLogged;
+    if (!m_limited || logged < limit) {
+        ++logged;
         return true;
     }
-    if (m_refusalsLogged++ == kLoggedRefusals)
-        OCNSLog("Connection %d: further refused, malformed or unknown requests are not logged", m_number);
+    if (logged++ == limit)
+        OCNSLog("Connection %d: %@", m_number, stopping);
     return false;
 }
 

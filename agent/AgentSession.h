@@ -95,6 +95,9 @@ private:
     /// is to be logged; says once when they stop being logged.
     bool mayLogRefusal();
     bool mayLogRequest();
+    /// One more line of a kind \p logged counts, at most \p limit on a limited
+    /// connection; says \p stopping once when they stop being logged.
+    bool mayLog(int& logged, int limit, const char* stopping);
     void handle(const AgentMessage& request);
     /// True when the client may send commands: root, or the installer process
     /// whose grant this connection holds (taking it at the first command).
