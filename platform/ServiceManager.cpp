@@ -247,7 +247,7 @@ Result<std::string> readHelper(const std::string& helperPath, const std::string&
         return refusal(EBADMSG, helperPath,
                        "its signature cannot be read from " + signaturePath + ": " +
                            signature.failure().description);
-    if (!Signature::verify(bytes, *signature, *key))
+    if (!Signature::verifyFile(bytes, *signature, *key))
         return refusal(EBADMSG, helperPath,
                        "its signature does not verify with the key of the installed helper " + installed);
     return bytes;

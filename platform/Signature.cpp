@@ -1,5 +1,7 @@
 #include "platform/Signature.h"
 
+#include "platform/Sha256.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -53,6 +55,19 @@ bool Signature::verify(std::string_view message, std::string_view signature, std
         return false;
     return crypto_sign_verify_detached(bytes(signature), bytes(message), message.size(), bytes(publicKey)) ==
            0;
+}
+
+std::string Signature::fileMessage(std::string_view content) {
+    return "qvt-signed-file 1 sha256 " + toHex(Sha256::of(content)) + " " + std::to_string(content.size()) +
+           "\n";
+}
+
+std::optional<std::string> Signature::signFile(std::string_view content, std::string_view secretKey) {
+    return sign(fileMessage(content), secretKey);
+}
+
+bool Signature::verifyFile(std::string_view content, std::string_view signature, std::string_view publicKey) {
+    return verify(fileMessage(content), signature, publicKey);
 }
 
 std::string Signature::toHex(std::string_view raw) {

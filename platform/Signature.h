@@ -4,7 +4,9 @@
 // public key in its embedded information list (key kPublicKeyInfoKey) and
 // installs only what that key signed.
 //
-// Keys and signatures travel as lower-case hexadecimal text: a public key file
+// A signed file (the agent) has its detached signature beside it, made over
+// the file's SHA-256 digest and size (fileMessage). Keys and signatures travel
+// as lower-case hexadecimal text: a public key file
 // holds 64 hex digits, a secret key file 128 (libsodium's 64-byte secret key:
 // seed and public key), a signature file 128, each optionally followed by a
 // line feed.
@@ -47,6 +49,15 @@ public:
     /// True only when \p signature is a valid signature of \p message by
     /// \p publicKey; false for any malformed argument.
     static bool verify(std::string_view message, std::string_view signature, std::string_view publicKey);
+
+    /// What is signed for a whole file of \p content (an executable): not the
+    /// bytes themselves, which Ed25519 would hash with its slow SHA-512, but
+    /// the short text "qvt-signed-file 1 sha256 <hex digest> <size>\n".
+    static std::string fileMessage(std::string_view content);
+    /// sign(fileMessage(\p content), \p secretKey).
+    static std::optional<std::string> signFile(std::string_view content, std::string_view secretKey);
+    /// verify(fileMessage(\p content), \p signature, \p publicKey).
+    static bool verifyFile(std::string_view content, std::string_view signature, std::string_view publicKey);
 
     /// \p bytes as lower-case hex digits.
     static std::string toHex(std::string_view bytes);

@@ -56,6 +56,9 @@ bool readFile(const std::string& path, std::string& into) {
     if (fd < 0)
         return false;
     into.clear();
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && info.st_size > 0)
+        into.reserve(static_cast<size_t>(info.st_size));
     char buffer[1 << 16];
     ssize_t got = 0;
     while ((got = ::read(fd, buffer, sizeof buffer)) > 0)
@@ -98,7 +101,8 @@ int signPackage(const std::string& folder, const std::string& secretPath) {
     const std::string text = manifest->text();
     const auto signature = Signature::sign(text, *secret);
     if (!writeFile(folder + "/" + PackageManifest::kFileName, text, 0644) ||
-        !writeFile(folder + "/" + PackageManifest::kSignatureFileName, Signature::toHex(*signature) + "\n", 0644))
+        !writeFile(folder + "/" + PackageManifest::kSignatureFileName, Signature::toHex(*signature) + "\n",
+                   0644))
         return fail("cannot write the manifest of " + folder + ": " + std::strerror(errno));
     return 0;
 }
@@ -110,22 +114,24 @@ int signFile(const std::string& file, const std::string& secretPath) {
     std::string content;
     if (!readFile(file, content))
         return fail("cannot read " + file + ": " + std::strerror(errno));
-    const auto signature = Signature::sign(content, *secret);
+    const auto signature = Signature::signFile(content, *secret);
     if (!writeFile(file + Signature::kFileSignatureSuffix, Signature::toHex(*signature) + "\n", 0644))
         return fail("cannot write the signature of " + file + ": " + std::strerror(errno));
     return 0;
 }
 
-/// Checks that \p signatureFile holds a signature of \p message by the key in \p publicPath.
-int verify(const std::string& message, const std::string& signatureFile, const std::string& publicPath,
-           const std::string& what) {
+/// Checks that \p signatureFile holds a signature of \p content (with \p asFile, of the file whose
+/// content it is; see Signature::fileMessage) by the key in \p publicPath.
+int verify(const std::string& content, bool asFile, const std::string& signatureFile,
+           const std::string& publicPath, const std::string& what) {
     const auto publicHalf = key(publicPath, Signature::kPublicKeyBytes);
     if (!publicHalf)
         return fail(publicHalf.failure().description);
     const auto signature = Signature::readHexFile(signatureFile, Signature::kSignatureBytes);
     if (!signature)
         return fail(what + " is not signed: " + signature.failure().description);
-    if (!Signature::verify(message, *signature, *publicHalf))
+    if (!(asFile ? Signature::verifyFile(content, *signature, *publicHalf)
+                 : Signature::verify(content, *signature, *publicHalf)))
         return fail(what + ": the signature is not made with this key, or the content changed");
     return 0;
 }
@@ -134,7 +140,8 @@ int verifyPackage(const std::string& folder, const std::string& publicPath) {
     std::string text;
     if (!readFile(folder + "/" + PackageManifest::kFileName, text))
         return fail(folder + " has no manifest: " + std::strerror(errno));
-    if (const int status = verify(text, folder + "/" + PackageManifest::kSignatureFileName, publicPath, folder))
+    if (const int status =
+            verify(text, false, folder + "/" + PackageManifest::kSignatureFileName, publicPath, folder))
         return status;
     const auto listed = PackageManifest::parse(text);
     if (!listed)
@@ -151,7 +158,7 @@ int verifyFile(const std::string& file, const std::string& publicPath) {
     std::string content;
     if (!readFile(file, content))
         return fail("cannot read " + file + ": " + std::strerror(errno));
-    return verify(content, file + Signature::kFileSignatureSuffix, publicPath, file);
+    return verify(content, true, file + Signature::kFileSignatureSuffix, publicPath, file);
 }
 
 int usage() {

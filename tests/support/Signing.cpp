@@ -39,7 +39,7 @@ std::string foreignSecretKey() {
 }
 
 void signFile(const std::string& path, const std::string& secretKey) {
-    const auto signature = platform::Signature::sign(readFile(path), secretKey);
+    const auto signature = platform::Signature::signFile(readFile(path), secretKey);
     if (!signature)
         throw std::runtime_error("not a secret key");
     std::ofstream(path + platform::Signature::kFileSignatureSuffix, std::ios::trunc)
