@@ -7,7 +7,10 @@
 #   bench/headless-install.sh [build folder]     (default: build)
 #
 # QVT_BENCH_DISK=<folder> installs the large package and its copy into that
-# folder instead of /opt (a tmpfs in the sandbox), to compare on a disk.
+# folder instead of /opt (a tmpfs in the sandbox), to compare on a disk; the
+# agent's data folder (where it stages the verified copy of a package) is then
+# on that disk too, as /opt and /var/lib share the root file system on most
+# machines.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
@@ -30,8 +33,11 @@ millis() {
   echo $(( (end - start) / 1000000 ))
 }
 median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }
+data=/var/lib/com.quorvantis.remote
 forget_installation() {
-  rm -rf /opt/quorvantis-remote /var/lib/com.quorvantis.remote
+  rm -rf /opt/quorvantis-remote
+  # The contents only: on a disk the folder is a mount point.
+  mkdir -p "$data" && find "$data" -mindepth 1 -delete
   [ -z "${QVT_BENCH_DISK:-}" ] || rm -rf "$QVT_BENCH_DISK/quorvantis-remote"
 }
 headless() { env -u DISPLAY -u WAYLAND_DISPLAY "$1/Contents/MacOS/QvtRSInstaller" -gui NO; }
@@ -44,7 +50,8 @@ mkdir -p "$work/large" && cp -a "$build/QvtRSInstaller.app" "$large"
 payload=$large/Contents/InstallerPackage/Payload
 copies=$work
 if [ -n "${QVT_BENCH_DISK:-}" ]; then
-  mkdir -p "$QVT_BENCH_DISK"
+  mkdir -p "$QVT_BENCH_DISK/data" "$data"
+  mount --bind "$QVT_BENCH_DISK/data" "$data"
   copies=$QVT_BENCH_DISK
   sed -i "s|<string>/opt/quorvantis-remote</string>|<string>$QVT_BENCH_DISK/quorvantis-remote</string>|" \
     "$large/Contents/InstallerPackage/PackageInfo"
@@ -79,5 +86,5 @@ l=$(median "${large_runs[@]}") lc=$(median "${large_copies[@]}")
 echo "demo package:  headless run ${d} ms, cp -a ${dc} ms, overhead $(( d - dc )) ms (target below 500 ms)"
 echo "large package: headless run ${l} ms, cp -a ${lc} ms, overhead $(( l - lc )) ms," \
      "ratio $(awk "BEGIN { printf \"%.2f\", $l / $lc }")x (target at most 1.5x)"
-[ -z "${QVT_BENCH_DISK:-}" ] || rm -rf "$QVT_BENCH_DISK"
+[ -z "${QVT_BENCH_DISK:-}" ] || { umount "$data"; rm -rf "$QVT_BENCH_DISK"; }
 echo "rounds: demo ${demo_runs[*]} / ${demo_copies[*]}; large ${large_runs[*]} / ${large_copies[*]}"
