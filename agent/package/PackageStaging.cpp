@@ -103,7 +103,7 @@ public:
     /// Copies the folder \p from (the package's \p relative, "" for the
     /// package itself) into the open folder \p to.
     InstallResult copyFolder(int from, int to, const std::string& relative) {
-        const auto names = namesIn(from, [&](const std::string& name) { return listed(relative, name); });
+        const auto names = namesIn(from, [&](const std::string& name) { return isListed(relative, name); });
         if (!names)
             return errnoResult(InstallResult::PayloadUnreadable, "cannot list " + shown(relative), errno);
         for (const auto& name : *names) {
@@ -133,7 +133,7 @@ private:
         return relative.empty() &&
                (name == PackageManifest::kFileName || name == PackageManifest::kSignatureFileName);
     }
-    bool listed(const std::string& relative, const std::string& name) const {
+    bool isListed(const std::string& relative, const std::string& name) const {
         return isSignature(relative, name) ||
                m_manifest.find(relative.empty() ? name : relative + "/" + name);
     }
