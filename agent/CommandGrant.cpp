@@ -157,7 +157,7 @@ std::optional<CommandGrant> CommandGrant::claim(const std::string& label, uid_t 
     std::erase_if(grants, [&](const CommandGrant& held) {
         if (held.lapsed(at))
             return true;
-        if (taken || !started || held.m_uid != uid || held.m_pid != pid || held.m_startTime != *started)
+        if (taken || !held.isFor(uid, pid, started))
             return false;
         taken = held;
         return true;
@@ -167,6 +167,10 @@ std::optional<CommandGrant> CommandGrant::claim(const std::string& label, uid_t 
     return taken;
 }
 
+bool CommandGrant::isFor(uid_t uid, pid_t pid, const std::optional<unsigned long long>& startTime) const {
+    return startTime && m_uid == uid && m_pid == pid && m_startTime == *startTime;
+}
+
 bool CommandGrant::held(const std::string& label, uid_t uid, pid_t pid) {
     auto file = GrantFile::open(path(label), false);
     if (!file)
@@ -174,10 +178,9 @@ bool CommandGrant::held(const std::string& label, uid_t uid, pid_t pid) {
     const int64_t at = now();
     const auto started = platform::ProcessInfo::processStartTime(pid);
     const auto grants = parse(file->read());
-    return started && std::any_of(grants.begin(), grants.end(), [&](const CommandGrant& held) {
-               return !held.lapsed(at) && held.m_uid == uid && held.m_pid == pid &&
-                      held.m_startTime == *started;
-           });
+    return std::any_of(grants.begin(), grants.end(), [&](const CommandGrant& held) {
+        return !held.lapsed(at) && held.isFor(uid, pid, started);
+    });
 }
 
 void CommandGrant::removeAll(const std::string& label) {

@@ -73,6 +73,8 @@ public:
     bool lapsed(int64_t at = now()) const;
 
 private:
+    /// True when this grant is for the process \p pid of \p uid that started at \p startTime.
+    bool isFor(uid_t uid, pid_t pid, const std::optional<unsigned long long>& startTime) const;
     /// The grants in \p text, one per line: uid, pid, start time, issue time.
     static std::vector<CommandGrant> parse(const std::string& text);
     static std::string text(const std::vector<CommandGrant>& grants);
