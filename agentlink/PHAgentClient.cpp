@@ -130,6 +130,14 @@ OCArg optionalArg(const std::optional<std::string>& text) {
     return text ? OCArg(*text) : OCArg();
 }
 
+/// The service manager reports the authorization's own codes when the right
+/// to install was not obtained.
+bool isAuthorizationFailure(int64_t code) {
+    using platform::Authorization;
+    return code == Authorization::Denied || code == Authorization::Canceled ||
+           code == Authorization::InteractionNotAllowed;
+}
+
 } // namespace
 
 bool PHAgentClient::mustDowngrade(std::string_view shipped, std::string_view installed) {
@@ -206,6 +214,11 @@ bool PHAgentClient::installPrivilegedAgent(const std::string& label, const std::
                                            const std::optional<std::string>& password,
                                            const std::optional<std::string>& prompt) {
     setAgentName(label);
+    const auto phase = [this](InstallPhase step, const std::string& detail = {}) {
+        if (m_installPhaseHandler)
+            m_installPhaseHandler(step, detail);
+    };
+    m_lastInstallFailure = InstallFailure::Agent;
     if (m_installErrorCount >= kMaxInstallErrors) {
         if (m_installErrorCount == kMaxInstallErrors)
             OCNSLog("Too many install errors of privileged agent: %@, skipping installation in this session",
@@ -215,6 +228,7 @@ bool PHAgentClient::installPrivilegedAgent(const std::string& label, const std::
     if (m_protocolHandler->isConnected())
         terminatePrivilegedAgent();
 
+    phase(InstallPhase::Authorizing);
     std::shared_ptr<platform::Authorization> authorization =
         createAuthorizationForUser(user, password, prompt);
 
@@ -229,6 +243,7 @@ bool PHAgentClient::installPrivilegedAgent(const std::string& label, const std::
                 status ? OCArg(*status) : OCArg());
     }
 
+    phase(InstallPhase::InstallingHelper);
     ErrorRef error;
     const std::string helper = agentExecutablePath("Library/LaunchServices/" + label);
     const auto failed = platform::ServiceManager::bless(label, helper, authorization.get()).failureIfAny();
@@ -236,6 +251,8 @@ bool PHAgentClient::installPrivilegedAgent(const std::string& label, const std::
     authorization.reset();
     if (failed) {
         error = Error::withLocalizedDescription(failed->domain, failed->code, failed->description);
+        if (isAuthorizationFailure(failed->code))
+            m_lastInstallFailure = InstallFailure::Authorization;
     } else {
         m_tryToConnect = true;
         const auto version = m_protocolHandler->connectPrivilegedAgent(agentBundleId());
@@ -245,6 +262,8 @@ bool PHAgentClient::installPrivilegedAgent(const std::string& label, const std::
             setInstalledToolVersion(version);
             if (*version == embeddedToolVersion()) {
                 OCNSLog("Privileged helper %@ is up-to-date, version: %@", agentName(), *version);
+                m_lastInstallFailure = InstallFailure::None;
+                phase(InstallPhase::Connected, *version);
                 return true;
             }
             OCNSLog("Failed to update privileged helper tool: %@", agentName());

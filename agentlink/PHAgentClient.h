@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -74,6 +75,19 @@ public:
     // block it: the authorization may wait for the user, the version request
     // for 2 seconds, and replacing a newer agent pauses for 4 seconds.
 
+    /// The steps of installPrivilegedAgent, for a caller that shows how far it got.
+    enum class InstallPhase { Authorizing, InstallingHelper, Connected };
+    /// What stopped the last installPrivilegedAgent call.
+    enum class InstallFailure {
+        None,
+        /// The administrator refused, dismissed the dialog, or nobody could be asked.
+        Authorization,
+        /// The helper could not be installed or started, or did not report the shipped version.
+        Agent,
+    };
+    /// Receives each phase as it begins; Connected comes with the agent's version.
+    using InstallPhaseHandler = std::function<void(InstallPhase phase, const std::string& detail)>;
+
     /// The most failed installations per client; further calls are skipped.
     static constexpr int kMaxInstallErrors = 5;
     /// The pause after asking a newer installed agent to uninstall itself.
@@ -102,6 +116,10 @@ public:
     /// than the \p shipped one by platform::VersionNumber's order.
     static bool mustDowngrade(std::string_view shipped, std::string_view installed);
 
+    /// Set before installPrivilegedAgent runs; called on its thread.
+    void setInstallPhaseHandler(InstallPhaseHandler handler) { m_installPhaseHandler = std::move(handler); }
+    InstallFailure lastInstallFailure() const { return m_lastInstallFailure.load(); }
+
     // Used by the installation policy on one worker thread.
     bool tryToConnect() const { return m_tryToConnect; }
     void setTryToConnect(bool value) { m_tryToConnect = value; }
@@ -122,6 +140,8 @@ private:
     AtomicRef<std::shared_ptr<PHAgentEventHandler>> m_myEventHandler;
     const std::shared_ptr<PHClientProtocolHandler> m_protocolHandler;
     AtomicRef<std::shared_ptr<PHEventThread>> m_eventThread;
+    InstallPhaseHandler m_installPhaseHandler;
+    std::atomic<InstallFailure> m_lastInstallFailure{InstallFailure::None};
     bool m_tryToConnect = true;
     int m_installErrorCount = 0;
     mutable std::mutex m_textLock;
