@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <cstdio>
 #include <cstdlib>
 
 namespace platform::qt {
@@ -16,12 +17,54 @@ bool displayAvailable() {
     return (x11 && *x11) || (wayland && *wayland);
 }
 
-int applicationMain(int argc, char** argv, bool wantsWindow, const ControllerFactory& makeController) {
-    const char* chosen = std::getenv("QT_QPA_PLATFORM");
-    if ((!wantsWindow || !displayAvailable()) && !(chosen && *chosen))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+namespace {
 
+// Set while QApplication is being made: a fatal message then means the
+// platform plugin could not start, which for a window run means no display.
+const NoDisplayHandler* s_noDisplay = nullptr;
+QtMessageHandler s_previousHandler = nullptr;
+
+/// "DISPLAY=:0", "WAYLAND_DISPLAY=wayland-0": the displays the environment names.
+std::string namedDisplays() {
+    std::string named;
+    for (const char* variable : {"WAYLAND_DISPLAY", "DISPLAY"})
+        if (const char* value = std::getenv(variable); value && *value)
+            named += (named.empty() ? "" : ", ") + std::string(variable) + "=" + value;
+    return named;
+}
+
+void messageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtFatalMsg && s_noDisplay) {
+        const int status = (*s_noDisplay)("the display cannot be reached (" + namedDisplays() + ")");
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    if (s_previousHandler)
+        s_previousHandler(type, context, message);
+}
+
+} // namespace
+
+int applicationMain(int argc, char** argv, bool wantsWindow, const ControllerFactory& makeController,
+                    const NoDisplayHandler& noDisplay) {
+    const char* chosen = std::getenv("QT_QPA_PLATFORM");
+    const bool platformChosen = chosen && *chosen;
+    if (!platformChosen) {
+        if (!wantsWindow)
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        else if (!displayAvailable())
+            return noDisplay("neither DISPLAY nor WAYLAND_DISPLAY is set");
+    }
+
+    if (wantsWindow && !platformChosen) {
+        s_noDisplay = &noDisplay;
+        s_previousHandler = qInstallMessageHandler(messageHandler);
+    }
     QApplication application(argc, argv);
+    if (s_noDisplay) {
+        s_noDisplay = nullptr;
+        qInstallMessageHandler(s_previousHandler);
+    }
     QtMainPoster poster;
 
     Bundle& bundle = Bundle::main();
