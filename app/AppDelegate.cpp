@@ -4,7 +4,9 @@
 #include "agentlink/AgentProtocol.h"
 #include "agentlink/FOCVersion.h"
 #include "platform/Dispatch.h"
-#include "platform/ProcessInfo.h"
+#include "platform/PropertyList.h"
+#include "platform/RebootSignal.h"
+#include "platform/ServiceManager.h"
 
 #include <cstdlib>
 
@@ -34,7 +36,8 @@ bool endsWith(const std::string& text, const std::string& suffix) {
 
 AppDelegate::AppDelegate(platform::ui::Application& application, const platform::Bundle& bundle,
                          const platform::UserDefaults& defaults)
-    : m_application(application), m_bundle(bundle), m_defaults(defaults) {}
+    : m_application(application), m_bundle(bundle), m_defaults(defaults),
+      m_reporter(std::make_unique<ProgressReporter>(ProgressReporter::Style::None)) {}
 
 AppDelegate::~AppDelegate() = default;
 
@@ -50,6 +53,13 @@ void AppDelegate::applicationWillFinishLaunching() {
     const auto gui = m_defaults.stringForKey("gui");
     m_runWithGUI = runWithGUIForOption(gui);
     m_cmdState.store(CmdIdle);
+    if (auto options = RunOptions::read(m_defaults))
+        m_options = *options;
+    else
+        OCNSLog("Options ignored: %@", options.failure().description);
+    if (!m_runWithGUI)
+        m_reporter = std::make_unique<ProgressReporter>(
+            ProgressReporter::styleFor(m_options.jsonProgress, STDERR_FILENO));
 
     // Presence alone decides: "-uninstall NO" selects the uninstaller too.
     if (uninstall || endsWith(m_bundle.path(), "Uninstaller.app"))
@@ -60,6 +70,7 @@ void AppDelegate::applicationWillFinishLaunching() {
 
 void AppDelegate::applicationDidFinishLaunching() {
     if (!m_runWithGUI) {
+        startTimeLimit();
         installAgentAutoUpdate();
         return;
     }
@@ -157,6 +168,7 @@ void AppDelegate::startFlow(Flow flow, int userId, bool includingBackups) {
     if (m_cancelButton)
         m_cancelButton->setEnabled(false);
     m_cmdState.store(CmdRunning);
+    m_flow = flow;
     setAgentClient(RIAgentClient::create(eventHandler()));
     platform::dispatchGlobal([self = shared_from_this(), flow, userId, includingBackups] {
         self->runFlow(flow, userId, includingBackups);
@@ -164,8 +176,26 @@ void AppDelegate::startFlow(Flow flow, int userId, bool includingBackups) {
 }
 
 void AppDelegate::runFlow(Flow flow, int userId, bool includingBackups) {
-    if (agentClient()->installAgent()) {
-        const std::shared_ptr<RIAgentClient> client = agentClient();
+    const std::shared_ptr<RIAgentClient> client = agentClient();
+    // The client belongs to this controller: it must not keep it alive.
+    client->setInstallPhaseHandler(
+        [weak = weak_from_this()](PHAgentClient::InstallPhase phase, const std::string& detail) {
+            const auto self = weak.lock();
+            if (!self)
+                return;
+            switch (phase) {
+            case PHAgentClient::InstallPhase::Authorizing:
+                self->m_reporter->phase("authorizing");
+                break;
+            case PHAgentClient::InstallPhase::InstallingHelper:
+                self->m_reporter->phase("installing-helper");
+                break;
+            case PHAgentClient::InstallPhase::Connected:
+                self->m_reporter->connected(detail);
+                break;
+            }
+        });
+    if (client->installAgent()) {
         switch (flow) {
         case Flow::Install:
             client->sendInstallCommandForUser(userId);
@@ -182,6 +212,9 @@ void AppDelegate::runFlow(Flow flow, int userId, bool includingBackups) {
     if (flow == Flow::Update)
         m_cmdState.store(CmdFailed);
     reportError(createCustomErrorWithCode(-1, localized("PrivilegedAgentNotInstalled")));
+    endHeadlessRun(client->lastInstallFailure() == PHAgentClient::InstallFailure::Authorization
+                       ? ExitStatus::AuthorizationFailed
+                       : ExitStatus::AgentUnavailable);
 }
 
 ErrorRef AppDelegate::createCustomErrorWithCode(int64_t code, const std::string& description) {
@@ -195,12 +228,52 @@ void AppDelegate::reportError(const ErrorRef& error) {
         m_progressInfolabel->setText(error ? error->localizedDescription() : std::string());
     if (m_cancelButton)
         m_cancelButton->setEnabled(true);
-    // A headless run has nobody to press the cancel button: it ends here, and
-    // its exit status tells a script or a management tool that it failed.
-    if (!m_runWithGUI) {
-        m_application.setExitStatus(1);
-        m_application.postTermination();
-    }
+}
+
+void AppDelegate::endHeadlessRun(ExitStatus status) {
+    // A headless run has nobody to press the cancel button: it ends with the
+    // first verdict, and its exit status tells a script or a management tool
+    // what happened.
+    if (m_runWithGUI || m_runEnded.exchange(true))
+        return;
+    if (m_timeLimit)
+        m_timeLimit->cancel();
+    OCNSLog("Unattended run ends with exit status %d (%@)", exitCode(status),
+            std::string(exitStatusName(status)));
+    m_reporter->exited(status);
+    m_application.setExitStatus(exitCode(status));
+    m_application.postTermination();
+}
+
+void AppDelegate::startTimeLimit() {
+    if (!m_options.timeLimit)
+        return;
+    // pkexec waiting for an administrator is given no longer than the run.
+    auto limits = platform::ServiceManager::timeLimits();
+    limits.authorization = std::min<std::chrono::milliseconds>(limits.authorization, *m_options.timeLimit);
+    platform::ServiceManager::setTimeLimits(limits);
+    m_timeLimit = std::make_unique<RunTimeLimit>(*m_options.timeLimit, [weak = weak_from_this()] {
+        platform::dispatchMain([weak] {
+            if (const auto self = weak.lock())
+                self->timeLimitReached();
+        });
+    });
+}
+
+void AppDelegate::timeLimitReached() {
+    if (m_runEnded.load())
+        return;
+    OCNSLog("The time limit of %d seconds has passed before the command completed; releasing the agent",
+            static_cast<int>(m_options.timeLimit ? m_options.timeLimit->count() : 0));
+    // What the connection's end reports from here on is not a lost connection.
+    m_cmdState.store(CmdFailed);
+    // Sending "bye" and closing are done off the main thread, which the event
+    // thread may be waiting for.
+    platform::dispatchGlobal([self = shared_from_this()] {
+        if (auto client = self->agentClient())
+            client->terminatePrivilegedAgent();
+        self->endHeadlessRun(ExitStatus::TimeLimitReached);
+    });
 }
 
 namespace {
@@ -240,6 +313,8 @@ bool AppDelegate::processAgentEvent(const std::optional<AgentMessage>& event) {
         return true;
     const std::optional<std::string> name = event->text(AgentProtocol::Key::kEvent);
     if (name == AgentProtocol::Event::kProgress) {
+        m_reporter->progress(percentOf(*event),
+                             event->text(AgentProtocol::Key::kInfo).value_or(std::string()));
         if (m_progressIndicator)
             m_progressIndicator->setDoubleValue(percentOf(*event));
         if (m_progressInfolabel)
@@ -253,7 +328,8 @@ bool AppDelegate::processAgentEvent(const std::optional<AgentMessage>& event) {
         m_cancelButton->setTitle(localized("Close"));
         m_cancelButton->setEnabled(true);
     }
-    const bool succeeded = statusOf(*event) == AgentProtocol::Status::Success;
+    const int64_t status = statusOf(*event);
+    const bool succeeded = status == AgentProtocol::Status::Success;
     if (!succeeded) {
         m_cmdState.store(CmdFailed);
         reportError(createCustomErrorWithCode(-1, agentFailedText()));
@@ -263,41 +339,72 @@ bool AppDelegate::processAgentEvent(const std::optional<AgentMessage>& event) {
             m_progressIndicator->setDoubleValue(100);
         if (m_progressInfolabel)
             m_progressInfolabel->setText(kSuccessText);
-        platform::dispatchMain([self = shared_from_this()] {
-            if (self->checkForReboot())
-                self->m_application.postTermination();
-        });
     }
-    platform::dispatchGlobal([self = shared_from_this(), succeeded] { self->finishCommand(succeeded); });
+    platform::dispatchGlobal([self = shared_from_this(), status] { self->finishCommand(status); });
     return false;
 }
 
-void AppDelegate::finishCommand(bool succeeded) {
-    if (!succeeded)
+void AppDelegate::finishCommand(int64_t status) {
+    if (status != AgentProtocol::Status::Success) {
         if (auto client = agentClient())
             client->terminatePrivilegedAgent();
-    if (!m_runWithGUI) {
-        m_application.setExitStatus(succeeded ? 0 : 1);
-        m_application.postTermination();
+        m_reporter->completed(status, false);
+        endHeadlessRun(ExitStatus::CommandFailed);
+        return;
     }
+    // Asking the system may run a program: done here, off the main thread.
+    const bool reboot = rebootRequired();
+    m_reporter->completed(status, reboot);
+    if (!m_runWithGUI) {
+        // Nobody is there to agree to a restart: the exit status says it is due.
+        if (reboot)
+            OCNSLog("The system must be restarted to complete the command; an unattended run does not "
+                    "restart it");
+        endHeadlessRun(reboot ? ExitStatus::SucceededRebootRequired : ExitStatus::Succeeded);
+        return;
+    }
+    if (reboot)
+        platform::dispatchMain([self = shared_from_this()] {
+            if (self->offerReboot())
+                self->m_application.postTermination();
+        });
 }
 
 void AppDelegate::processErrorEvent(const ErrorRef& error) {
     OCNSLog("Received error event: %@", error);
+    const bool running = m_cmdState.load() == CmdRunning;
     if (error) {
         reportError(error);
-    } else if (m_cmdState.load() == CmdRunning) {
+    } else if (running) {
         // The agent closed the connection before completing the command.
         reportError(createCustomErrorWithCode(-2, agentFailedText()));
     }
+    if (running)
+        endHeadlessRun(ExitStatus::ConnectionLost);
+}
+
+bool AppDelegate::rebootRequired() const {
+    if (m_flow != Flow::Uninstall) {
+        const std::string packageInfo = m_bundle.path() + "/Contents/InstallerPackage/PackageInfo";
+        const auto info = platform::PropertyList::fromFile(packageInfo);
+        const auto declared = info ? info->text(kRebootPackageKey) : std::nullopt;
+        if (declared && platform::UserDefaults::boolValue(*declared)) {
+            OCNSLog("The package requires a reboot after its installation");
+            return true;
+        }
+    }
+    if (platform::RebootSignal::systemRequiresReboot()) {
+        OCNSLog("The system requires a reboot");
+        return true;
+    }
+    return false;
 }
 
 bool AppDelegate::checkForReboot() {
-    const platform::OperatingSystemVersion version = platform::ProcessInfo::operatingSystemVersion();
-    if (version.major > 10)
-        return false;
-    if (version.minor > 9)
-        return false;
+    return rebootRequired() && offerReboot();
+}
+
+bool AppDelegate::offerReboot() {
     std::unique_ptr<platform::ui::Alert> alert = m_application.makeAlert();
     if (!alert)
         return false;

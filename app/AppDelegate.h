@@ -13,7 +13,11 @@
 #include "agentlink/AtomicRef.h"
 #include "agentlink/Error.h"
 #include "agentlink/PHAgentEventHandler.h"
+#include "app/ExitStatus.h"
+#include "app/ProgressReporter.h"
 #include "app/RIAgentClient.h"
+#include "app/RunOptions.h"
+#include "app/RunTimeLimit.h"
 
 #include "platform/Bundle.h"
 #include "platform/UserDefaults.h"
@@ -90,9 +94,25 @@ public:
     bool processAgentEvent(const std::optional<AgentMessage>& event);
     /// The end of the event stream, on the thread that noticed it.
     void processErrorEvent(const ErrorRef& error);
-    /// On system versions up to 10.9, asks whether to reboot now; true when
-    /// the user agreed and "Reboot" was sent. Main thread.
+    /// When the system must be restarted (rebootRequired), asks whether to
+    /// reboot now; true when the user agreed and "Reboot" was sent. Main thread.
     bool checkForReboot();
+    /// Whether the system must be restarted after the command: the package of
+    /// an installation or update declares it (kRebootPackageKey in its
+    /// PackageInfo), or the system says so (platform::RebootSignal). Blocks
+    /// while the system is asked.
+    bool rebootRequired() const;
+    /// The PackageInfo key by which a package declares that its installation
+    /// needs a restart.
+    static constexpr const char* kRebootPackageKey = "requires-reboot";
+
+    /// Ends an unattended run with \p status: the first call sets the exit
+    /// status, writes the last progress line and ends the loop; later calls
+    /// and window runs change nothing. Any thread.
+    void endHeadlessRun(ExitStatus status);
+    /// The unattended run's time limit has passed: logs it, releases the
+    /// agent and ends the run with ExitStatus::TimeLimitReached. Main thread.
+    void timeLimitReached();
 
     /// The event handler to give an agent client: it forwards to this
     /// controller while the controller exists, without owning it.
@@ -135,15 +155,26 @@ private:
     void startFlow(Flow flow, int userId, bool includingBackups);
     /// The worker thread's part of a flow.
     void runFlow(Flow flow, int userId, bool includingBackups);
-    /// The work after a completion: releases the agent after a failure and
-    /// ends a headless run. Worker thread.
-    void finishCommand(bool succeeded);
+    /// The work after a completion with \p status: releases the agent after a
+    /// failure, asks whether a restart is needed after a success, and ends a
+    /// headless run or offers the restart in the window. Worker thread.
+    void finishCommand(int64_t status);
+    /// Asks whether to reboot now; true when the user agreed and "Reboot" was
+    /// sent. Main thread.
+    bool offerReboot();
+    /// Starts the time limit of an unattended run, when one is set.
+    void startTimeLimit();
 
     platform::ui::Application& m_application;
     const platform::Bundle& m_bundle;
     const platform::UserDefaults& m_defaults;
 
     bool m_runWithGUI = true;
+    Flow m_flow = Flow::Install;
+    RunOptions m_options;
+    std::unique_ptr<ProgressReporter> m_reporter;
+    std::unique_ptr<RunTimeLimit> m_timeLimit;
+    std::atomic<bool> m_runEnded{false};
     std::atomic<int> m_cmdState{CmdIdle};
     platform::ui::Window* m_window = nullptr;
     platform::ui::ProgressBar* m_progressIndicator = nullptr;
