@@ -7,10 +7,12 @@
 #include "agentlink/FOCVersion.h"
 #include "platform/Dispatch.h"
 #include "platform/ProcessInfo.h"
+#include "platform/RebootSignal.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -266,19 +268,64 @@ TEST_F(ControllerTest, FailedCompletionShowsWhereTheLogsAreAndKeepsTheWindow) {
                           kFailedText + "\""));
 }
 
-TEST_F(ControllerTest, HeadlessRunEndsAfterCompletionWithTheAgentsVerdict) {
-    launch({"-gui", "NO"});
-    EXPECT_FALSE(whileRunning(AgentMessage{{"Event", "CommandCompleted"}, {"status", 0}}));
-    settle("app terminate posted");
-    EXPECT_TRUE(m_journal.contains("app exit status=0"));
-    EXPECT_FALSE(m_journal.contains("app exit status=1"));
-
-    testsupport::captureStandardError([&] {
-        EXPECT_FALSE(whileRunning(AgentMessage{{"Event", "CommandCompleted"}, {"status", 6}}));
-    });
-    settle("app exit status=1");
-    EXPECT_TRUE(m_journal.contains("app terminate posted"));
-    EXPECT_FALSE(m_journal.contains("app exit status=0"));
+TEST_F(ControllerTest, HeadlessRunEndsOnceWithTheStatusOfWhatHappenedFirst) {
+    // Each case is a fresh run: the first verdict ends it, a later one changes nothing.
+    const struct {
+        const char* name;
+        bool packageDeclaresReboot;
+        std::function<void(AppDelegate&)> happen;
+        int exitStatus;
+    } cases[] = {
+        {"success", false,
+         [this](AppDelegate&) {
+             whileRunning(AgentMessage{{"Event", "CommandCompleted"}, {"status", 0}});
+         },
+         0},
+        {"success of a package that needs a restart", true,
+         [this](AppDelegate&) {
+             whileRunning(AgentMessage{{"Event", "CommandCompleted"}});
+         },
+         10},
+        {"the agent's failure", true,
+         [this](AppDelegate&) {
+             whileRunning(AgentMessage{{"Event", "CommandCompleted"}, {"status", 6}});
+         },
+         1},
+        {"connection closed while running", false,
+         [](AppDelegate& c) {
+             c.setCmdState(AppDelegate::CmdRunning);
+             c.processErrorEvent(nullptr);
+         },
+         4},
+        {"time limit", false,
+         [](AppDelegate& c) {
+             c.setCmdState(AppDelegate::CmdRunning);
+             c.timeLimitReached();
+             c.processErrorEvent(nullptr); // the connection's end after "bye" is no second verdict
+         },
+         5},
+    };
+    if (platform::RebootSignal::systemRequiresReboot())
+        GTEST_SKIP() << "this machine itself waits for a restart";
+    for (const auto& c : cases) {
+        m_folder.write("QvtRSInstaller.app/Contents/InstallerPackage/PackageInfo",
+                       testsupport::plistWithStrings(
+                           {{AppDelegate::kRebootPackageKey, c.packageDeclaresReboot ? "YES" : "NO"}}));
+        launch({"-gui", "NO"});
+        m_journal.clear();
+        const std::string log = testsupport::captureStandardError([&] {
+            c.happen(*m_controller);
+            settle("app terminate posted");
+            // A late completion after the verdict.
+            m_controller->processAgentEvent(AgentMessage{{"Event", "CommandCompleted"}, {"status", 0}});
+            settle();
+        });
+        EXPECT_EQ(m_journal.startingWith("app exit status="), 1u) << c.name;
+        EXPECT_TRUE(m_journal.contains("app exit status=" + std::to_string(c.exitStatus))) << c.name;
+        EXPECT_TRUE(includes(log, "Unattended run ends with exit status " + std::to_string(c.exitStatus)))
+            << c.name;
+        EXPECT_FALSE(m_journal.contains("alert run")) << c.name << ": nobody is there to answer";
+    }
 }
 
 TEST_F(ControllerTest, ErrorEventsDependOnWhetherACommandRuns) {
@@ -307,30 +354,33 @@ TEST_F(ControllerTest, ErrorEventsDependOnWhetherACommandRuns) {
     EXPECT_TRUE(includes(log, "Installation failed with error: Error Domain=IO Code=32"));
 }
 
-TEST_F(ControllerTest, RebootIsOfferedUpToSystemVersion10Point9Only) {
-    launch({});
-    platform::ProcessInfo::overrideOperatingSystemVersion(platform::OperatingSystemVersion{10, 9, 5});
-    m_journal.clear();
-    EXPECT_FALSE(m_controller->checkForReboot());
-    EXPECT_EQ(
-        m_journal.calls(),
-        (Calls{"alert button=YES", "alert button=RebootLaterButton", "alert message=Restart needed.",
-               "alert informative=Do you want to reboot now?", "alert style=informational", "alert run"}));
-
-    m_app.alertAnswer = platform::ui::Alert::FirstButtonReturn;
-    EXPECT_TRUE(m_controller->checkForReboot());
-    // After a success the accepted reboot ends the application.
-    EXPECT_FALSE(whileRunning(AgentMessage{{"Event", "CommandCompleted"}}));
-    settle();
-    EXPECT_TRUE(m_journal.contains("alert run"));
-    EXPECT_TRUE(m_journal.contains("app terminate posted"));
-
-    for (const auto& version :
-         {platform::OperatingSystemVersion{10, 12, 0}, platform::OperatingSystemVersion{11, 0, 0},
-          platform::OperatingSystemVersion{12, 9, 0}}) {
-        platform::ProcessInfo::overrideOperatingSystemVersion(version);
+TEST_F(ControllerTest, WindowRunOffersTheRestartExactlyWhenThePackageDeclaresIt) {
+    if (platform::RebootSignal::systemRequiresReboot())
+        GTEST_SKIP() << "this machine itself waits for a restart";
+    for (const bool declared : {false, true}) {
+        m_folder.write(
+            "QvtRSInstaller.app/Contents/InstallerPackage/PackageInfo",
+            testsupport::plistWithStrings({{"identifier", "com.quorvantis.remote.service"},
+                                           {AppDelegate::kRebootPackageKey, declared ? "1" : "0"}}));
+        launch({});
+        // The system version plays no part any more: an old one asks nothing by itself.
+        platform::ProcessInfo::overrideOperatingSystemVersion(platform::OperatingSystemVersion{10, 9, 5});
         m_journal.clear();
         EXPECT_FALSE(m_controller->checkForReboot());
-        EXPECT_TRUE(m_journal.calls().empty());
+        if (!declared) {
+            EXPECT_TRUE(m_journal.calls().empty());
+            continue;
+        }
+        EXPECT_EQ(m_journal.calls(),
+                  (Calls{"alert button=YES", "alert button=RebootLaterButton",
+                         "alert message=Restart needed.", "alert informative=Do you want to reboot now?",
+                         "alert style=informational", "alert run"}));
+        // After a success the accepted reboot ends the application.
+        m_app.alertAnswer = platform::ui::Alert::FirstButtonReturn;
+        EXPECT_FALSE(whileRunning(AgentMessage{{"Event", "CommandCompleted"}}));
+        settle("alert run");
+        settle("app terminate posted");
+        EXPECT_TRUE(m_journal.contains("app terminate posted"));
+        EXPECT_EQ(m_journal.startingWith("app exit status="), 0u);
     }
 }

@@ -39,6 +39,12 @@ public:
         const Calls all = calls();
         return std::find(all.begin(), all.end(), call) != all.end();
     }
+    /// How many calls start with \p prefix.
+    size_t startingWith(const std::string& prefix) const {
+        const Calls all = calls();
+        return static_cast<size_t>(std::count_if(
+            all.begin(), all.end(), [&](const std::string& call) { return call.rfind(prefix, 0) == 0; }));
+    }
 
 private:
     mutable std::mutex m_lock;

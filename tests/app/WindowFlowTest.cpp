@@ -6,7 +6,7 @@
 
 #include "QtTestSupport.h"
 #include "TestSupport.h"
-#include "platform/ProcessInfo.h"
+#include "platform/RebootSignal.h"
 #include "platform/ServiceManager.h"
 #include "platform/qt/QtMainPoster.h"
 #include "ui_MainMenu.h"
@@ -16,7 +16,12 @@
 #include <QMessageBox>
 #include <QTest>
 
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -34,11 +39,9 @@ protected:
     void SetUp() override {
         if (!testsupport::rootInSandbox())
             GTEST_SKIP() << "installs for real: runs only as root inside tests/sandbox";
-        platform::ProcessInfo::overrideOperatingSystemVersion(platform::OperatingSystemVersion{10, 12, 0});
     }
 
     void TearDown() override {
-        platform::ProcessInfo::overrideOperatingSystemVersion(std::nullopt);
         if (IsSkipped())
             return;
         m_ui.reset();
@@ -85,7 +88,7 @@ protected:
 
 } // namespace
 
-TEST_F(WindowFlow, InstallShowsProgressAndSuccessAndOnACurrentSystemTheWindowStaysOpenWithoutAlert) {
+TEST_F(WindowFlow, InstallShowsProgressAndSuccessAndWithoutARestartSignalTheWindowStaysOpenWithoutAlert) {
     const Ui::MainMenu& w = open(kInstaller);
     bool alertSeen = false;
     QTimer watch;
@@ -149,14 +152,83 @@ TEST_F(WindowFlow, AnAgentThatCannotBeInstalledIsReportedInTheWindow) {
 // A failing package: the controller's texts in the controller tests, the
 // rollback and the release of the agent in the shipped-installer tests.
 
-TEST_F(WindowFlow, OnOldSystemsTheRebootAlertCanRebootOrBeDismissed) {
+namespace {
+
+// What three distributions say of themselves, and how each says a restart is due.
+const char* const kDebian10 = "PRETTY_NAME=\"Debian GNU/Linux 10 (buster)\"\nNAME=\"Debian GNU/Linux\"\n"
+                              "VERSION_ID=\"10\"\nVERSION=\"10 (buster)\"\nID=debian\n";
+const char* const kRhel9 = "NAME=\"Red Hat Enterprise Linux\"\nVERSION=\"9.4 (Plow)\"\nID=\"rhel\"\n"
+                           "ID_LIKE=\"fedora\"\nVERSION_ID=\"9.4\"\n";
+const char* const kUbuntu2404 = "PRETTY_NAME=\"Ubuntu 24.04.1 LTS\"\nNAME=\"Ubuntu\"\nVERSION_ID=\"24.04\"\n"
+                                "ID=ubuntu\nID_LIKE=debian\n";
+
+/// needs-restarting of Red Hat's family where the sandbox's /usr/bin has none:
+/// /usr/bin overlaid, in this mount namespace only, for as long as it lives.
+class NeedsRestartingStandIn {
+public:
+    explicit NeedsRestartingStandIn(int exitStatus) {
+        fs::create_directories("/run/qvt-usr-bin/upper");
+        fs::create_directories("/run/qvt-usr-bin/work");
+        m_mounted = ::mount("overlay", "/usr/bin", "overlay", 0,
+                            "lowerdir=/usr/bin,upperdir=/run/qvt-usr-bin/upper,"
+                            "workdir=/run/qvt-usr-bin/work") == 0;
+        std::ofstream("/usr/bin/needs-restarting")
+            << "#!/bin/sh\n[ \"$1\" = -r ] || exit 2\necho 'Reboot should not be necessary.'\nexit "
+            << exitStatus << "\n";
+        ::chmod("/usr/bin/needs-restarting", 0755);
+    }
+    ~NeedsRestartingStandIn() {
+        if (m_mounted)
+            ::umount2("/usr/bin", MNT_DETACH);
+        std::error_code ignored;
+        fs::remove_all("/run/qvt-usr-bin", ignored);
+    }
+    bool mounted() const { return m_mounted; }
+
+private:
+    bool m_mounted = false;
+};
+
+} // namespace
+
+TEST_F(WindowFlow, TheRestartAlertAppearsExactlyWhenTheSystemSignalsOneWhateverItsVersion) {
     fs::create_directories("/etc/com.quorvantis.remote");
     std::ofstream("/etc/com.quorvantis.remote/agent.plist")
         << testsupport::plistWithStrings({{"RebootCommand", "/usr/bin/touch /run/qvt-rebooted"}});
-    ::unlink("/run/qvt-rebooted");
-    platform::ProcessInfo::overrideOperatingSystemVersion(platform::OperatingSystemVersion{10, 9, 0});
+    // /etc/os-release is usually a link into /usr/lib, which the sandbox does
+    // not overlay: the link is replaced, never written through.
+    const fs::path osRelease = "/etc/os-release";
+    const std::string originalTarget = fs::is_symlink(osRelease) ? fs::read_symlink(osRelease).string() : "";
+    const std::string original = originalTarget.empty() ? readFile(osRelease.string()) : "";
 
-    for (const std::string answer : {"Later", "Restart Now"}) {
+    const struct {
+        const char* system;
+        const char* osRelease;
+        bool signal;
+        std::string answer; ///< pressed in the alert; empty: no alert may come
+    } cases[] = {
+        {"Debian 10", kDebian10, false, ""},
+        {"Debian 10", kDebian10, true, "Later"},
+        {"RHEL 9", kRhel9, false, ""},
+        {"RHEL 9", kRhel9, true, "Later"},
+        {"Ubuntu 24.04", kUbuntu2404, false, ""},
+        {"Ubuntu 24.04", kUbuntu2404, true, "Restart Now"},
+    };
+    for (const auto& c : cases) {
+        const std::string name = std::string(c.system) + (c.signal ? " with" : " without") + " a signal";
+        fs::remove(osRelease);
+        std::ofstream(osRelease) << c.osRelease;
+        ::unlink("/run/qvt-rebooted");
+        ::unlink(platform::RebootSignal::kRebootRequiredFile);
+        std::unique_ptr<NeedsRestartingStandIn> needsRestarting;
+        if (std::string(c.system) == "RHEL 9") {
+            needsRestarting = std::make_unique<NeedsRestartingStandIn>(c.signal ? 1 : 0);
+            ASSERT_TRUE(needsRestarting->mounted()) << "cannot overlay /usr/bin: " << std::strerror(errno);
+        } else if (c.signal) {
+            // What a Debian or Ubuntu package's maintainer script does.
+            std::ofstream(platform::RebootSignal::kRebootRequiredFile) << "*** System restart required ***\n";
+        }
+
         const Ui::MainMenu& w = open(kInstaller);
         bool alertSeen = false;
         QTimer pressAnswer;
@@ -166,27 +238,44 @@ TEST_F(WindowFlow, OnOldSystemsTheRebootAlertCanRebootOrBeDismissed) {
                 EXPECT_EQ(box->informativeText(), "Do you want to reboot now?");
                 EXPECT_EQ(box->icon(), QMessageBox::Information);
                 for (QAbstractButton* button : box->buttons())
-                    if (button->text().toStdString() == answer)
+                    if (button->text().toStdString() == c.answer)
                         button->click();
             }
         });
         pressAnswer.start(20);
         QTest::mouseClick(w.installButton, Qt::LeftButton);
-        const bool reboot = answer == "Restart Now";
-        // "Later" leaves the window open; "Restart Now" sends "Reboot" and quits.
-        const int ended =
-            runLoopUntil([&] { return !reboot && alertSeen && !QApplication::activeModalWidget(); });
-        EXPECT_TRUE(alertSeen) << answer;
+        const bool reboot = c.answer == "Restart Now";
+        // Without an alert the window stays open; "Later" leaves it open too;
+        // "Restart Now" sends "Reboot" and quits.
+        // No alert: a second after the completion none has come.
+        std::optional<std::chrono::steady_clock::time_point> completed;
+        const int ended = runLoopUntil([&] {
+            if (!c.answer.empty())
+                return !reboot && alertSeen && !QApplication::activeModalWidget();
+            if (!w.cancelButton->isEnabled())
+                return false;
+            const auto now = std::chrono::steady_clock::now();
+            completed = completed.value_or(now);
+            return now - *completed > std::chrono::seconds(1);
+        });
+        EXPECT_EQ(alertSeen, c.signal) << name;
+        EXPECT_EQ(w.progressInfolabel->text(), "Installation successfully completed") << name << m_log;
         if (reboot) {
-            EXPECT_EQ(ended, 0) << "the application terminated";
+            EXPECT_EQ(ended, 0) << name << ": the application terminated";
             for (int i = 0; i < 100 && !fs::exists("/run/qvt-rebooted"); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            EXPECT_TRUE(fs::exists("/run/qvt-rebooted")) << "the agent ran the configured reboot command";
+            EXPECT_TRUE(fs::exists("/run/qvt-rebooted")) << name << ": the agent ran the reboot command";
         } else {
-            EXPECT_EQ(ended, kDone);
-            EXPECT_FALSE(fs::exists("/run/qvt-rebooted"));
-            EXPECT_TRUE(m_ui->window().isVisible());
+            EXPECT_EQ(ended, kDone) << name;
+            EXPECT_FALSE(fs::exists("/run/qvt-rebooted")) << name;
+            EXPECT_TRUE(m_ui->window().isVisible()) << name;
         }
         m_ui.reset();
     }
+    ::unlink(platform::RebootSignal::kRebootRequiredFile);
+    fs::remove(osRelease);
+    if (!originalTarget.empty())
+        fs::create_symlink(originalTarget, osRelease);
+    else
+        std::ofstream(osRelease) << original;
 }
