@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <pty.h>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -24,6 +25,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -520,6 +522,35 @@ TEST_F(HeadlessFlow, TheJsonProgressStreamFollowsARealInstallationPhaseByPhase) 
     EXPECT_EQ(lines.back().value("meaning", ""), "succeeded");
     // Standard error is no terminal here: no progress bar is drawn into it.
     EXPECT_FALSE(includes(result.errors, "\r["));
+}
+
+TEST_F(HeadlessFlow, OnATerminalTheProgressIsOneLineRedrawnInPlace) {
+    // Started from an administrator's terminal: standard error is a terminal (a pseudo-terminal here).
+    const std::string bundle = bundleAt("terminal");
+    int terminal = -1;
+    const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0) << std::strerror(errno);
+    if (child == 0) {
+        ::setenv("DISPLAY", "", 1);
+        ::setenv("WAYLAND_DISPLAY", "", 1);
+        ::unsetenv("QT_QPA_PLATFORM");
+        const std::string program = bundle + "/Contents/MacOS/QvtRSInstaller";
+        ::execl(program.c_str(), program.c_str(), "-gui", "NO", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);)
+        if (n > 0)
+            shown.append(buffer, static_cast<size_t>(n));
+    ::close(terminal);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown;
+    // Each drawing starts at the line's start and clears the rest; the last one keeps its line.
+    EXPECT_TRUE(std::regex_search(shown, std::regex("\r\\[#*-+\\] +[0-9]+% Copying files\033\\[K\r")))
+        << shown;
+    EXPECT_TRUE(includes(shown, "\r[##############################] 100% Completed\033[K\r\n"));
 }
 
 TEST_F(HeadlessFlow, ARestartTheSystemAsksForIsReportedNeverDone) {
