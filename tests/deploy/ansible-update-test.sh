@@ -36,8 +36,7 @@ mkdir -p "$scratch/home" "$scratch/tmp"
 touch "$scratch/ansible.cfg"
 export ANSIBLE_CONFIG=$scratch/ansible.cfg HOME=$scratch/home TMPDIR=$scratch/tmp
 export ANSIBLE_LOCAL_TEMP=$scratch/tmp/local ANSIBLE_REMOTE_TEMP=$scratch/tmp/remote
-export ANSIBLE_NOCOLOR=1 ANSIBLE_RETRY_FILES_ENABLED=0 ANSIBLE_GATHERING=explicit
-export ANSIBLE_DEPRECATION_WARNINGS=0
+export ANSIBLE_NOCOLOR=1 ANSIBLE_RETRY_FILES_ENABLED=0
 
 failures=0
 fail() {
@@ -84,13 +83,11 @@ expect_collected_log() {
   grep -qF "$2" "$collected" || fail "$1: no \"$2\" in $collected"
 }
 
-# The progress lines kept next to log $1: when there are any (older installers
-# print none), each is one JSON object and the last says the run exited with
-# status $2.
+# The progress lines kept next to log $1: each is one JSON object, and the last
+# says the run exited with status $2.
 expect_progress() {
   local progress=${1%.txt}.progress.jsonl
-  [ -f "$progress" ] || { fail "no progress file $progress"; return; }
-  [ -s "$progress" ] || return 0
+  [ -s "$progress" ] || { fail "no progress lines in $progress"; return; }
   /usr/bin/python3 - "$progress" "$2" <<'EOF' || fail "progress lines in $progress"
 import json, sys
 events = [json.loads(line) for line in open(sys.argv[1])]
@@ -113,14 +110,12 @@ done
 [ -x /opt/rollout/QvtRSInstaller.app/Contents/Library/LaunchServices/com.quorvantis.remote.RInstallerAgent ] ||
   fail "good: the copied agent lost its executable bit"
 expect_collected_log good '"Event":"CommandCompleted"'
-good_log=$collected
-[ -n "$good_log" ] && expect_progress "$good_log" 0
+[ -n "$collected" ] && expect_progress "$collected" 0
 [ -z "$(ls -A "$scratch/tmp" | grep -v -e '^local$' -e '^remote$')" ] ||
   fail "good: the packed bundle was left on the controller: $(ls "$scratch/tmp")"
 
 # 2. The system asks for a restart: the host is reported changed and stays up.
-# An installer without progress lines does not report restarts either.
-# Given through a link, as a site's "current release" often is.
+# The bundle is given through a link, as a site's "current release" often is.
 touch /run/reboot-required
 ln -s "$bundle" "$scratch/current"
 play "$scratch/current/" reboot
@@ -128,12 +123,10 @@ rm -f /run/reboot-required
 [ "$status" -eq 0 ] || fail "reboot: ansible-playbook exited $status"
 expect_recap reboot 0
 expect_collected_log reboot '"Event":"CommandCompleted"'
-if [ -n "$collected" ] && [ -s "${collected%.txt}.progress.jsonl" ]; then
-  expect_progress "$collected" 10
-  grep -q "the host needs a reboot to finish (not rebooted" "$scratch/reboot.out" || fail "reboot: not reported"
-  grep -A1 '^TASK \[Report a reboot' "$scratch/reboot.out" | grep -q '^changed: \[localhost\]' ||
-    fail "reboot: the host is not reported changed"
-fi
+[ -n "$collected" ] && expect_progress "$collected" 10
+grep -q "the host needs a reboot to finish (not rebooted" "$scratch/reboot.out" || fail "reboot: not reported"
+grep -A1 '^TASK \[Report a reboot' "$scratch/reboot.out" | grep -q '^changed: \[localhost\]' ||
+  fail "reboot: the host is not reported changed"
 
 # 3. A bundle whose package changed after signing is refused and fails the host.
 # The bundle folder's own name does not matter.
@@ -146,9 +139,7 @@ grep -q "The headless update exited with status [1-9]" "$scratch/changed.out" ||
 cmp -s "$service" "$bundle/Contents/InstallerPackage/Payload/bin/qvt-remote-service" ||
   fail "changed: the installed service was changed"
 expect_collected_log changed "Installation failed with error: "
-changed_log=$collected
-[ -n "$changed_log" ] && [ -n "$good_log" ] && cmp -s "$good_log" "$changed_log" &&
-  fail "changed: collected the earlier run's log"
+[ -n "$collected" ] && expect_progress "$collected" 1
 
 end=$(date +%s%N)
 echo "three playbook runs took $(((end - start) / 1000000)) ms"
