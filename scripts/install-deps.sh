@@ -20,6 +20,8 @@ packages=(
   util-linux mount
   # Offscreen Qt needs fonts to render readable screenshots.
   fonts-dejavu-core
+  # The fleet playbook's test runs it with ansible-playbook against the sandbox.
+  ansible-core
 )
 
 missing=()
