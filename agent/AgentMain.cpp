@@ -4,6 +4,7 @@
 #include "agent/AgentServer.h"
 #include "agent/CommandGrant.h"
 #include "agent/package/PackageInstaller.h"
+#include "agentlink/PHClientProtocolHandler.h"
 #include "platform/Bundle.h"
 #include "platform/ExecutableInfo.h"
 #include "platform/LogText.h"
@@ -56,6 +57,15 @@ void grantInstaller(const std::string& label, const char* invoker) {
             static_cast<int>(installer));
 }
 
+/// The version the running job \p label answers, asked over a connection of
+/// its own (untraced) that is closed again; nothing when it does not answer.
+std::optional<std::string> runningJobVersion(const std::string& label) {
+    PHClientProtocolHandler link(-1, false);
+    auto version = link.connectPrivilegedAgent(label);
+    link.closeConnection();
+    return version;
+}
+
 int blessJob(const std::string& label, const std::string& executable) {
     // The label is given on the command line of a step the installer has run as root.
     const std::string loggedLabel = platform::LogText::escaped(label);
@@ -63,7 +73,8 @@ int blessJob(const std::string& label, const std::string& executable) {
         OCNSLog("RInstallerAgent: installing the job %@ needs root rights", loggedLabel);
         return 1;
     }
-    if (auto installed = platform::ServiceManager::installAsRoot(label, executable); !installed) {
+    if (auto installed = platform::ServiceManager::installAsRoot(label, executable, runningJobVersion);
+        !installed) {
         OCNSLog("RInstallerAgent: installing the job %@ failed: %@", loggedLabel,
                 platform::LogText::escaped(installed.failure().description));
         return 1;

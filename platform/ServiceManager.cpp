@@ -8,6 +8,7 @@
 #include "platform/ProcessInfo.h"
 #include "platform/Signature.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -17,12 +18,15 @@
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
+#include <iterator>
 #include <pwd.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace platform {
 
@@ -207,11 +211,44 @@ Result<void> checkHelperLocation(const std::string& helperPath, const std::strin
     }
 }
 
+/// Memory for the bytes of a helper: fresh anonymous pages, huge ones where the
+/// system offers them. Reading 20-odd MB into a std::string cost more than the
+/// read itself: zeroing every byte first and thousands of page faults, where
+/// huge pages take a dozen.
+class HelperBytes {
+public:
+    /// Room for \p size bytes; data() is null when there is none to be had.
+    explicit HelperBytes(size_t size) : m_size(size) {
+        void* memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (memory == MAP_FAILED)
+            return;
+        // A hint only: without huge pages the memory works all the same.
+        ::madvise(memory, size, MADV_HUGEPAGE);
+        m_data = static_cast<char*>(memory);
+    }
+    ~HelperBytes() {
+        if (m_data)
+            ::munmap(m_data, m_size);
+    }
+    HelperBytes(const HelperBytes&) = delete;
+    HelperBytes& operator=(const HelperBytes&) = delete;
+    HelperBytes(HelperBytes&& other) noexcept
+        : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)) {}
+    HelperBytes& operator=(HelperBytes&&) = delete;
+
+    char* data() { return m_data; }
+    std::string_view view() const { return {m_data, m_data ? m_size : 0}; }
+
+private:
+    char* m_data = nullptr;
+    size_t m_size = 0;
+};
+
 /// The bytes of the helper at \p helperPath, read once through one descriptor
 /// and accepted only when the installed agent's key (when \p installed carries
 /// one) signed exactly them, or else when nobody but root and the invoking user
 /// can change the helper.
-Result<std::string> readHelper(const std::string& helperPath, const std::string& installed) {
+Result<HelperBytes> readHelper(const std::string& helperPath, const std::string& installed) {
     char resolved[PATH_MAX];
     if (!::realpath(helperPath.c_str(), resolved))
         return systemFailure("Cannot use the helper " + helperPath, errno);
@@ -225,9 +262,12 @@ Result<std::string> readHelper(const std::string& helperPath, const std::string&
     if (file.st_size <= 0 || file.st_size > static_cast<off_t>(ServiceManager::kMaxHelperSize))
         return failure(EFBIG, "Cannot use the helper " + helperPath + ": its size, " +
                                   std::to_string(file.st_size) + " bytes, is not that of a helper");
-    std::string bytes(static_cast<size_t>(file.st_size), '\0');
-    for (size_t done = 0; done < bytes.size();) {
-        const ssize_t n = ::read(in.get(), bytes.data() + done, bytes.size() - done);
+    const size_t size = static_cast<size_t>(file.st_size);
+    HelperBytes bytes(size);
+    if (!bytes.data())
+        return systemFailure("Cannot read the helper " + helperPath, ENOMEM);
+    for (size_t done = 0; done < size;) {
+        const ssize_t n = ::read(in.get(), bytes.data() + done, size - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -247,7 +287,7 @@ Result<std::string> readHelper(const std::string& helperPath, const std::string&
         return refusal(EBADMSG, helperPath,
                        "its signature cannot be read from " + signaturePath + ": " +
                            signature.failure().description);
-    if (!Signature::verifyFile(bytes, *signature, *key))
+    if (!Signature::verifyFile(bytes.view(), *signature, *key))
         return refusal(EBADMSG, helperPath,
                        "its signature does not verify with the key of the installed helper " + installed);
     return bytes;
@@ -255,7 +295,7 @@ Result<std::string> readHelper(const std::string& helperPath, const std::string&
 
 /// Writes \p bytes to the new file \p to, owned by root with mode 0755 and on
 /// disk before it is used.
-Result<void> writeExecutable(const std::string& bytes, const std::string& to) {
+Result<void> writeExecutable(std::string_view bytes, const std::string& to) {
     ::unlink(to.c_str());
     FileDescriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700));
     if (out.get() < 0)
@@ -283,8 +323,22 @@ bool processAlive(pid_t pid) {
     return ProcessInfo::processStartTime(pid).has_value();
 }
 
-// The pid in the job's pid file when that process still runs the installed executable.
-pid_t runningJobPid(const std::string& label) {
+/// How often a start or an end is looked for.
+constexpr std::chrono::milliseconds kPollInterval{2};
+
+/// True once the process \p pid has ended, false when it still runs after \p limit.
+bool waitForEnd(pid_t pid, std::chrono::milliseconds limit) {
+    for (const auto deadline = std::chrono::steady_clock::now() + limit; processAlive(pid);) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    return true;
+}
+
+// The pid in the job's pid file when that process still runs the installed
+// executable, or (\p replacedToo) the one that was installed before it.
+pid_t runningJobPid(const std::string& label, bool replacedToo = true) {
     std::ifstream in(ServiceManager::pidFilePath(label));
     long pid = 0;
     if (!(in >> pid) || pid <= 1)
@@ -297,7 +351,7 @@ pid_t runningJobPid(const std::string& label) {
     std::string target(exe, static_cast<size_t>(n));
     const std::string installed = ServiceManager::installedExecutablePath(label);
     // A replaced executable shows as "<path> (deleted)".
-    if (target != installed && target != installed + " (deleted)")
+    if (target != installed && (!replacedToo || target != installed + " (deleted)"))
         return 0;
     return processAlive(static_cast<pid_t>(pid)) ? static_cast<pid_t>(pid) : 0;
 }
@@ -423,6 +477,59 @@ void rollBack(const std::string& label, bool hadJob) {
         OCNSLog("Cannot restart the previous helper %@: %@", label, restarted.failure().description);
 }
 
+/// True when the file at \p path is root's, mode 0755, and holds exactly \p bytes.
+bool holdsExactly(const std::string& path, std::string_view bytes) {
+    const FileDescriptor in(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    if (!in.valid() || ::fstat(in.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != 0 ||
+        (info.st_mode & 07777) != 0755 || info.st_size != static_cast<off_t>(bytes.size()))
+        return false;
+    std::string chunk(size_t{1} << 20, '\0');
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::read(in.get(), chunk.data(), std::min(chunk.size(), bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 || std::memcmp(chunk.data(), bytes.data() + done, static_cast<size_t>(n)) != 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+/// True when the job \p label runs its installed executable: its systemd unit,
+/// the one installing would write, is active, or the process in its pid file
+/// runs that very file (not one replaced since it started).
+bool jobRunsInstalled(const std::string& label) {
+    if (!ServiceManager::systemdRunning())
+        return runningJobPid(label, false) != 0;
+    std::ifstream unit(ServiceManager::unitPath(label));
+    const std::string text((std::istreambuf_iterator<char>(unit)), std::istreambuf_iterator<char>());
+    return text == ServiceManager::unitText(label, ServiceManager::installedExecutablePath(label)) &&
+           systemctl({"is-active", "--quiet", label + ".service"});
+}
+
+/// True when installing \p bytes as \p label would change nothing: the job
+/// record names the installed executable, which holds exactly \p bytes, the
+/// job runs it and answers \p probe with the version those bytes carry.
+/// Checked from the cheapest to the one that talks to the job.
+bool isInstalledAndAnswering(const std::string& label, std::string_view bytes,
+                             const ServiceManager::VersionProbe& probe) {
+    const std::string installed = ServiceManager::installedExecutablePath(label);
+    const auto record = ServiceManager::copyJobDictionary(label);
+    if (!record || record->string("Label") != label ||
+        record->stringArray("ProgramArguments") != std::vector<std::string>{installed} ||
+        exists(installed + ".previous") || exists(installed + ".new"))
+        return false;
+    if (!holdsExactly(installed, bytes) || !jobRunsInstalled(label))
+        return false;
+    const auto info = ExecutableInfo::read(installed);
+    const auto version = info ? info->text("CFBundleVersion") : std::nullopt;
+    if (!version || probe(label) != version)
+        return false;
+    OCNSLog("The privileged helper %@ is already installed and running at version %@; kept", label, *version);
+    return true;
+}
+
 /// Runs the root side of bless through pkexec at \p pkexec and tells apart
 /// how it ended. pkexec prints why it refused; each line goes to the log.
 Result<void> blessThroughPkexec(const std::string& pkexec, const std::string& label,
@@ -533,18 +640,20 @@ bool ServiceManager::waitForListener(const std::string& path, std::chrono::milli
             return true;
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // A started agent listens within milliseconds; every pause here is
+        // time the installation waits for nothing.
+        std::this_thread::sleep_for(kPollInterval);
     }
 }
 
 Result<void> ServiceManager::bless(const std::string& label, const std::string& helperPath,
-                                   const Authorization* authorization) {
+                                   const Authorization* authorization, const VersionProbe& probe) {
     if (!Identifier::isValid(label))
         return failure(EINVAL, "Invalid job label: " + label);
     if (!authorization || !authorization->holdsRight(Authorization::kBlessHelperRight))
         return failure(Authorization::Denied, "The right to install a privileged helper was not granted");
     if (geteuid() == 0)
-        return installAsRoot(label, helperPath);
+        return installAsRoot(label, helperPath, probe);
     if (authorization->elevation() != Authorization::Elevation::Pkexec)
         return failure(Authorization::InteractionNotAllowed,
                        "Installing a privileged helper needs root rights or elevation through pkexec");
@@ -577,16 +686,14 @@ void ServiceManager::stopJobAsRoot(const std::string& label, pid_t selfPid) {
     // The pid was checked to be the job's; from here on only whether it still
     // lives matters (an exiting process loses its executable link before it ends).
     ::kill(pid, SIGTERM);
-    for (int i = 0; i < 150 && processAlive(pid); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (processAlive(pid)) {
+    if (!waitForEnd(pid, std::chrono::seconds(3))) {
         ::kill(pid, SIGKILL);
-        for (int i = 0; i < 100 && processAlive(pid); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        waitForEnd(pid, std::chrono::seconds(2));
     }
 }
 
-Result<void> ServiceManager::installAsRoot(const std::string& label, const std::string& helperPath) {
+Result<void> ServiceManager::installAsRoot(const std::string& label, const std::string& helperPath,
+                                           const VersionProbe& probe) {
     if (!Identifier::isValid(label))
         return failure(EINVAL, "Invalid job label: " + label);
     if (geteuid() != 0)
@@ -601,7 +708,9 @@ Result<void> ServiceManager::installAsRoot(const std::string& label, const std::
     const auto helper = readHelper(helperPath, installedExecutable(label));
     if (!helper)
         return helper.failure();
-    if (auto written = writeExecutable(*helper, incoming); !written)
+    if (probe && isInstalledAndAnswering(label, helper->view(), probe))
+        return {};
+    if (auto written = writeExecutable(helper->view(), incoming); !written)
         return written;
     // An earlier replacement that was cut short may have left the previous
     // executable aside: that one is the installed job.

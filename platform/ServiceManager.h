@@ -16,6 +16,15 @@
 // removed and the previous job, if there was one, is put back and started
 // again: a failed attempt leaves nothing of itself behind.
 //
+// Blessing the helper that already runs keeps it: when, after step 1 accepted
+// the helper, the installed executable holds exactly the bytes read (root's,
+// mode 0755), the job record names it, the job runs it (its systemd unit is
+// active, or the process in the pid file runs that file) and the job answers
+// the caller's VersionProbe with the version embedded in the helper
+// ("CFBundleVersion"), nothing is stopped, copied, written or restarted. In
+// any other state, a job that accepts connections but does not answer
+// included, it is replaced as above. Without a probe it is always replaced.
+//
 // Which helper may be installed: where the installed agent carries the signing
 // key (Signature::kPublicKeyInfoKey in its embedded information list), only a
 // helper whose detached signature ("<helper>.sig") that key verifies over the
@@ -52,6 +61,7 @@
 #include "platform/Result.h"
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -87,6 +97,11 @@ public:
     /// the real ones to pass.
     static void setTimeLimits(const TimeLimits& limits);
 
+    /// Asks the running job \p label for its version over its socket; nothing
+    /// when it does not answer. The caller brings it, as only the agent link
+    /// speaks the agent's protocol.
+    using VersionProbe = std::function<std::optional<std::string>(const std::string& label)>;
+
     ServiceManager() = delete;
 
     /// Installs the helper at \p helperPath as the privileged job \p label and
@@ -94,9 +109,11 @@ public:
     /// without it nothing changes. Through pkexec the failure's code is
     /// Authorization::Canceled when the administrator dismissed the dialog,
     /// Denied when polkit refused, InteractionNotAllowed when nobody could be
-    /// asked, and ETIMEDOUT when pkexec outlived its time limit.
+    /// asked, and ETIMEDOUT when pkexec outlived its time limit. \p probe lets
+    /// a root caller keep the identical job that runs and answers (see above);
+    /// through pkexec the root step brings its own.
     static Result<void> bless(const std::string& label, const std::string& helperPath,
-                              const Authorization* authorization);
+                              const Authorization* authorization, const VersionProbe& probe = {});
 
     /// The installed job's record (Label, ProgramArguments), or nothing when no
     /// job of \p label is installed.
@@ -105,8 +122,10 @@ public:
     /// The root side of bless. The caller must be root. A helper refused (see
     /// above) fails with EBADMSG (signature) or EPERM (its location), a helper
     /// that is no regular file with EINVAL, one larger than kMaxHelperSize or
-    /// empty with EFBIG.
-    static Result<void> installAsRoot(const std::string& label, const std::string& helperPath);
+    /// empty with EFBIG. With \p probe, the identical job that runs and answers
+    /// with the helper's version is kept (see above).
+    static Result<void> installAsRoot(const std::string& label, const std::string& helperPath,
+                                      const VersionProbe& probe = {});
 
     /// Stops the job \p label if it runs, waiting for it to end (not when
     /// \p selfPid is the job itself).
