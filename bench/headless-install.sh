@@ -6,6 +6,12 @@
 #
 #   bench/headless-install.sh [build folder]     (default: build)
 #
+# Targets, each against `cp -a` of the same payload in the same run: the demo
+# package's run at most 60 ms over its copy; the large package's run at most
+# 1.5 times its copy. The figures are medians of QVT_BENCH_ROUNDS rounds
+# (default 5), with the fastest round beside them: on a shared machine the
+# fastest shows what the installation costs, the median what it costs there.
+#
 # QVT_BENCH_DISK=<folder> installs the large package and its copy into that
 # folder instead of /opt (a tmpfs in the sandbox), to compare on a disk; the
 # agent's data folder (where it stages the verified copy of a package) is then
@@ -18,7 +24,8 @@ if [ "${QVT_SANDBOX:-}" != "1" ]; then
   exec "$root/tests/sandbox" "$0" "$build"
 fi
 
-rounds=3
+rounds=${QVT_BENCH_ROUNDS:-5}
+demo_overhead_target=60 large_ratio_target=1.5
 label=com.quorvantis.remote.RInstallerAgent
 work=/opt/bench
 mkdir -p "$work"
@@ -33,6 +40,9 @@ millis() {
   echo $(( (end - start) / 1000000 ))
 }
 median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }
+fastest() { printf '%s\n' "$@" | sort -n | head -n 1; }
+# "met" when the condition holds, "NOT met" otherwise.
+verdict() { if awk "BEGIN { exit !($1) }"; then echo met; else echo "NOT met"; fi; }
 data=/var/lib/com.quorvantis.remote
 forget_installation() {
   rm -rf /opt/quorvantis-remote
@@ -65,7 +75,8 @@ echo "generated payload: $(find "$payload" -type f | wc -l) files, $(du -sm "$pa
 # Signed like the shipped package, with the build's key.
 "$build/tools/qvt-sign" package "$large/Contents/InstallerPackage" "$build/signing/secret.key"
 
-# The first run also installs the agent; later runs find it at the shipped version.
+# The first run also installs the agent; later runs find it running at the
+# shipped version and keep it.
 forget_installation
 first=$(millis headless "$demo")
 echo "demo package, first run (installs the agent too): ${first} ms"
@@ -83,8 +94,15 @@ sync
 
 d=$(median "${demo_runs[@]}") dc=$(median "${demo_copies[@]}")
 l=$(median "${large_runs[@]}") lc=$(median "${large_copies[@]}")
-echo "demo package:  headless run ${d} ms, cp -a ${dc} ms, overhead $(( d - dc )) ms (target below 500 ms)"
-echo "large package: headless run ${l} ms, cp -a ${lc} ms, overhead $(( l - lc )) ms," \
-     "ratio $(awk "BEGIN { printf \"%.2f\", $l / $lc }")x (target at most 1.5x)"
+df=$(fastest "${demo_runs[@]}") dcf=$(fastest "${demo_copies[@]}")
+lf=$(fastest "${large_runs[@]}") lcf=$(fastest "${large_copies[@]}")
+ratio() { awk "BEGIN { printf \"%.2f\", $1 / ($2 > 0 ? $2 : 1) }"; }
+echo "where: $([ -n "${QVT_BENCH_DISK:-}" ] && echo "large package on disk, $QVT_BENCH_DISK" || echo tmpfs), $rounds rounds"
+echo "demo package:  headless run ${d} ms, cp -a ${dc} ms, overhead $(( d - dc )) ms" \
+     "(target at most ${demo_overhead_target} ms: $(verdict "$d - $dc <= $demo_overhead_target"));" \
+     "fastest ${df} ms vs ${dcf} ms, overhead $(( df - dcf )) ms"
+echo "large package: headless run ${l} ms, cp -a ${lc} ms, ratio $(ratio "$l" "$lc")x" \
+     "(target at most ${large_ratio_target}x: $(verdict "$l <= $large_ratio_target * $lc"));" \
+     "fastest ${lf} ms vs ${lcf} ms, ratio $(ratio "$lf" "$lcf")x"
 [ -z "${QVT_BENCH_DISK:-}" ] || { umount "$data"; rm -rf "$QVT_BENCH_DISK"; }
 echo "rounds: demo ${demo_runs[*]} / ${demo_copies[*]}; large ${large_runs[*]} / ${large_copies[*]}"
