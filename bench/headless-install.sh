@@ -39,6 +39,10 @@ millis() {
   end=$(now)
   echo $(( (end - start) / 1000000 ))
 }
+# Each timed step starts with nothing left to write back: a run's syncfs would
+# otherwise also write out what the step before it left behind (on a disk,
+# 50 MB that cp -a left unwritten), and the figures grew round by round.
+settle() { sync; }
 median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }
 fastest() { printf '%s\n' "$@" | sort -n | head -n 1; }
 # "met" when the condition holds, "NOT met" otherwise.
@@ -77,18 +81,20 @@ echo "generated payload: $(find "$payload" -type f | wc -l) files, $(du -sm "$pa
 
 # The first run also installs the agent; later runs find it running at the
 # shipped version and keep it.
-forget_installation
+forget_installation && settle
 first=$(millis headless "$demo")
 echo "demo package, first run (installs the agent too): ${first} ms"
 
 demo_runs=() demo_copies=() large_runs=() large_copies=()
 for _ in $(seq $rounds); do
-  forget_installation
+  forget_installation && settle
   demo_runs+=("$(millis headless "$demo")")
-  rm -rf "$work/copy" && demo_copies+=("$(millis cp -a "$demo/Contents/InstallerPackage/Payload" "$work/copy")")
-  forget_installation
+  rm -rf "$work/copy" && settle
+  demo_copies+=("$(millis cp -a "$demo/Contents/InstallerPackage/Payload" "$work/copy")")
+  forget_installation && settle
   large_runs+=("$(millis headless "$large")")
-  rm -rf "$copies/copy" && large_copies+=("$(millis cp -a "$payload" "$copies/copy")")
+  rm -rf "$copies/copy" && settle
+  large_copies+=("$(millis cp -a "$payload" "$copies/copy")")
 done
 sync
 
