@@ -57,15 +57,6 @@ void grantInstaller(const std::string& label, const char* invoker) {
             static_cast<int>(installer));
 }
 
-/// The version the running job \p label answers, asked over a connection of
-/// its own (untraced) that is closed again; nothing when it does not answer.
-std::optional<std::string> runningJobVersion(const std::string& label) {
-    PHClientProtocolHandler link(-1, false);
-    auto version = link.connectPrivilegedAgent(label);
-    link.closeConnection();
-    return version;
-}
-
 int blessJob(const std::string& label, const std::string& executable) {
     // The label is given on the command line of a step the installer has run as root.
     const std::string loggedLabel = platform::LogText::escaped(label);
@@ -73,7 +64,8 @@ int blessJob(const std::string& label, const std::string& executable) {
         OCNSLog("RInstallerAgent: installing the job %@ needs root rights", loggedLabel);
         return 1;
     }
-    if (auto installed = platform::ServiceManager::installAsRoot(label, executable, runningJobVersion);
+    if (auto installed = platform::ServiceManager::installAsRoot(
+            label, executable, PHClientProtocolHandler::runningAgentVersion);
         !installed) {
         OCNSLog("RInstallerAgent: installing the job %@ failed: %@", loggedLabel,
                 platform::LogText::escaped(installed.failure().description));

@@ -210,20 +210,6 @@ bool PHAgentClient::downgradeRequiredForAgent(const std::string& label) {
     return false;
 }
 
-namespace {
-
-/// The version the running agent \p label answers, asked over a connection of
-/// its own that is untraced, so asking adds nothing to the log, and closed
-/// again; nothing when it does not answer.
-std::optional<std::string> runningAgentVersion(const std::string& label) {
-    PHClientProtocolHandler probe(-1, false);
-    auto version = probe.connectPrivilegedAgent(label);
-    probe.closeConnection();
-    return version;
-}
-
-} // namespace
-
 bool PHAgentClient::installPrivilegedAgent(const std::string& label, const std::optional<std::string>& user,
                                            const std::optional<std::string>& password,
                                            const std::optional<std::string>& prompt) {
@@ -260,9 +246,9 @@ bool PHAgentClient::installPrivilegedAgent(const std::string& label, const std::
     phase(InstallPhase::InstallingHelper);
     ErrorRef error;
     const std::string helper = agentExecutablePath("Library/LaunchServices/" + label);
-    const auto failed =
-        platform::ServiceManager::bless(label, helper, authorization.get(), runningAgentVersion)
-            .failureIfAny();
+    const auto failed = platform::ServiceManager::bless(label, helper, authorization.get(),
+                                                        PHClientProtocolHandler::runningAgentVersion)
+                            .failureIfAny();
     // The reference has done its work: nothing else needs the right.
     authorization.reset();
     if (failed) {

@@ -25,6 +25,13 @@ bool setReceiveTimeout(int fd, int seconds) {
 
 } // namespace
 
+std::optional<std::string> PHClientProtocolHandler::runningAgentVersion(const std::string& bundleIdentifier) {
+    PHClientProtocolHandler probe(-1, false);
+    auto version = probe.connectPrivilegedAgent(bundleIdentifier);
+    probe.closeConnection();
+    return version;
+}
+
 std::optional<std::string>
 PHClientProtocolHandler::connectPrivilegedAgent(const std::string& bundleIdentifier) {
     int status = 0;

@@ -26,6 +26,11 @@ public:
     /// version, or nothing. Stays connected when the socket was connected and
     /// the exchange did not fail (also when the reply lacks a version).
     std::optional<std::string> connectPrivilegedAgent(const std::string& bundleIdentifier);
+    /// The version the running agent \p bundleIdentifier answers, asked over a
+    /// connection of its own that is untraced (asking adds nothing to the log)
+    /// and closed again; nothing when it does not answer. The service manager's
+    /// probe for an agent it may keep running.
+    static std::optional<std::string> runningAgentVersion(const std::string& bundleIdentifier);
     /// Sends "Ctrl" = "getVersion" and returns the text under "version" in the
     /// first message that comes back; nothing when that is missing or not text.
     std::optional<std::string> getAgentVersion();
