@@ -269,9 +269,19 @@ TEST_F(HeadlessFlow, UpdateInstallsTheDemoPackageAndEveryRunLogsIntoItsOwnFileIn
     EXPECT_FALSE(logFiles(kLogDir, "RInstallerAgent").empty());
     EXPECT_TRUE(includes(agentLog(), "\"Cmd\":\"Update\""));
 
-    // A second run makes a second file and leaves the first alone.
+    // A second run makes a second file and leaves the first alone. It finds the same agent running and keeps
+    // it.
+    pid_t agent = 0;
+    ASSERT_TRUE(std::ifstream(ServiceManager::pidFilePath(kLabel)) >> agent);
     const std::string first = readFile(*result.logFiles.begin());
     const auto again = runHeadless(bundle);
+    EXPECT_EQ(again.exitStatus, 0) << again.log;
+    EXPECT_TRUE(includes(again.log, "The privileged helper " + kLabel +
+                                        " is already installed and running at version 3.2.0; kept\n"));
+    EXPECT_TRUE(includes(again.log, ":\tPrivileged helper " + kLabel + " is up-to-date, version: 3.2.0\n"));
+    pid_t still = 0;
+    EXPECT_TRUE(std::ifstream(ServiceManager::pidFilePath(kLabel)) >> still);
+    EXPECT_EQ(still, agent) << "the agent was not restarted";
     EXPECT_EQ(again.logFiles.size(), 1u);
     EXPECT_EQ(again.logFiles.count(*result.logFiles.begin()), 0u);
     EXPECT_EQ(readFile(*result.logFiles.begin()), first);
@@ -430,8 +440,11 @@ TEST_F(HeadlessFlow, ADesktopUsersLaterBundleIsCheckedByTheInstalledAgentWhichRe
     // Polkit lets pkexec run only the installed agent for these bundles, not their own helpers: the
     // installed agent installs the signed one and refuses the one changed after signing.
     const std::string later = bundleAt("later");
-    const std::string laterRun = runHeadless(later, "qvtpk").errors;
-    EXPECT_TRUE(includes(laterRun, "Privileged helper " + kLabel + " is up-to-date, version: 3.2.0"));
+    const auto laterRun = runHeadless(later, "qvtpk");
+    EXPECT_EQ(laterRun.exitStatus, 0) << laterRun.log;
+    EXPECT_TRUE(includes(laterRun.log, "Privileged helper " + kLabel + " is up-to-date, version: 3.2.0"));
+    // The same agent: the root step pkexec ran kept it running.
+    EXPECT_TRUE(includes(laterRun.log, "is already installed and running at version 3.2.0; kept"));
     ASSERT_TRUE(std::ifstream(ServiceManager::pidFilePath(kLabel)) >> agent);
 
     const std::string modified = bundleAt("modified");
