@@ -57,6 +57,9 @@ void AppDelegate::applicationWillFinishLaunching() {
         m_options = *options;
     else
         OCNSLog("Options ignored: %@", options.failure().description);
+    // Read here, on the main thread: the flow's worker asks whether the package
+    // needs a restart.
+    m_packageInfoPath = m_bundle.path() + "/Contents/InstallerPackage/PackageInfo";
     if (!m_runWithGUI)
         m_reporter = std::make_unique<ProgressReporter>(
             ProgressReporter::styleFor(m_options.jsonProgress, STDERR_FILENO));
@@ -385,8 +388,7 @@ void AppDelegate::processErrorEvent(const ErrorRef& error) {
 
 bool AppDelegate::rebootRequired() const {
     if (m_flow != Flow::Uninstall) {
-        const std::string packageInfo = m_bundle.path() + "/Contents/InstallerPackage/PackageInfo";
-        const auto info = platform::PropertyList::fromFile(packageInfo);
+        const auto info = platform::PropertyList::fromFile(m_packageInfoPath);
         const auto declared = info ? info->text(kRebootPackageKey) : std::nullopt;
         if (declared && platform::UserDefaults::boolValue(*declared)) {
             OCNSLog("The package requires a reboot after its installation");

@@ -171,6 +171,7 @@ private:
 
     bool m_runWithGUI = true;
     Flow m_flow = Flow::Install;
+    std::string m_packageInfoPath;
     RunOptions m_options;
     std::unique_ptr<ProgressReporter> m_reporter;
     std::unique_ptr<RunTimeLimit> m_timeLimit;
