@@ -1,5 +1,6 @@
 #include "FoundationTestSupport.h"
 
+#include <chrono>
 #include <ctime>
 
 using namespace FSpace;
@@ -177,12 +178,20 @@ TEST(FTimeTest, ThirtyTwoBitSecondsConvertBothWays) {
 }
 
 TEST(FTimeTest, NowAndTheMillisecondClockFollowTheSystemClock) {
-    auto const before = static_cast<unsigned long long>(std::time(nullptr));
+    // The readings around come from the precise clock: std::time() reads the
+    // coarse one, which can still show the previous second just after a
+    // second has begun.
+    auto const seconds = [] {
+        return static_cast<unsigned long long>(std::chrono::duration_cast<std::chrono::seconds>(
+                                                   std::chrono::system_clock::now().time_since_epoch())
+                                                   .count());
+    };
+    auto const before = seconds();
     unsigned long long const millis = GetSystemTimeMillis();
     FTime const now(true);
     unsigned int const ticks = GetTickCount();
     unsigned long long const millisAfter = GetSystemTimeMillis();
-    auto const after = static_cast<unsigned long long>(std::time(nullptr));
+    auto const after = seconds();
     EXPECT_FALSE(now.isCleared());
     EXPECT_TRUE(before <= static_cast<unsigned int>(now) && static_cast<unsigned int>(now) <= after);
     EXPECT_TRUE(before <= millis / 1000 && millis <= millisAfter && millisAfter / 1000 <= after);
