@@ -316,12 +316,13 @@ bool AppDelegate::processAgentEvent(const std::optional<AgentMessage>& event) {
         return true;
     const std::optional<std::string> name = event->text(AgentProtocol::Key::kEvent);
     if (name == AgentProtocol::Event::kProgress) {
-        m_reporter->progress(percentOf(*event),
-                             event->text(AgentProtocol::Key::kInfo).value_or(std::string()));
+        const double percent = percentOf(*event);
+        const std::string info = event->text(AgentProtocol::Key::kInfo).value_or(std::string());
+        m_reporter->progress(percent, info);
         if (m_progressIndicator)
-            m_progressIndicator->setDoubleValue(percentOf(*event));
+            m_progressIndicator->setDoubleValue(percent);
         if (m_progressInfolabel)
-            m_progressInfolabel->setText(event->text(AgentProtocol::Key::kInfo).value_or(std::string()));
+            m_progressInfolabel->setText(info);
         return true;
     }
     if (name != AgentProtocol::Event::kCommandCompleted)

@@ -21,6 +21,11 @@ int main(int argc, char** argv) {
     // Help, version and a mistyped option are answered before a log file is
     // made or anything is started.
     const std::string program = CommandLine::programName(argc > 0 ? argv[0] : nullptr);
+    const auto refuse = [&](const std::string& problem) {
+        std::fprintf(stderr, "%s: %s\n%s\n", program.c_str(), problem.c_str(),
+                     CommandLine::usage(program).c_str());
+        return exitCode(ExitStatus::BadCommandLine);
+    };
     const CommandLine commandLine = CommandLine::parse(argc, argv);
     switch (commandLine.action()) {
     case CommandLine::Action::ShowHelp:
@@ -30,9 +35,7 @@ int main(int argc, char** argv) {
         std::printf("%s %s\n", program.c_str(), FOCVersion::fullVersionInfo().c_str());
         return exitCode(ExitStatus::Succeeded);
     case CommandLine::Action::Refuse:
-        std::fprintf(stderr, "%s: %s\n%s\n", program.c_str(), commandLine.problem().c_str(),
-                     CommandLine::usage(program).c_str());
-        return exitCode(ExitStatus::BadCommandLine);
+        return refuse(commandLine.problem());
     case CommandLine::Action::Run:
         break;
     }
@@ -46,9 +49,7 @@ int main(int argc, char** argv) {
                                           platform::UserDefaults::persistentDomainPath(identifier));
     if (const auto options = RunOptions::read(defaults); !options) {
         OCNSLog("Bad command line: %@", options.failure().description);
-        std::fprintf(stderr, "%s: %s\n%s\n", program.c_str(), options.failure().description.c_str(),
-                     CommandLine::usage(program).c_str());
-        return exitCode(ExitStatus::BadCommandLine);
+        return refuse(options.failure().description);
     }
 
     // The controller decides the presentation; the loop only needs to know

@@ -156,7 +156,7 @@ protected:
     }
 
     std::string agentLog() const { return m_agent.log(); }
-    bool logHas(const std::string& part) const { return agentLog().find(part) != std::string::npos; }
+    bool logHas(const std::string& part) const { return m_agent.logHas(part); }
 
     /// A copy of the demo package at \p version, its configuration ending in "# <version>", with the script
     /// \p script when one is named; its path.

@@ -186,7 +186,7 @@ TEST_F(RealAgent, ReplacesAStaleSocketFileAnswersItsVersionLogsRequestsAndRemove
     EXPECT_TRUE(delegate->reports().empty());
     handler.closeConnection();
     // Connection 1 was startAgent's probe.
-    ASSERT_TRUE(waitFor([&] { return m_agent.log().find("Connection 2: ended") != std::string::npos; }));
+    ASSERT_TRUE(waitFor([&] { return m_agent.logHas("Connection 2: ended"); }));
     EXPECT_EQ(m_agent.stop(), 0);
     EXPECT_NE(::lstat(socketPath(kIdentifier).c_str(), &status), 0) << "socket file left behind";
     const std::string log = m_agent.log();

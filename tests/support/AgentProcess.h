@@ -24,6 +24,8 @@ public:
     bool running() const;
     /// What the agent has written to its standard error so far.
     std::string log() const;
+    /// Whether log() holds \p part.
+    bool logHas(const std::string& part) const { return log().find(part) != std::string::npos; }
 
 private:
     pid_t m_pid = -1;

@@ -170,7 +170,7 @@ protected:
     }
 
     std::string agentLog() const { return m_agent.log(); }
-    bool logHas(const std::string& part) const { return agentLog().find(part) != std::string::npos; }
+    bool logHas(const std::string& part) const { return m_agent.logHas(part); }
     /// Everything the agent has logged: its standard error and its log files.
     uintmax_t logSize() const {
         uintmax_t size = agentLog().size();
