@@ -37,10 +37,19 @@ function(qvt_add_bundle bundle_name)
     list(APPEND depends ${arg_EXECUTABLE}_lrelease)
   endif()
   if(TARGET RInstallerAgent)
-    list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:RInstallerAgent>
-                                 ${contents}/Library/LaunchServices/com.quorvantis.remote.RInstallerAgent
-                         COMMAND qvt-sign file ${contents}/Library/LaunchServices/com.quorvantis.remote.RInstallerAgent
-                                 ${QVT_SECRET_KEY_FILE})
+    # The application reads, verifies and compares the whole helper on every
+    # run, so the bundle ships it without its debug information (about 20 MB
+    # of 22 in an optimized build); the build tree's own RInstallerAgent keeps
+    # it for the debugger. Debug and sanitizer builds ship it whole, for their
+    # reports' line numbers.
+    set(agent_in_bundle ${contents}/Library/LaunchServices/com.quorvantis.remote.RInstallerAgent)
+    if(CMAKE_OBJCOPY AND SANITIZE STREQUAL "" AND NOT CMAKE_BUILD_TYPE STREQUAL "Debug")
+      list(APPEND commands COMMAND ${CMAKE_OBJCOPY} --strip-debug $<TARGET_FILE:RInstallerAgent> ${agent_in_bundle})
+    else()
+      list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:RInstallerAgent>
+                                   ${agent_in_bundle})
+    endif()
+    list(APPEND commands COMMAND qvt-sign file ${agent_in_bundle} ${QVT_SECRET_KEY_FILE})
     list(APPEND depends RInstallerAgent qvt-sign qvt_signing_key)
   endif()
   if(arg_PACKAGE_DIR AND EXISTS ${arg_PACKAGE_DIR})
