@@ -120,10 +120,10 @@ echo "large package: headless run ${l} ms, cp -a ${lc} ms, ratio $(ratio "$l" "$
      "(target at most ${large_ratio_target}x: $(verdict "$l <= $large_ratio_target * $lc"));" \
      "fastest ${lf} ms vs ${lcf} ms, ratio $(ratio "$lf" "$lcf")x"
 echo "large package against a durable copy (cp -a, then syncfs): ${ld} ms, ratio $(ratio "$l" "$ld")x"
-# No run can install the large package faster than a run's fixed cost (the
-# demo package's overhead: start, agent check, scripts, exit) plus one copy of
-# its payload, even with no verification at all: shown against the target, so
-# that a target below it shows as such.
+# A run that copies at cp's speed cannot install the large package faster
+# than its fixed cost (the demo package's overhead: start, agent check,
+# scripts, exit) plus one copy of the payload, even if it verified nothing:
+# shown against the target, so that a target below it shows as such.
 floor=$(( d - dc + lc ))
 echo "large package floor (demo overhead + one cp -a, nothing verified): ${floor} ms," \
      "ratio $(ratio "$floor" "$lc")x"
