@@ -22,16 +22,6 @@ int codeThrownBy(void (*function)(void*), void* p) {
     return 0;
 }
 
-class Handler : public FDelegate2<int, unsigned int, void*> {
-public:
-    bool operator!() const override { return false; }
-    void* Object() const override { return nullptr; }
-    int operator()(unsigned int code, void*) override { return static_cast<int>(code) + 1; }
-    FDelegate2* clone() const override { return new Handler(*this); }
-    bool operator==(FDelegate2 const& other) const override { return &other == this; }
-    bool operator==(void const* object) const override { return object == nullptr; }
-};
-
 } // namespace
 
 TEST(FExceptionTest, EachFormSetsItsFieldsAndLeavesTheRestEmpty) {
@@ -47,18 +37,11 @@ TEST(FExceptionTest, EachFormSetsItsFieldsAndLeavesTheRestEmpty) {
         {describe(FException("m", "place")), "0|m|place|(null)"}, {describe(assigned), "3|new|there|because"},
         {describe(relabelled), "0|own what|own where|own why"},
         {describe(FXCOutOfBounds("FBitField::get", nullptr)), "1026|Out of bounds|FBitField::get|(null)"},
-        {describe(FXCNotImplemented("here", "later")), "1025|Not implemented|here|later"});
-}
-
-TEST(FExceptionTest, LibraryExceptionsAreCaughtAsFExceptionAndStdException) {
-    EXPECT_EQ(thrownBy([] { throw FXCOutOfBounds("w", nullptr); }).code(), 1026u);
-    try {
-        throw FXCNotImplemented("w", nullptr);
-    } catch (std::exception const& e) { // the message is what() of the standard class too
-        EXPECT_STREQ(e.what(), "Not implemented");
-    }
-    EXPECT_THROW(throw FInvalidOperationException(), std::exception);
-    EXPECT_THROW(throw FOutOfBoundsException(), std::exception);
+        {describe(FXCNotImplemented("here", "later")), "1025|Not implemented|here|later"},
+        // Library exceptions are standard ones, and what() answers through the standard class too.
+        {static_cast<std::exception const&>(FXCNotImplemented("w", nullptr)).what(), "Not implemented"});
+    static_assert(std::is_base_of_v<std::exception, FInvalidOperationException> &&
+                  std::is_base_of_v<std::exception, FOutOfBoundsException>);
 }
 
 TEST(FDebugTest, NonFatalErrorPrintsOneLineAndReturns) {
@@ -73,11 +56,6 @@ TEST(FDebugTest, NonFatalErrorPrintsOneLineAndReturns) {
     }
 }
 
-TEST(FDebugDeathTest, FatalErrorAborts) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(f_dbg_error("e", "f", 1, true), testing::KilledBySignal(SIGABRT), "");
-}
-
 TEST(FDebugTest, RegistryCountsEachRegistrationAndRemovingAnUnknownPointerThrowsAndChangesNothing) {
     int known = 0, unknown = 0;
     EXPECT_EQ(codeThrownBy(f_dbg_check_eventreg, &known), 0);
@@ -88,12 +66,4 @@ TEST(FDebugTest, RegistryCountsEachRegistrationAndRemovingAnUnknownPointerThrows
     // The lock was released before the throw: another thread can still use it.
     std::thread([&] { f_dbg_rem_eventreg(&known); }).join();
     EXPECT_EQ(codeThrownBy(f_dbg_check_eventreg, &known), 0);
-}
-
-TEST(FDebugTest, ExceptionHandlerSlotSharesTheInstalledHandler) {
-    FExceptionHandlerRef handler(new Handler);
-    g_setExceptionHandler(handler);
-    EXPECT_ROWS(long, {handler.refCount(), 2}, {(*g_ref_Exception_Handler_Delegate)(4u, nullptr), 5});
-    g_setExceptionHandler(FExceptionHandlerRef());
-    EXPECT_TRUE(handler.refCount() == 1 && g_ref_Exception_Handler_Delegate.isNull());
 }
