@@ -69,17 +69,6 @@ TEST(FRefTest, CopiesShareAndTheLastReleaseDestroys) {
     EXPECT_EQ(destroyed.load(), 2);
 }
 
-TEST(FRefTest, ListElementsShareTheirObjects) {
-    std::atomic<int> destroyed{0};
-    FRef<Probe> ref(new Probe(&destroyed));
-    {
-        FList<FRef<Probe>> list;
-        list.add(ref), list.add(ref);
-        EXPECT_ROWS(long, {ref.refCount(), 3}, {(list.il_removeAt(0), ref.refCount()), 2});
-    }
-    EXPECT_TRUE(ref.refCount() == 1 && destroyed.load() == 0);
-}
-
 TEST(FRefTest, CopiesReleasedOnTwoThreadsDestroyTheObjectExactlyOnce) {
     for (int round = 0; round < 200; ++round) {
         std::atomic<int> destroyed{0};
