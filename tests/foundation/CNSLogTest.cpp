@@ -107,13 +107,6 @@ Messages reportTexts(const std::string& file) {
 
 } // namespace
 
-TEST(LoggingFacadeConsole, WritesOneTimestampedLinePerMessageOnStandardError) {
-    std::string console = standardErrorOfChild([] { CNSLog("hello %d", 42); });
-    static const std::regex line(
-        R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} [^\[ ]+\[\d+:[0-9a-f]+\] hello 42\n$)");
-    EXPECT_TRUE(std::regex_match(console, line)) << console;
-}
-
 TEST(LoggingFacadeDebugFlag, OnlyTheDebugFlagLetsDebugMessagesThrough) {
     // Other flag bits do not turn debug on (nor does a new log file: see the file tests).
     std::pair<int, Messages> const cases[] = {
@@ -273,8 +266,6 @@ TEST(LoggingFacadeFile, InitLogMakesTheFolderAndOneFilePerStartAndEchoesDebugMes
         std::regex_search(run.console, std::regex("^" + echo + "debug 1\t\n" + echo + "object\t7\t\n")))
         << run.console;
     EXPECT_EQ(messagesIn(run.console).back(), "after");
-    struct stat info {};
-    EXPECT_TRUE(stat(dir.c_str(), &info) == 0 && (info.st_mode & 07777) == 01777u);
 }
 
 TEST(LoggingFacadeFile, UnfitFoldersGiveTheDefaultFolderAndNoWantedFileOrNoRoomGivesTheConsole) {
@@ -287,8 +278,6 @@ TEST(LoggingFacadeFile, UnfitFoldersGiveTheDefaultFolderAndNoWantedFileOrNoRoomG
     } const rows[] = {
         {"one-byte folder: the default folder", CNSLogFlagNewFile, "/", "home", "home/QvLogs"},
         {"no folder: the default folder", CNSLogFlagNewFile, nullptr, "home", "home/QvLogs"},
-        {"folder that cannot be made: the default folder", CNSLogFlagNewFile, "plain/logs", "home",
-         "home/QvLogs"},
         {"no file wanted", 0, "logs", "home", ""},
         {"nowhere to write", CNSLogFlagNewFile, "plain/logs", "plain", ""},
     };
