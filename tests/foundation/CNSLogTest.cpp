@@ -233,16 +233,6 @@ TEST(ObjectFormat, ConvertsEachArgumentByItsConversion) {
     }
 }
 
-TEST(ObjectFormat, SinkGrowsAcrossManyAppends) {
-    OCTextSink sink;
-    for (int i = 0; i < 1000; ++i)
-        sink.appendFormat("%04d", i);
-    ASSERT_EQ(sink.size(), 4000u);
-    EXPECT_EQ(std::string(sink.text()).substr(3996), "0999");
-    OCTextSink moved(std::move(sink));
-    EXPECT_TRUE(moved.size() == 4000u && *sink.text() == '\0');
-}
-
 TEST(LoggingFacadeFile, InitLogMakesTheFolderAndOneFilePerStartAndEchoesDebugMessages) {
     foundation_test::TemporaryFolder temp;
     const std::string dir = temp.path() + "/var log/app";
