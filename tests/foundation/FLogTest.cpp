@@ -3,6 +3,7 @@
 #include "FLog.h"
 #include "FTransferLog.h"
 
+#include "CNSLog.h"
 #include "FoundationTestSupport.h"
 
 using namespace FSpace;
@@ -121,6 +122,16 @@ TEST(FLogLinePrefix, ThreadIdIsTheKernelOne) {
     std::string other;
     std::thread([&] { other = text(FLoggable::getLogThreadId()); }).join();
     EXPECT_TRUE(text(FLoggable::getLogThreadId()) == mark.str() && other != mark.str()) << mark.str();
+}
+
+TEST(FLoggable, EchoesRecordsEvenWithoutABookWhileDebugMessagesAreOn) {
+    auto const record = [] { FLoggable().addLogRecord(FLogRecord().add("first").add("").add(2)); };
+    EXPECT_EQ(foundation_test::standardErrorOfChild(record), "");
+    std::string const echoed = foundation_test::standardErrorOfChild(
+        [&] { CNSInitLog(CNSLogFlagDebug, 0, "Echo", nullptr), record(); });
+    EXPECT_TRUE(std::regex_match(
+        echoed, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} Thread\[[0-9a-f]+\]: first\t2\t\n)")))
+        << echoed;
 }
 
 TEST(FLoggable, ForwardsToItsBookUntilDetached) {
