@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <limits>
 
@@ -14,7 +15,6 @@ namespace {
 TEST(AgentCodec, WorkedFramesAreWrittenByteExactAndReadBack) {
     const std::pair<AgentMessage, std::string> cases[] = {
         {{{"Ctrl", "getVersion"}}, R"(F7100015{"Ctrl":"getVersion"})"},
-        {{{"Ctrl", "bye"}}, R"(F710000E{"Ctrl":"bye"})"},
         {{{"Cmd", "UninstallInstallerAgent"}}, R"(F7100021{"Cmd":"UninstallInstallerAgent"})"},
         {{{"Cmd", "Reboot"}}, R"(F7100010{"Cmd":"Reboot"})"},
         {{{"version", "1.2.3"}}, R"(F7100013{"version":"1.2.3"})"},
@@ -106,14 +106,14 @@ TEST(AgentCodec, ReadsEdgeCasesAsTheTextFormDefines) {
     }
 }
 
-TEST(AgentCodec, ReadsRealsWithDotWhateverTheProcessLocale) {
-    const char* old = std::setlocale(LC_NUMERIC, nullptr);
-    const std::string saved = old ? old : "C";
-    // A locale with a decimal comma, when the system has one; C otherwise.
+TEST(AgentCodec, RealsAreWrittenAndReadWithADotWhateverTheProcessLocale) {
+    const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
     if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8"))
-        std::setlocale(LC_NUMERIC, "C");
+        GTEST_SKIP() << "no locale with a decimal comma on this system";
+    const std::string body = serialize({{"f", 42.5}});
     const auto read = deserialize(R"({"f":42.5})");
     std::setlocale(LC_NUMERIC, saved.c_str());
+    EXPECT_EQ(body, R"({"f":42.500000})");
     EXPECT_EQ(read, (AgentMessage{{"f", 42.5}}));
 }
 
