@@ -128,8 +128,10 @@ TEST_F(PHEventThreadTest, ReadingWhileTheThreadRunsRaisesInvalidState) {
     EXPECT_FALSE(message);
 }
 
-TEST_F(PHEventThreadTest, AfterStopAMessageStillBeingReadIsNotDeliveredAndTheThreadObjectLivesOn) {
+TEST_F(PHEventThreadTest, AfterStopNeitherAPostedMessageNorOneStillBeingReadIsDelivered) {
     start();
+    ASSERT_TRUE(pair.writeMessage({{"Event", "Progress"}}));
+    std::this_thread::sleep_for(100ms); // read and posted, not yet run: the main loop is idle
     ASSERT_TRUE(pair.write("F7100011"));
     std::this_thread::sleep_for(50ms); // the thread waits for the body now
     client->stopEventThread();         // the client lets go of the thread object
@@ -137,14 +139,6 @@ TEST_F(PHEventThreadTest, AfterStopAMessageStillBeingReadIsNotDeliveredAndTheThr
     ASSERT_TRUE(pair.write(R"({"Event":"late"})"));
     expectNothingDeliveredAfterTheEnd();
     EXPECT_TRUE(waitFor([&] { return thread.expired(); }));
-}
-
-TEST_F(PHEventThreadTest, AfterStopNothingAlreadyPostedIsDelivered) {
-    start();
-    ASSERT_TRUE(pair.writeMessage({{"Event", "Progress"}}));
-    std::this_thread::sleep_for(100ms); // read and posted, not yet run: the main loop is idle
-    client->stopEventThread();
-    expectNothingDeliveredAfterTheEnd();
 }
 
 TEST_F(PHEventThreadTest, DestroyingTheClientWhileItsThreadIsBlockedInAReadIsSafe) {
