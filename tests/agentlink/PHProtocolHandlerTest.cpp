@@ -218,14 +218,13 @@ TEST(PHRead, ChecksItsArgumentsGathersPiecesEndsWithBrokenPipeAndTimesOutWithEAG
     ::close(fd);
 }
 
-TEST(PHSetNonBlocking, SwitchesModesAndLogsFailures) {
+TEST(PHSetNonBlocking, SwitchesModesOnlyWhenAskedForTheOtherAndLogsFailures) {
     SocketPair pair;
     const int fd = pair.takeLocal();
-    EXPECT_EQ(PHSetNonBlocking(fd, true), 0);
-    EXPECT_NE(::fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
-    EXPECT_EQ(PHSetNonBlocking(fd, true), 0);
-    EXPECT_EQ(PHSetNonBlocking(fd, false), 0);
-    EXPECT_EQ(::fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
+    for (const bool nonBlocking : {true, true, false, false}) {
+        EXPECT_EQ(PHSetNonBlocking(fd, nonBlocking), 0);
+        EXPECT_EQ((::fcntl(fd, F_GETFL) & O_NONBLOCK) != 0, nonBlocking);
+    }
     EXPECT_EQ(PHSetNonBlocking(-3, false), EBADF);
     // The capture's own files are open before the number is closed, so none takes it.
     EXPECT_EQ(logLines([&] {
