@@ -131,14 +131,10 @@ TEST(CommandRequest, TakesOnlyCommandsWhoseKeysArePresentOfTheirTypeAndInRange) 
 }
 
 TEST(VersionRule, TheApplicationsDowngradeAndTheAgentsUpdateRefusalOrderVersionsAlike) {
-    // {shipped or package version, installed version, the installed one is newer}.
+    // {shipped or package version, installed version, the installed one is newer}: rows that catch a
+    // reversed, textual or strict order; the order itself is VersionNumber's table.
     const std::tuple<const char*, const char*, bool> pairs[] = {
-        {"2.9", "2.10", true},      {"2.10", "2.9", false},
-        {"3.1", "3.1.0", false},    {"3.1.0", "3.1.1", true},
-        {"1.0-beta", "1.0", false}, {"", "0", false},
-        {"x.5", "0.6", true},       {"99999999999999999999", "1", false},
-        {"1..2", "1.0.3", true},
-    };
+        {"2.9", "2.10", true}, {"2.10", "2.9", false}, {"3.1", "3.1.0", false}};
     for (const auto& [shipped, installed, newer] : pairs) {
         EXPECT_EQ(PHAgentClient::mustDowngrade(shipped, installed), newer) << shipped << " / " << installed;
         EXPECT_EQ(CheckPackageStep::refusesUpdate(shipped, installed), newer)
