@@ -93,3 +93,13 @@ inline std::map<std::string, std::string> snapshot(const std::string& folder, bo
     }
     return result;
 }
+
+/// The snapshot of \p location and, below "data/", of the data folder \p data but its lock: equal states mean
+/// nothing changed.
+inline std::map<std::string, std::string> systemState(const std::string& location, const std::string& data) {
+    auto state = snapshot(location);
+    for (const auto& [path, value] : snapshot(data))
+        if (path != ".lock")
+            state["data/" + path] = value;
+    return state;
+}
