@@ -15,9 +15,7 @@
 #include <map>
 #include <set>
 #include <sys/file.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -88,13 +86,7 @@ protected:
     std::unique_ptr<PackageBuilder> version2(const std::string& name = "v2") { return version1(name, "2.0"); }
 
     /// The install root and the whole data folder but its lock, for before/after comparisons.
-    std::map<std::string, std::string> systemState() const {
-        auto state = snapshot(root());
-        for (const auto& [key, value] : snapshot(data()))
-            if (key != ".lock")
-                state["data/" + key] = value;
-        return state;
-    }
+    std::map<std::string, std::string> systemState() const { return ::systemState(root(), data()); }
     void clearSystem() {
         fs::remove_all(root() + "/opt");
         fs::remove_all(data());
@@ -354,6 +346,8 @@ TEST_F(PackageInstallerTest, PackagesThatAreNotExactlyWhatTheVendorSignedInstall
     const std::tuple<const char*, Spoil, InstallResult::Status> cases[] = {
         {"NoPackageFolder", [](P& p) { fs::remove_all(p.path()); }, R::PackageMissing},
         {"NoManifest", [](P& p) { fs::remove(p.path() + "/Manifest"); }, R::PackageUnsigned},
+        {"NoSignature", [](P& p) { fs::remove(p.path() + "/Manifest.sig"); }, R::PackageUnsigned},
+        {"SignedByAnotherVendor", [](P& p) { p.sign(testsupport::foreignSecretKey()); }, R::SignatureInvalid},
         {"ManifestEdited",
          [](P& p) { std::ofstream(p.path() + "/Manifest", std::ios::app) << "folder 755 Payload/x\n"; },
          R::SignatureInvalid},
@@ -367,22 +361,11 @@ TEST_F(PackageInstallerTest, PackagesThatAreNotExactlyWhatTheVendorSignedInstall
          R::PackageTampered},
         {"ExtraFileBesidePackageInfo", [&](P& p) { write(p.path() + "/README", "x"); }, R::PackageExtraEntry},
         {"MissingPackageInfo", [](P& p) { fs::remove(p.path() + "/PackageInfo"); }, R::PackageIncomplete},
-        {"FileSwappedForALink",
+        // Any entry that is not of its listed kind is refused before it is opened: a FIFO stands for all.
+        {"FileSwappedForAFifo",
          [](P& p) {
              fs::remove(p.path() + "/Payload/etc/tool.conf");
-             fs::create_symlink("/etc/passwd", p.path() + "/Payload/etc/tool.conf");
-         },
-         R::PackageEntryRefused},
-        {"FileSwappedForASocket",
-         [](P& p) {
-             const std::string path = p.path() + "/Payload/etc/tool.conf";
-             fs::remove(path);
-             sockaddr_un address{};
-             address.sun_family = AF_UNIX;
-             path.copy(address.sun_path, sizeof address.sun_path - 1);
-             const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-             ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << path;
-             ::close(fd);
+             ::mkfifo((p.path() + "/Payload/etc/tool.conf").c_str(), 0644);
          },
          R::PackageEntryRefused},
         {"FolderSwappedForALink",
