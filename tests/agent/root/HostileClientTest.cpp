@@ -1,19 +1,19 @@
 // The real installer agent as root inside the test sandbox, against local users that hold connections
 // open, stay silent, connect and close in a loop, or send control characters: root and the installer an
 // administrator authorized are still served, and the agent's log stays bounded and one line per event.
-#include "AgentProcess.h"
+#include "../RealAgent.h"
 #include "TestSupport.h"
 
 #include "agent/AgentServer.h"
 #include "agent/CommandGrant.h"
 #include "agent/package/InstallResult.h"
 #include "agentlink/AgentCodec.h"
-#include "agentlink/PHClientProtocolHandler.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -29,24 +29,14 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kIdentifier = "com.quorvantis.remote.RInstallerAgent";
-constexpr const char* kSocket = "/var/run/com.quorvantis.remote.RInstallerAgent.socket";
 constexpr const char* kLogFolder = "/var/log/com.quorvantis.remote";
-
-template <class Predicate>
-bool waitFor(Predicate done, std::chrono::milliseconds timeout = 10s) {
-    for (const auto deadline = Clock::now() + timeout; !done(); std::this_thread::sleep_for(5ms))
-        if (Clock::now() > deadline)
-            return false;
-    return true;
-}
 
 /// A plain connection to the agent's socket; -1 when it could not be made.
 int connectToAgent() {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", kSocket);
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", kAgentSocket);
     if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
         return fd;
     if (fd >= 0)
@@ -69,108 +59,52 @@ bool answersVersion(int fd) {
     return ::poll(&ready, 1, 5000) == 1 && ::recv(fd, buffer, sizeof buffer, 0) > 0;
 }
 
-/// A client as the installer application is one.
-class Client {
-public:
-    bool connect() {
-        timeval timeout{20, 0};
-        return m_handler.connectPrivilegedAgent(kIdentifier) &&
-               ::setsockopt(m_handler.conFd(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) == 0;
-    }
-    std::optional<std::string> version() { return m_handler.getAgentVersion(); }
-    /// The status of \p command's completion; -1000 without one.
-    int64_t status(const AgentMessage& command) {
-        if (!m_handler.sendMessage(command))
-            return -1000;
-        while (const auto event = m_handler.readMessage())
-            if (event->text("Event") == "CommandCompleted")
-                return event->integer("status").value_or(-1001);
-        return -1000;
-    }
-
-private:
-    PHClientProtocolHandler m_handler{-1, false};
-};
-
 const AgentMessage kUninstall{{"Cmd", "Uninstall"}, {"LoggedInUser", int64_t{0}}, {"RemoveBackups", 0}};
 
-/// A process of a user that opens connections and keeps those the agent serves until it is released.
+/// A process of a user that opens connections and holds those the agent serves until it is killed.
 class ConnectionHolder {
 public:
     /// Opens \p connections connections as \p user.
     ConnectionHolder(const std::string& user, int connections) {
-        if (::pipe2(m_report, O_CLOEXEC) != 0 || ::pipe2(m_release, O_CLOEXEC) != 0)
+        int report[2];
+        if (::pipe2(report, O_CLOEXEC) != 0)
             return;
-        m_process.emplace(user, [this, connections] {
-            // Only the test holds the ends that tell this process to go on.
-            ::close(m_release[1]);
-            ::close(m_report[0]);
+        m_process.emplace(user, [report, connections] {
             std::vector<int> open;
             for (int i = 0; i < connections; ++i)
                 if (const int fd = connectToAgent(); fd >= 0)
                     open.push_back(fd);
             // The agent answers on the connections it serves and closes the others at once.
             const char served = static_cast<char>(std::count_if(open.begin(), open.end(), answersVersion));
-            if (::write(m_report[1], &served, 1) != 1)
-                return 1;
-            char byte = 0;
-            return ::read(m_release[0], &byte, 1) == 1 ? 0 : 2;
+            if (::write(report[1], &served, 1) == 1)
+                ::pause();
+            return 1;
         });
         m_process->go();
-        ::close(m_report[1]);
-        ::close(m_release[0]);
+        ::close(report[1]);
+        char served = -1;
+        m_served = ::read(report[0], &served, 1) == 1 ? served : -1;
+        ::close(report[0]);
     }
-    ConnectionHolder(const ConnectionHolder&) = delete;
-    ConnectionHolder& operator=(const ConnectionHolder&) = delete;
     ~ConnectionHolder() { release(); }
 
     /// How many of its connections the agent serves; -1 when the process failed.
-    int served() {
-        char count = -1;
-        if (m_served < 0 && ::read(m_report[0], &count, 1) == 1)
-            m_served = count;
-        return m_served;
-    }
-    /// Closes the connections; the process's exit status.
-    int release() {
-        // Other processes forked meanwhile hold this end too: the byte, not the end of the pipe, tells.
-        if (m_release[1] >= 0 && ::write(m_release[1], "r", 1) == 1)
-            ::close(m_release[1]);
-        m_release[1] = -1;
-        if (m_report[0] >= 0)
-            ::close(m_report[0]);
-        m_report[0] = -1;
-        return m_process ? m_process->wait() : -1;
+    int served() const { return m_served; }
+    /// Kills the process, which closes its connections.
+    void release() {
+        if (m_process && m_process->pid() > 0)
+            ::kill(m_process->pid(), SIGKILL);
+        m_process.reset();
     }
 
 private:
-    int m_report[2] = {-1, -1};
-    int m_release[2] = {-1, -1};
     int m_served = -1;
     std::optional<testsupport::UserProcess> m_process;
 };
 
-/// The real agent as root (see AgentProcess).
-class HostileClients : public testing::Test {
+class HostileClients : public RealAgentTest {
 protected:
-    void SetUp() override {
-        if (!testsupport::rootInSandbox())
-            GTEST_SKIP()
-                << "needs root inside the test sandbox (tests/sandbox): the agent runs on system paths "
-                   "and its clients take other users' identities";
-        fs::remove_all("/var/lib/com.quorvantis.remote");
-        fs::remove_all(kLogFolder);
-        ASSERT_TRUE(m_agent.start(QVT_AGENT_PATH, "qvt-hostile-test"));
-        ASSERT_TRUE(waitFor([&] { return logHas("Listening at "); })) << agentLog();
-    }
-    void TearDown() override {
-        if (m_agent.running())
-            m_agent.stop();
-        EXPECT_EQ(agentLog().find("Sanitizer"), std::string::npos) << agentLog();
-    }
-
-    std::string agentLog() const { return m_agent.log(); }
-    bool logHas(const std::string& part) const { return m_agent.logHas(part); }
+    void SetUp() override { startAgent("qvt-hostile-test", {"/var/lib/com.quorvantis.remote", kLogFolder}); }
     /// Everything the agent has logged: its standard error and its log files.
     uintmax_t logSize() const {
         uintmax_t size = agentLog().size();
@@ -187,8 +121,6 @@ protected:
             std::this_thread::sleep_for(500ms);
         }
     }
-
-    testsupport::AgentProcess m_agent;
 };
 
 TEST_F(HostileClients, UsersHoldingEveryConnectionTheyMayDoNotLockOutRootOrTheAuthorizedInstaller) {
@@ -214,24 +146,22 @@ TEST_F(HostileClients, UsersHoldingEveryConnectionTheyMayDoNotLockOutRootOrTheAu
     // The installer an administrator authorized belongs to a user who holds all the connections it may,
     // and the users hold all they may together.
     const size_t ended = testsupport::count(agentLog(), ": ended");
-    EXPECT_EQ(holders.front()->release(), 0);
+    holders.front()->release();
     EXPECT_TRUE(waitFor([&] { return testsupport::count(agentLog(), ": ended") >= ended + 8; }))
         << agentLog();
-    ASSERT_NE(testsupport::makeSandboxUser("qvtinstaller"), static_cast<uid_t>(-1));
+    const uid_t installerUser = testsupport::makeSandboxUser("qvtinstaller");
+    ASSERT_NE(installerUser, static_cast<uid_t>(-1));
     ConnectionHolder sameUser("qvtinstaller", 9);
     EXPECT_EQ(sameUser.served(), 8) << agentLog();
     testsupport::UserProcess installer("qvtinstaller", [] {
         Client client;
         return client.connect() && client.status(kUninstall) == InstallResult::NotInstalled ? 0 : 1;
     });
-    const auto grant = CommandGrant::forProcess(testsupport::userId("qvtinstaller"), installer.pid());
+    const auto grant = CommandGrant::forProcess(installerUser, installer.pid());
     ASSERT_TRUE(grant);
-    ASSERT_TRUE(CommandGrant::record(kIdentifier, *grant));
+    ASSERT_TRUE(CommandGrant::record(kAgentIdentifier, *grant));
     EXPECT_EQ(installer.wait(), 0) << agentLog();
 
-    for (size_t i = 1; i < holders.size(); ++i)
-        EXPECT_EQ(holders[i]->release(), 0);
-    EXPECT_EQ(sameUser.release(), 0);
     EXPECT_TRUE(m_agent.running());
 }
 
@@ -326,7 +256,6 @@ TEST_F(HostileClients, TwentyThousandConnectAndCloseCyclesOfAUserGrowTheLogByABo
                     std::chrono::duration<double>(Clock::now() - start).count(), growth);
         EXPECT_LT(growth, 64u * 1024) << c.name;
         EXPECT_FALSE(logHas("\nFORGED")) << c.name << ": a rejected body was logged unescaped";
-        EXPECT_EQ(holder.release(), 0);
     }
     Client root;
     ASSERT_TRUE(root.connect()) << agentLog();
