@@ -4,18 +4,15 @@
 #include "agent/package/PackageFiles.h"
 #include "agent/package/PackageInstaller.h"
 #include "agent/package/PackageReceipt.h"
-#include "agentlink/PHClientProtocolHandler.h"
 
 #include "../PackageBuilder.h"
-#include "AgentProcess.h"
+#include "../RealAgent.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
-#include <sys/socket.h>
-#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -61,18 +58,10 @@ std::vector<std::string> faults() {
 void runAgent(const char* executable, const std::optional<AgentMessage>& command = {}) {
     testsupport::AgentProcess agent;
     ASSERT_TRUE(agent.start(executable, "qvt-crash-test"));
-    PHClientProtocolHandler client(-1, false);
-    for (int attempt = 0; !client.connectPrivilegedAgent("com.quorvantis.remote.RInstallerAgent");
-         ++attempt) {
-        ASSERT_LT(attempt, 500) << agent.log();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    timeval timeout{60, 0};
-    ::setsockopt(client.conFd(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    if (command && client.sendMessage(*command))
-        while (const auto event = client.readMessage()) // until the completion or the kill
-            if (event->text("Event") == "CommandCompleted")
-                break;
+    Client client;
+    ASSERT_TRUE(waitFor([&] { return client.connect(); })) << agent.log();
+    if (command)
+        client.run(*command); // until the completion or the kill
 }
 
 /// The real system paths; packages signed with the build's key install.
