@@ -1,8 +1,9 @@
 // The privileged installation and version policy for real: test builds of the
 // agent at other versions, installed by the service manager, as root in tests/sandbox.
+// A user's installation through pkexec, refused or without pkexec at all: the
+// shipped-installer tests.
 #include "agentlink/PHAgentClient.h"
 
-#include "BindMount.h"
 #include "CNSLog.h"
 #include "TestSupport.h"
 #include "platform/Bundle.h"
@@ -274,30 +275,6 @@ TEST_F(AgentInstallation, TerminatingLeavesTheAgentRunningUninstallingRemovesIt)
     EXPECT_NE(::access(ServiceManager::jobRecordPath(kLabel).c_str(), F_OK), 0);
 }
 
-// A user installs through pkexec; an administrator's consent through the real
-// polkit daemon, and its grant: the shipped-installer and agent command tests.
-TEST_F(AgentInstallation, ForAUserWithoutPkexecTheInstallationFailsCleanly) {
-    ASSERT_NE(testsupport::makeSandboxUser("qvtuser"), static_cast<uid_t>(-1));
-    ::chmod(m_bundle.path().c_str(), 0755); // readable by the user, as a user's own download is
-    ship(testAgent("test_agent_3_1"));
-    testsupport::BindMount noPkexec("/dev/null", platform::Authorization::kPkexecPaths[0]);
-    ASSERT_TRUE(noPkexec.ok()) << noPkexec.problem();
-    const int status = testsupport::runAsUser("qvtuser", [] {
-        PHAgentClient installer(nullptr, kAgentPath, false);
-        bool installed = true;
-        const std::string log = testsupport::captureStandardError([&] {
-            installed = installer.installPrivilegedAgent(kLabel, std::nullopt, std::nullopt, kPrompt);
-        });
-        const bool reported =
-            log.find("PHProtocolHandler AuthorizationCopyRights failed with error: -60007\n") !=
-                std::string::npos &&
-            log.find(kFailed + "Error Domain=ServiceManagerErrorDomain Code=-60005") != std::string::npos;
-        return !installed && reported && installer.installErrorCount() == 1 ? 0 : 1;
-    });
-    EXPECT_EQ(status, 0);
-    expectNothingInstalled();
-}
-
 TEST_F(AgentInstallation, AHelperThatCannotStartLeavesThePreviousAgentRunning) {
     installShipped("test_agent_3_1");
     ship(testAgent("test_agent_3_2_exits_at_once"));
@@ -353,10 +330,6 @@ TEST_F(AgentInstallation, OnlyAReplacementSignedWithTheInstalledAgentsKeyIsInsta
         ship(testAgent("test_agent_3_1"));
         EXPECT_TRUE(client()->verifyAgentConnection()) << c.name;
     }
-    // Signed with the build's key, the same agent replaces the installed one.
-    installShipped("test_agent_3_1_1");
-    EXPECT_EQ(installedVersion(), "3.1.1");
-    EXPECT_NE(runningJob(), before);
 }
 
 TEST_F(AgentInstallation, TheAgentRefusesToRunFromAPlaceOthersCanChange) {
