@@ -6,7 +6,6 @@
 #include "TestSupport.h"
 #include "agentlink/FOCVersion.h"
 #include "platform/Dispatch.h"
-#include "platform/ProcessInfo.h"
 #include "platform/RebootSignal.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +13,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -38,11 +38,7 @@ const std::string kFailedText =
 
 class ControllerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        platform::MainLoop::shared().drain();
-        platform::ProcessInfo::overrideOperatingSystemVersion(platform::OperatingSystemVersion{10, 12, 0});
-    }
-    void TearDown() override { platform::ProcessInfo::overrideOperatingSystemVersion(std::nullopt); }
+    void SetUp() override { platform::MainLoop::shared().drain(); }
 
     /// A controller for a bundle named \p bundleName started with \p args; its
     /// launch log in m_log.
@@ -84,12 +80,6 @@ protected:
         m_controller->setCmdState(AppDelegate::CmdRunning);
         m_journal.clear();
         return m_controller->processAgentEvent(event);
-    }
-
-    /// The controller's log and journal while it handles the error event \p error.
-    std::string errorEvent(const ErrorRef& error) {
-        m_journal.clear();
-        return testsupport::captureStandardError([&] { m_controller->processErrorEvent(error); });
     }
 
     Journal m_journal;
@@ -245,27 +235,67 @@ TEST_F(ControllerTest, ProgressMovesTheBarAndTheLabelAndOtherEventsChangeNothing
     EXPECT_EQ(m_controller->cmdState(), AppDelegate::CmdIdle);
 }
 
-TEST_F(ControllerTest, CompletionWithoutStatusIsASuccessAndTheWindowStaysOpen) {
+TEST_F(ControllerTest, AWindowRunShowsEachVerdictAndLogsEveryFailure) {
     launch({});
-    EXPECT_FALSE(whileRunning(AgentMessage{{"Event", "CommandCompleted"}}));
-    settle();
-    EXPECT_EQ(m_controller->cmdState(), AppDelegate::CmdSucceeded);
-    EXPECT_EQ(m_journal.calls(), (Calls{"cancel title=Close", "cancel enabled", "progress value=100.000000",
-                                        "progressInfo text=Installation successfully completed"}));
-}
-
-TEST_F(ControllerTest, FailedCompletionShowsWhereTheLogsAreAndKeepsTheWindow) {
-    launch({});
-    const std::string log = testsupport::captureStandardError([&] {
-        EXPECT_FALSE(whileRunning(AgentMessage{{"Event", "CommandCompleted"}, {"status", 3}}));
-    });
-    settle();
-    EXPECT_EQ(m_controller->cmdState(), AppDelegate::CmdFailed);
-    EXPECT_EQ(m_journal.calls(), (Calls{"cancel title=Close", "cancel enabled",
-                                        "progressInfo text=" + kFailedText, "cancel enabled"}));
-    EXPECT_TRUE(
-        includes(log, "Installation failed with error: Error Domain=MyInstallerErrorDomain Code=-1 \"" +
-                          kFailedText + "\""));
+    const auto broken = Error::withReason("IO", 32, "Broken pipe, error: 32");
+    const AgentMessage completed{{"Event", "CommandCompleted"}};
+    const std::string failed = "Installation failed with error: ";
+    const struct {
+        const char* name;
+        int before;
+        std::function<void()> happen;
+        int after;
+        Calls shown;        ///< the window stays open: no termination
+        std::string logged; ///< besides the failure, if any
+    } cases[] = {
+        {"completion without status",
+         AppDelegate::CmdRunning,
+         [&] { EXPECT_FALSE(m_controller->processAgentEvent(completed)); },
+         AppDelegate::CmdSucceeded,
+         {"cancel title=Close", "cancel enabled", "progress value=100.000000",
+          "progressInfo text=Installation successfully completed"},
+         ""},
+        {"failed completion",
+         AppDelegate::CmdRunning,
+         [&] {
+             EXPECT_FALSE(
+                 m_controller->processAgentEvent(AgentMessage{{"Event", "CommandCompleted"}, {"status", 3}}));
+         },
+         AppDelegate::CmdFailed,
+         {"cancel title=Close", "cancel enabled", "progressInfo text=" + kFailedText, "cancel enabled"},
+         failed + "Error Domain=MyInstallerErrorDomain Code=-1 \"" + kFailedText + "\""},
+        {"the agent closed the connection while the command ran",
+         AppDelegate::CmdRunning,
+         [&] { m_controller->processErrorEvent(nullptr); },
+         AppDelegate::CmdFailed,
+         {"progressInfo text=" + kFailedText, "cancel enabled"},
+         "Received error event: (null)\n"},
+        {"a close after success is normal",
+         AppDelegate::CmdSucceeded,
+         [&] { m_controller->processErrorEvent(nullptr); },
+         AppDelegate::CmdSucceeded,
+         {},
+         "Received error event: (null)\n"},
+        {"a connection error is shown as it is, also after a success",
+         AppDelegate::CmdSucceeded,
+         [&] { m_controller->processErrorEvent(broken); },
+         AppDelegate::CmdFailed,
+         {"progressInfo text=" + broken->localizedDescription(), "cancel enabled"},
+         failed + "Error Domain=IO Code=32"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_controller->setCmdState(c.before);
+        m_journal.clear();
+        const std::string log = testsupport::captureStandardError([&] {
+            c.happen();
+            settle();
+        });
+        EXPECT_EQ(m_controller->cmdState(), c.after);
+        EXPECT_EQ(m_journal.calls(), c.shown);
+        EXPECT_TRUE(c.logged.empty() || includes(log, c.logged)) << log;
+        EXPECT_EQ(count(log, failed), c.after == AppDelegate::CmdFailed ? 1u : 0u) << log;
+    }
 }
 
 TEST_F(ControllerTest, HeadlessRunEndsOnceWithTheStatusOfWhatHappenedFirst) {
@@ -273,84 +303,43 @@ TEST_F(ControllerTest, HeadlessRunEndsOnceWithTheStatusOfWhatHappenedFirst) {
     const struct {
         const char* name;
         bool packageDeclaresReboot;
-        std::function<void(AppDelegate&)> happen;
+        std::optional<AgentMessage> completion; ///< none: the connection closes while the command runs
+        bool timeLimit;                         ///< reached before the connection's end after "bye"
         int exitStatus;
     } cases[] = {
-        {"success", false,
-         [this](AppDelegate&) {
-             whileRunning(AgentMessage{{"Event", "CommandCompleted"}, {"status", 0}});
-         },
-         0},
-        {"success of a package that needs a restart", true,
-         [this](AppDelegate&) {
-             whileRunning(AgentMessage{{"Event", "CommandCompleted"}});
-         },
-         10},
-        {"the agent's failure", true,
-         [this](AppDelegate&) {
-             whileRunning(AgentMessage{{"Event", "CommandCompleted"}, {"status", 6}});
-         },
-         1},
-        {"connection closed while running", false,
-         [](AppDelegate& c) {
-             c.setCmdState(AppDelegate::CmdRunning);
-             c.processErrorEvent(nullptr);
-         },
-         4},
-        {"time limit", false,
-         [](AppDelegate& c) {
-             c.setCmdState(AppDelegate::CmdRunning);
-             c.timeLimitReached();
-             c.processErrorEvent(nullptr); // the connection's end after "bye" is no second verdict
-         },
-         5},
+        {"success", false, AgentMessage{{"Event", "CommandCompleted"}, {"status", 0}}, false, 0},
+        {"success of a package that needs a restart", true, AgentMessage{{"Event", "CommandCompleted"}},
+         false, 10},
+        {"the agent's failure", true, AgentMessage{{"Event", "CommandCompleted"}, {"status", 6}}, false, 1},
+        {"connection closed while running", false, std::nullopt, false, 4},
+        {"time limit", false, std::nullopt, true, 5},
     };
     if (platform::RebootSignal::systemRequiresReboot())
         GTEST_SKIP() << "this machine itself waits for a restart";
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         m_folder.write("QvtRSInstaller.app/Contents/InstallerPackage/PackageInfo",
                        testsupport::plistWithStrings(
                            {{AppDelegate::kRebootPackageKey, c.packageDeclaresReboot ? "YES" : "NO"}}));
         launch({"-gui", "NO"});
-        m_journal.clear();
         const std::string log = testsupport::captureStandardError([&] {
-            c.happen(*m_controller);
+            if (c.completion) {
+                whileRunning(*c.completion);
+            } else {
+                m_controller->setCmdState(AppDelegate::CmdRunning);
+                m_journal.clear();
+                if (c.timeLimit)
+                    m_controller->timeLimitReached();
+                m_controller->processErrorEvent(nullptr);
+            }
             settle("app terminate posted");
-            // A later verdict changes nothing.
             m_controller->endHeadlessRun(ExitStatus::Succeeded);
         });
-        EXPECT_EQ(m_journal.startingWith("app exit status="), 1u) << c.name;
-        EXPECT_TRUE(m_journal.contains("app exit status=" + std::to_string(c.exitStatus))) << c.name;
-        EXPECT_TRUE(includes(log, "Unattended run ends with exit status " + std::to_string(c.exitStatus)))
-            << c.name;
-        EXPECT_FALSE(m_journal.contains("alert run")) << c.name << ": nobody is there to answer";
+        EXPECT_EQ(m_journal.startingWith("app exit status="), 1u);
+        EXPECT_TRUE(m_journal.contains("app exit status=" + std::to_string(c.exitStatus)));
+        EXPECT_TRUE(includes(log, "Unattended run ends with exit status " + std::to_string(c.exitStatus)));
+        EXPECT_FALSE(m_journal.contains("alert run")) << "nobody is there to answer";
     }
-}
-
-TEST_F(ControllerTest, ErrorEventsDependOnWhetherACommandRuns) {
-    launch({});
-    // The agent closed the connection while the command ran.
-    m_controller->setCmdState(AppDelegate::CmdRunning);
-    std::string log = errorEvent(nullptr);
-    EXPECT_TRUE(includes(log, "Received error event: (null)"));
-    EXPECT_TRUE(includes(log, "Code=-2"));
-    EXPECT_EQ(m_journal.calls(), (Calls{"progressInfo text=" + kFailedText, "cancel enabled"}));
-
-    // A close after success is normal: only the log line.
-    m_controller->setCmdState(AppDelegate::CmdSucceeded);
-    log = errorEvent(nullptr);
-    EXPECT_TRUE(includes(log, "Received error event: (null)"));
-    EXPECT_FALSE(includes(log, "Installation failed"));
-    EXPECT_TRUE(m_journal.calls().empty());
-    EXPECT_EQ(m_controller->cmdState(), AppDelegate::CmdSucceeded);
-
-    // A connection error is shown as it is, also after a success.
-    auto error = Error::withReason("IO", 32, "Broken pipe, error: 32");
-    log = errorEvent(error);
-    EXPECT_EQ(m_controller->cmdState(), AppDelegate::CmdFailed);
-    EXPECT_EQ(m_journal.calls(),
-              (Calls{"progressInfo text=" + error->localizedDescription(), "cancel enabled"}));
-    EXPECT_TRUE(includes(log, "Installation failed with error: Error Domain=IO Code=32"));
 }
 
 TEST_F(ControllerTest, WindowRunOffersTheRestartExactlyWhenThePackageDeclaresIt) {
@@ -362,8 +351,6 @@ TEST_F(ControllerTest, WindowRunOffersTheRestartExactlyWhenThePackageDeclaresIt)
             testsupport::plistWithStrings({{"identifier", "com.quorvantis.remote.service"},
                                            {AppDelegate::kRebootPackageKey, declared ? "1" : "0"}}));
         launch({});
-        // The system version plays no part any more: an old one asks nothing by itself.
-        platform::ProcessInfo::overrideOperatingSystemVersion(platform::OperatingSystemVersion{10, 9, 5});
         m_journal.clear();
         EXPECT_FALSE(m_controller->checkForReboot());
         if (!declared) {
