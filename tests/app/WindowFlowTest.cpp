@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <regex>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <thread>
@@ -88,45 +89,17 @@ protected:
 
 } // namespace
 
-TEST_F(WindowFlow, InstallShowsProgressAndSuccessAndWithoutARestartSignalTheWindowStaysOpenWithoutAlert) {
-    const Ui::MainMenu& w = open(kInstaller);
-    bool alertSeen = false;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout,
-                     [&] { alertSeen |= QApplication::activeModalWidget() != nullptr; });
-    watch.start(10);
-    ASSERT_EQ(runFlow(w.installButton), kDone) << m_log;
-    EXPECT_EQ(w.progressInfolabel->text(), "Installation successfully completed");
-    EXPECT_EQ(w.cancelButton->text(), "Close");
-    EXPECT_TRUE(w.cancelButton->isEnabled());
-    EXPECT_FALSE(w.installButton->isEnabled());
-    EXPECT_EQ(w.progressIndicator->value(), 100);
-    EXPECT_TRUE(includes(m_log, "Received Message: {\"Event\":\"Progress\""));
-    EXPECT_TRUE(fs::exists(kService));
-    // Nothing asks the application to quit: the window stays.
-    EXPECT_EQ(runLoopUntil([] { return true; }), kDone);
-    EXPECT_TRUE(m_ui->window().isVisible());
-    EXPECT_FALSE(alertSeen);
-}
-
-TEST_F(WindowFlow, UninstallRemovesBackupsOnlyWhenTheBoxIsChecked) {
+TEST_F(WindowFlow, UninstallSendsWhetherTheRemoveBackupsBoxIsChecked) {
+    // What the agent does with the value: the agent's command tests.
     for (bool removeBackups : {false, true}) {
-        // Installing twice makes backups of the files the second run replaced.
-        for (int run = 0; run < 2; ++run) {
-            ASSERT_EQ(runFlow(open(kInstaller).installButton), kDone) << m_log;
-            ASSERT_EQ(m_ui->widgets().progressInfolabel->text(), "Installation successfully completed");
-        }
-        ASSERT_TRUE(fs::exists(kBackups)) << "no backups to remove";
-
+        ASSERT_EQ(runFlow(open(kInstaller).installButton), kDone) << m_log;
         const Ui::MainMenu& w = open(kBuildDir + "/QvtRSUninstaller.app");
         w.removeBackupsButton->setChecked(removeBackups);
         ASSERT_EQ(runFlow(w.uninstallButton), kDone) << m_log;
         EXPECT_EQ(w.progressInfolabel->text(), "Installation successfully completed") << m_log;
         EXPECT_FALSE(fs::exists(kService));
-        EXPECT_EQ(fs::exists(kBackups), !removeBackups);
         const std::string sent = std::string("\"RemoveBackups\":") + (removeBackups ? "1" : "0");
-        EXPECT_TRUE(includes(m_log, "Sending Message: "));
-        EXPECT_TRUE(includes(m_log, sent));
+        EXPECT_TRUE(std::regex_search(m_log, std::regex("Sending Message: [^\n]*" + sent))) << m_log;
         // The agent received the same value.
         EXPECT_TRUE(includes(readFile(ServiceManager::consoleLogPath(kLabel)), sent));
         TearDown();
@@ -143,7 +116,6 @@ TEST_F(WindowFlow, AnAgentThatCannotBeInstalledIsReportedInTheWindow) {
     EXPECT_EQ(runFlow(w.installButton), kDone);
     EXPECT_TRUE(w.progressInfolabel->text().startsWith("The installation helper could not be set up"))
         << w.progressInfolabel->text().toStdString();
-    EXPECT_TRUE(w.cancelButton->isEnabled());
     EXPECT_EQ(w.cancelButton->text(), "Cancel") << "no completion, so no Close";
     EXPECT_FALSE(w.installButton->isEnabled());
     EXPECT_EQ(count(m_log, "Installation failed with error: "), 1u) << m_log;
@@ -154,16 +126,9 @@ TEST_F(WindowFlow, AnAgentThatCannotBeInstalledIsReportedInTheWindow) {
 
 namespace {
 
-// What three distributions say of themselves, and how each says a restart is due.
-const char* const kDebian10 = "PRETTY_NAME=\"Debian GNU/Linux 10 (buster)\"\nNAME=\"Debian GNU/Linux\"\n"
-                              "VERSION_ID=\"10\"\nVERSION=\"10 (buster)\"\nID=debian\n";
-const char* const kRhel9 = "NAME=\"Red Hat Enterprise Linux\"\nVERSION=\"9.4 (Plow)\"\nID=\"rhel\"\n"
-                           "ID_LIKE=\"fedora\"\nVERSION_ID=\"9.4\"\n";
-const char* const kUbuntu2404 = "PRETTY_NAME=\"Ubuntu 24.04.1 LTS\"\nNAME=\"Ubuntu\"\nVERSION_ID=\"24.04\"\n"
-                                "ID=ubuntu\nID_LIKE=debian\n";
-
-/// needs-restarting of Red Hat's family where the sandbox's /usr/bin has none:
-/// /usr/bin overlaid, in this mount namespace only, for as long as it lives.
+/// needs-restarting of Red Hat's family where the sandbox's /usr/bin has none,
+/// exiting with \p exitStatus: /usr/bin overlaid, in this mount namespace only,
+/// for as long as it lives.
 class NeedsRestartingStandIn {
 public:
     explicit NeedsRestartingStandIn(int exitStatus) {
@@ -191,43 +156,32 @@ private:
 
 } // namespace
 
-TEST_F(WindowFlow, TheRestartAlertAppearsExactlyWhenTheSystemSignalsOneWhateverItsVersion) {
+TEST_F(WindowFlow, TheRestartAlertAppearsExactlyWhenTheSystemSignalsOne) {
     fs::create_directories("/etc/com.quorvantis.remote");
     std::ofstream("/etc/com.quorvantis.remote/agent.plist")
         << testsupport::plistWithStrings({{"RebootCommand", "/usr/bin/touch /run/qvt-rebooted"}});
-    // /etc/os-release is usually a link into /usr/lib, which the sandbox does
-    // not overlay: the link is replaced, never written through.
-    const fs::path osRelease = "/etc/os-release";
-    const std::string originalTarget = fs::is_symlink(osRelease) ? fs::read_symlink(osRelease).string() : "";
-    const std::string original = originalTarget.empty() ? readFile(osRelease.string()) : "";
-
     const struct {
-        const char* system;
-        const char* osRelease;
-        bool signal;
-        std::string answer; ///< pressed in the alert; empty: no alert may come
+        const char* signal;
+        std::optional<int> needsRestarting; ///< its exit status; none: no such program
+        bool rebootRequiredFile;            ///< what a Debian or Ubuntu package's maintainer script writes
+        std::string answer;                 ///< pressed in the alert; empty: no alert may come
     } cases[] = {
-        {"Debian 10", kDebian10, false, ""},
-        {"Debian 10", kDebian10, true, "Later"},
-        {"RHEL 9", kRhel9, false, ""},
-        {"RHEL 9", kRhel9, true, "Later"},
-        {"Ubuntu 24.04", kUbuntu2404, false, ""},
-        {"Ubuntu 24.04", kUbuntu2404, true, "Restart Now"},
+        {"none", std::nullopt, false, ""},
+        {"/run/reboot-required", std::nullopt, true, "Later"},
+        {"needs-restarting says no", 0, false, ""},
+        {"needs-restarting says yes", 1, false, "Restart Now"},
     };
     for (const auto& c : cases) {
-        const std::string name = std::string(c.system) + (c.signal ? " with" : " without") + " a signal";
-        fs::remove(osRelease);
-        std::ofstream(osRelease) << c.osRelease;
+        SCOPED_TRACE(c.signal);
         ::unlink("/run/qvt-rebooted");
         ::unlink(platform::RebootSignal::kRebootRequiredFile);
         std::unique_ptr<NeedsRestartingStandIn> needsRestarting;
-        if (std::string(c.system) == "RHEL 9") {
-            needsRestarting = std::make_unique<NeedsRestartingStandIn>(c.signal ? 1 : 0);
+        if (c.needsRestarting) {
+            needsRestarting = std::make_unique<NeedsRestartingStandIn>(*c.needsRestarting);
             ASSERT_TRUE(needsRestarting->mounted()) << "cannot overlay /usr/bin: " << std::strerror(errno);
-        } else if (c.signal) {
-            // What a Debian or Ubuntu package's maintainer script does.
-            std::ofstream(platform::RebootSignal::kRebootRequiredFile) << "*** System restart required ***\n";
         }
+        if (c.rebootRequiredFile)
+            std::ofstream(platform::RebootSignal::kRebootRequiredFile) << "*** System restart required ***\n";
 
         const Ui::MainMenu& w = open(kInstaller);
         bool alertSeen = false;
@@ -243,39 +197,42 @@ TEST_F(WindowFlow, TheRestartAlertAppearsExactlyWhenTheSystemSignalsOneWhateverI
             }
         });
         pressAnswer.start(20);
-        QTest::mouseClick(w.installButton, Qt::LeftButton);
+        // "Restart Now" sends "Reboot" and quits; "Later" leaves the window open. Without an alert the
+        // window stays open too: a second after the completion none has come.
         const bool reboot = c.answer == "Restart Now";
-        // Without an alert the window stays open; "Later" leaves it open too;
-        // "Restart Now" sends "Reboot" and quits.
-        // No alert: a second after the completion none has come.
         std::optional<std::chrono::steady_clock::time_point> completed;
-        const int ended = runLoopUntil([&] {
-            if (!c.answer.empty())
-                return !reboot && alertSeen && !QApplication::activeModalWidget();
-            if (!w.cancelButton->isEnabled())
-                return false;
-            const auto now = std::chrono::steady_clock::now();
-            completed = completed.value_or(now);
-            return now - *completed > std::chrono::seconds(1);
+        int ended = 0;
+        m_log = testsupport::captureStandardError([&] {
+            QTest::mouseClick(w.installButton, Qt::LeftButton);
+            EXPECT_FALSE(w.installButton->isEnabled()) << "the flow disables its button at once";
+            ended = runLoopUntil([&] {
+                if (!c.answer.empty())
+                    return !reboot && alertSeen && !QApplication::activeModalWidget();
+                if (!w.cancelButton->isEnabled())
+                    return false;
+                const auto now = std::chrono::steady_clock::now();
+                completed = completed.value_or(now);
+                return now - *completed > std::chrono::seconds(1);
+            });
         });
-        EXPECT_EQ(alertSeen, c.signal) << name;
-        EXPECT_EQ(w.progressInfolabel->text(), "Installation successfully completed") << name << m_log;
+        EXPECT_EQ(alertSeen, !c.answer.empty());
+        EXPECT_EQ(w.progressInfolabel->text(), "Installation successfully completed") << m_log;
+        EXPECT_EQ(w.cancelButton->text(), "Close");
+        EXPECT_FALSE(w.installButton->isEnabled());
+        EXPECT_EQ(w.progressIndicator->value(), 100);
+        EXPECT_TRUE(includes(m_log, "Received Message: {\"Event\":\"Progress\""));
+        EXPECT_TRUE(fs::exists(kService));
         if (reboot) {
-            EXPECT_EQ(ended, 0) << name << ": the application terminated";
+            EXPECT_EQ(ended, 0) << "the application terminated";
             for (int i = 0; i < 100 && !fs::exists("/run/qvt-rebooted"); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            EXPECT_TRUE(fs::exists("/run/qvt-rebooted")) << name << ": the agent ran the reboot command";
+            EXPECT_TRUE(fs::exists("/run/qvt-rebooted")) << "the agent ran the reboot command";
         } else {
-            EXPECT_EQ(ended, kDone) << name;
-            EXPECT_FALSE(fs::exists("/run/qvt-rebooted")) << name;
-            EXPECT_TRUE(m_ui->window().isVisible()) << name;
+            EXPECT_EQ(ended, kDone);
+            EXPECT_FALSE(fs::exists("/run/qvt-rebooted"));
+            EXPECT_TRUE(m_ui->window().isVisible());
         }
         m_ui.reset();
     }
     ::unlink(platform::RebootSignal::kRebootRequiredFile);
-    fs::remove(osRelease);
-    if (!originalTarget.empty())
-        fs::create_symlink(originalTarget, osRelease);
-    else
-        std::ofstream(osRelease) << original;
 }
