@@ -55,9 +55,7 @@ TEST(PropertyListWriting, WrittenFileReadsBackTheSameValues) {
     TemporaryFolder folder;
     PropertyList list;
     list.set("Label", std::string("com.quorvantis.remote.RInstallerAgent"));
-    list.set("ProgramArguments", std::vector<std::string>{"/usr/local/libexec/x"});
-    list.set("Count", int64_t{-3});
-    list.set("On", true);
+    list.set("ProgramArguments", std::vector<std::string>{"/usr/local/libexec/x", "a <&> \"b\" Schließen"});
     const std::string path = folder.path() + "/job.plist";
     const auto written = list.writeFile(path);
     ASSERT_TRUE(written) << written.failure().description;
