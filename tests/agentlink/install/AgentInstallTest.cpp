@@ -116,23 +116,6 @@ protected:
 
 } // namespace
 
-TEST_F(AgentInstallation, NotInstalledInstallsTheShippedAgentAndStaysConnected) {
-    // Its other log lines: the shipped-installer test.
-    auto installer = installShipped("test_agent_3_1");
-    EXPECT_EQ(installer->embeddedToolVersion(), "3.1");
-    const std::regex promptLine("AuthorizationCopyRights: [0-9a-f]+, flags: 19, env items: 1, " +
-                                std::to_string(kPrompt.size() + 2) + ", " + kPrompt + "\n\n");
-    EXPECT_TRUE(std::regex_search(m_log, promptLine)) << m_log;
-    EXPECT_EQ(installer->installedToolVersion(), "3.1");
-    EXPECT_TRUE(installer->protocolHandler()->isConnected());
-    EXPECT_EQ(installer->installErrorCount(), 0);
-    EXPECT_EQ(installedVersion(), "3.1");
-    auto job = ServiceManager::copyJobDictionary(kLabel);
-    ASSERT_TRUE(job);
-    EXPECT_EQ(job->stringArray("ProgramArguments")->front(), ServiceManager::installedExecutablePath(kLabel));
-    EXPECT_GT(runningJob(), 0);
-}
-
 TEST_F(AgentInstallation, InstallsTheShippedAgentAfterUninstallingOnlyANewerOne) {
     // {installed, shipped, a downgrade}; the order itself: platform::VersionNumber's table test.
     const std::tuple<std::string, std::string, bool> rows[] = {
@@ -225,9 +208,22 @@ TEST_F(AgentInstallation, AuthorizationLinesShowTheUserButNeverThePassword) {
     }
 }
 
-TEST_F(AgentInstallation, VerifyingAConnectionFollowsItsThreeSteps) {
+TEST_F(AgentInstallation, ANewInstallationStaysConnectedAndVerifyingAConnectionFollowsItsThreeSteps) {
+    // The installation's other log lines: the shipped-installer test.
+    auto installer = installShipped("test_agent_3_1");
+    const std::regex promptLine("AuthorizationCopyRights: [0-9a-f]+, flags: 19, env items: 1, " +
+                                std::to_string(kPrompt.size() + 2) + ", " + kPrompt + "\n\n");
+    EXPECT_TRUE(std::regex_search(m_log, promptLine)) << m_log;
+    EXPECT_EQ(installer->embeddedToolVersion(), "3.1");
+    EXPECT_EQ(installer->installedToolVersion(), "3.1");
+    EXPECT_EQ(installer->installErrorCount(), 0);
+    EXPECT_EQ(installedVersion(), "3.1");
+    auto job = ServiceManager::copyJobDictionary(kLabel);
+    ASSERT_TRUE(job);
+    EXPECT_EQ(job->stringArray("ProgramArguments")->front(), ServiceManager::installedExecutablePath(kLabel));
     // 1: connected.
-    EXPECT_TRUE(installShipped("test_agent_3_1")->verifyAgentConnection());
+    EXPECT_TRUE(installer->protocolHandler()->isConnected());
+    EXPECT_TRUE(installer->verifyAgentConnection());
     // 2: not connected, an attempt allowed: connects to an agent at the shipped version.
     auto other = client();
     EXPECT_TRUE(other->tryToConnect());
