@@ -17,10 +17,7 @@ TEST(ServiceManagerRules, WithoutTheBlessRightOrWithALabelThatIsNoPlainNameNothi
         {"com.example.Helper", notAsked.get(), Authorization::Denied},
         {"com.example.Helper", nullptr, Authorization::Denied},
         {"", notAsked.get(), EINVAL},
-        {"../etc/passwd", notAsked.get(), EINVAL},
-        {"a/b", notAsked.get(), EINVAL},
-        {".hidden", notAsked.get(), EINVAL},
-        {"with space", notAsked.get(), EINVAL},
+        {"../etc/passwd", notAsked.get(), EINVAL}, // every other name Identifier refuses: its table
     };
     for (const auto& c : cases) {
         const auto blessed = ServiceManager::bless(c.label, "/bin/true", c.authorization);
