@@ -102,13 +102,6 @@ protected:
 
     bool logHas(const std::string& line) const { return m_log.find("] " + line + "\n") != std::string::npos; }
 
-    /// No job, no installed executable, no running agent.
-    static void expectNothingInstalled() {
-        EXPECT_FALSE(ServiceManager::copyJobDictionary(kLabel));
-        EXPECT_NE(::access(ServiceManager::installedExecutablePath(kLabel).c_str(), F_OK), 0);
-        EXPECT_EQ(runningJob(), 0);
-    }
-
     testsupport::TemporaryFolder m_bundle;
     std::vector<std::shared_ptr<PHAgentClient>> m_clients;
     std::string m_log;
@@ -266,9 +259,10 @@ TEST_F(AgentInstallation, TerminatingLeavesTheAgentRunningUninstallingRemovesIt)
     for (int i = 0; i < 100 && ::kill(agent, 0) == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_NE(::kill(agent, 0), 0) << "the agent ends after uninstalling itself";
-    expectNothingInstalled();
-    EXPECT_NE(::access(ServiceManager::socketPath(kLabel).c_str(), F_OK), 0);
-    EXPECT_NE(::access(ServiceManager::jobRecordPath(kLabel).c_str(), F_OK), 0);
+    EXPECT_FALSE(ServiceManager::copyJobDictionary(kLabel));
+    for (const auto& path : {ServiceManager::installedExecutablePath(kLabel),
+                             ServiceManager::socketPath(kLabel), ServiceManager::jobRecordPath(kLabel)})
+        EXPECT_NE(::access(path.c_str(), F_OK), 0) << path;
 }
 
 TEST_F(AgentInstallation, AHelperThatCannotStartLeavesThePreviousAgentRunning) {
