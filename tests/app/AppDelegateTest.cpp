@@ -269,7 +269,7 @@ TEST_F(ControllerTest, AWindowRunShowsEachVerdictAndLogsEveryFailure) {
          [&] { m_controller->processErrorEvent(nullptr); },
          AppDelegate::CmdFailed,
          {"progressInfo text=" + kFailedText, "cancel enabled"},
-         "Received error event: (null)\n"},
+         failed + "Error Domain=MyInstallerErrorDomain Code=-2 \"" + kFailedText + "\""},
         {"a close after success is normal",
          AppDelegate::CmdSucceeded,
          [&] { m_controller->processErrorEvent(nullptr); },
