@@ -334,8 +334,8 @@ TEST_F(PackageInstallerTest, BrokenPackagesAndFailingScriptsLeaveThePreviousInst
     }
 }
 
-// Beside the agent command tests' table of changed packages (run against the real agent), what the
-// staging copy must also refuse.
+// Everything the vendor did not sign is refused by the staging copy (the agent command tests refuse a changed
+// script through the real agent).
 TEST_F(PackageInstallerTest, PackagesThatAreNotExactlyWhatTheVendorSignedInstallNothing) {
     using P = PackageBuilder;
     using R = InstallResult;
@@ -361,7 +361,7 @@ TEST_F(PackageInstallerTest, PackagesThatAreNotExactlyWhatTheVendorSignedInstall
          R::PackageTampered},
         {"ExtraFileBesidePackageInfo", [&](P& p) { write(p.path() + "/README", "x"); }, R::PackageExtraEntry},
         {"MissingPackageInfo", [](P& p) { fs::remove(p.path() + "/PackageInfo"); }, R::PackageIncomplete},
-        // Any entry that is not of its listed kind is refused before it is opened: a FIFO stands for all.
+        // An entry not of its listed kind is refused before it is opened: a FIFO stands for the other kinds.
         {"FileSwappedForAFifo",
          [](P& p) {
              fs::remove(p.path() + "/Payload/etc/tool.conf");
@@ -385,11 +385,8 @@ TEST_F(PackageInstallerTest, PackagesThatAreNotExactlyWhatTheVendorSignedInstall
         EXPECT_EQ(result.status(), status) << name << ": " << result.reason();
         EXPECT_EQ(systemState(), before) << name << ": nothing is installed, nothing staged is left";
     }
-    PackageInstaller::Options unkeyed;
-    unkeyed.dataFolder = data();
-    unkeyed.installRoot = root();
-    unkeyed.publicKey.clear();
-    EXPECT_EQ(PackageInstaller(unkeyed).update(version2("unkeyed")->sign()).status(), R::PackageUnsigned)
+    PackageInstaller unkeyed({data(), root(), std::chrono::seconds(3), {}, ""});
+    EXPECT_EQ(unkeyed.update(version2("unkeyed")->sign()).status(), R::PackageUnsigned)
         << "an agent without a key installs nothing";
 }
 
