@@ -1,7 +1,5 @@
 #include "TestSupport.h"
 
-#include <fstream>
-
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -146,15 +144,6 @@ int UserProcess::wait() {
     m_pid = -1;
     m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 100;
     return m_status;
-}
-
-int runAsUser(const std::string& user, const std::function<int()>& body) {
-    return UserProcess(user, body).wait();
-}
-
-uid_t userId(const std::string& user) {
-    const passwd* entry = getpwnam(user.c_str());
-    return entry ? entry->pw_uid : static_cast<uid_t>(-1);
 }
 
 uid_t makeSandboxUser(const std::string& user, const std::string& group) {

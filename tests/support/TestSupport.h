@@ -70,10 +70,9 @@ private:
 };
 
 /// Runs \p body at once as a UserProcess of \p user and returns UserProcess::wait().
-int runAsUser(const std::string& user, const std::function<int()>& body);
-
-/// The user id of \p user (-1 when there is no such user).
-uid_t userId(const std::string& user);
+inline int runAsUser(const std::string& user, const std::function<int()>& body) {
+    return UserProcess(user, body).wait();
+}
 
 /// Makes the user \p user, in the group \p group when one is named, in the test sandbox's throw-away /etc
 /// unless it exists, with its own folder /run/<user> (mode 0700) for its home and runtime files. The user's
