@@ -40,21 +40,13 @@ void stop(pid_t pid) {
         ::waitpid(pid, nullptr, 0);
 }
 
-/// A JavaScript string literal holding \p text.
-std::string quoted(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text)
-        out += c == '"' || c == '\\' ? std::string{'\\', c} : std::string{c};
-    return out + "\"";
-}
-
 } // namespace
 
 std::string PolkitService::blessingRule(const std::string& user, const std::string& program,
                                         const std::string& answer) {
     return "polkit.addRule(function(action, subject) {\n"
-           "    if (action.id == \"org.freedesktop.policykit.exec\" && subject.user == " +
-           quoted(user) + " &&\n        action.lookup(\"program\") == " + quoted(program) +
+           "    if (action.id == \"org.freedesktop.policykit.exec\" && subject.user == \"" +
+           user + "\" &&\n        action.lookup(\"program\") == \"" + program + "\"" +
            " &&\n        action.lookup(\"command_line\").indexOf(\" --bless-job \") >= 0)\n"
            "        return polkit.Result." +
            answer + ";\n});\n";
