@@ -10,7 +10,8 @@ namespace testsupport {
 class PolkitService {
 public:
     /// A rule that answers \p answer ("YES" or "NO") when \p user asks pkexec to run \p program with the
-    /// argument "--bless-job" (the agent's blessing step); others get polkit's defaults.
+    /// argument "--bless-job" (the agent's blessing step); others get polkit's defaults. Neither name may
+    /// hold a double quote.
     static std::string blessingRule(const std::string& user, const std::string& program,
                                     const std::string& answer);
 
