@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the benchmarks need.
-# Idempotent: when every package is already present it prints nothing and exits 0.
+# Idempotent: when every package and the locale are already present it prints nothing.
 set -euo pipefail
 
 packages=(
@@ -22,6 +22,8 @@ packages=(
   fonts-dejavu-core
   # The fleet playbook's test runs it with ansible-playbook against the sandbox.
   ansible-core
+  # The wire codec's test writes and reads numbers under a decimal-comma locale.
+  locales
 )
 
 missing=()
@@ -30,13 +32,17 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then
   sudo="sudo"
 fi
-echo "Installing: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+if ! locale -a 2>/dev/null | grep -qx 'de_DE.utf8'; then
+  echo "Generating the locale de_DE.UTF-8"
+  $sudo localedef -i de_DE -f UTF-8 de_DE.UTF-8
+fi
