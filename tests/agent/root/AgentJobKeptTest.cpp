@@ -105,6 +105,8 @@ TEST_F(AgentJobKept, OnlyAnIdenticalAgentThatRunsAndAnswersIsKept) {
          },
          changed, false},
         {"a stopped job", false, [](pid_t) { ServiceManager::stopJobAsRoot(kLabel); }, m_helper, false},
+        {"a job systemd stopped", true, [](pid_t) { ServiceManager::stopJobAsRoot(kLabel); }, m_helper,
+         false},
         // Stopped by a signal, it still accepts connections (the kernel queues them) but never answers.
         {"an agent that accepts but does not answer", false, [](pid_t job) { ::kill(job, SIGSTOP); },
          m_helper, false},
