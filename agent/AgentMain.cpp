@@ -13,10 +13,15 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 namespace {
 
@@ -76,6 +81,20 @@ int blessJob(const std::string& label, const std::string& executable) {
     if (const char* invoker = std::getenv("PKEXEC_UID"))
         grantInstaller(label, invoker);
     return 0;
+}
+
+/// Ends the serving agent with status 0. The running command has completed,
+/// as the server waited for it, but sessions of clients still connected run
+/// on their own threads until the process ends: returning from main would run
+/// static destructors and the libraries' exit clean-up under them (OpenSSL's
+/// frees the state of every thread, which such a thread then frees again).
+/// Log lines are written as they are made.
+[[noreturn]] void endServingProcess() {
+#if defined(__SANITIZE_ADDRESS__)
+    __lsan_do_leak_check(); // what the exit clean-up skipped below would have checked
+#endif
+    std::fflush(nullptr);
+    std::_Exit(0);
 }
 
 } // namespace
@@ -155,5 +174,5 @@ int runInstallerAgent(int argc, char** argv, const AgentRunOptions& options) {
     server.run();
     g_server = nullptr;
     OCNSLog("RInstallerAgent stopped");
-    return 0;
+    endServingProcess();
 }

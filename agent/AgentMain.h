@@ -20,7 +20,9 @@ struct AgentRunOptions {
 ///                                        ServiceManager.h); run by pkexec, grant the
 ///                                        installer that ran pkexec one command
 ///                                        session (see CommandGrant.h)
-/// Returns the process exit status.
+/// Returns the process exit status, except after serving: then it ends the
+/// process itself once the server has stopped and the running command has
+/// completed, as sessions of connected clients may still be running.
 int runInstallerAgent(int argc, char** argv, const AgentRunOptions& options);
 
 /// True when \p path and every folder above it can be changed by root only:

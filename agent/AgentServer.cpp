@@ -86,6 +86,9 @@ void AgentServer::run() {
     if (m_commands->isRunning())
         OCNSLog("Stopping: waiting for the running command to complete");
     m_commands->close();
+    // Here, not only in the destructor: the agent's process ends without
+    // destructors once the server has stopped.
+    closeListener();
 }
 
 void AgentServer::acceptConnections() {

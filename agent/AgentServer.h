@@ -115,8 +115,9 @@ public:
     /// Removes a stale socket file and starts listening. False, logged, when
     /// that fails.
     bool listen();
-    /// Accepts connections until stop(); then refuses further commands and
-    /// returns once the running command, if any, has completed.
+    /// Accepts connections until stop(); then refuses further commands, and
+    /// once the running command, if any, has completed, stops listening,
+    /// removes the socket file and returns.
     void run();
     /// Makes run() return. Async-signal-safe.
     void stop();
