@@ -12,7 +12,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -227,6 +229,30 @@ TEST_F(AgentCommands, ACommandRunsToItsEndWhenItsClientLeavesOrTheAgentIsAskedTo
     EXPECT_EQ(m_agent.stop(), 0);
     expectInstalled("3.3");
     EXPECT_TRUE(logHas("Stopping: waiting for the running command to complete")) << agentLog();
+}
+
+TEST_F(AgentCommands, StoppingAsClientsLeaveEndsTheAgentWithStatusZero) {
+    // Each client's session thread has verified a package (OpenSSL's digests keep state per thread) and
+    // ends while the agent stops: the ending process must not free that state under the ending threads.
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE(round);
+        if (round > 0) {
+            ASSERT_TRUE(m_agent.start(QVT_AGENT_PATH, "qvt-command-test") &&
+                        waitFor([&] { return logHas("Listening at "); }))
+                << agentLog();
+        }
+        std::vector<std::unique_ptr<Client>> clients;
+        for (int i = 0; i < 3; ++i) {
+            clients.push_back(std::make_unique<Client>());
+            ASSERT_TRUE(clients.back()->connect()) << agentLog();
+            ASSERT_EQ(clients.back()->status(updateCommand(kDemo)), 0) << agentLog();
+        }
+        std::thread leaving([&] { clients.clear(); });
+        const int status = m_agent.stop();
+        leaving.join();
+        ASSERT_EQ(status, 0) << agentLog();
+        ASSERT_EQ(agentLog().find("Sanitizer"), std::string::npos) << agentLog();
+    }
 }
 
 TEST_F(AgentCommands, RebootRunsTheConfiguredCommandAlsoForAClientThatLeftAndAnswersOnlyAFailure) {

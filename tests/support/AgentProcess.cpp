@@ -26,13 +26,17 @@ bool AgentProcess::start(const std::string& executable, const std::string& folde
     if (error || ::chmod(place.c_str(), 0755) != 0 || ::chmod(agent.c_str(), 0755) != 0)
         return false;
     m_log = "/tmp/" + folder + "-" + std::to_string(::getpid()) + ".log";
+    // Emptied before start() returns, so that what log() shows is this run's.
+    const int log = ::open(m_log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (log < 0)
+        return false;
     m_pid = ::fork();
     if (m_pid == 0) {
-        const int log = ::open(m_log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(log, STDERR_FILENO);
         ::execl(agent.c_str(), agent.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
+    ::close(log);
     return m_pid > 0;
 }
 
