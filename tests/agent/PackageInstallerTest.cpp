@@ -361,7 +361,13 @@ TEST_F(PackageInstallerTest, PackagesThatAreNotExactlyWhatTheVendorSignedInstall
          R::PackageTampered},
         {"ExtraFileBesidePackageInfo", [&](P& p) { write(p.path() + "/README", "x"); }, R::PackageExtraEntry},
         {"MissingPackageInfo", [](P& p) { fs::remove(p.path() + "/PackageInfo"); }, R::PackageIncomplete},
-        // An entry not of its listed kind is refused before it is opened: a FIFO stands for the other kinds.
+        // An entry not of its listed kind is refused before it is opened, a link without being followed.
+        {"FileSwappedForALink",
+         [](P& p) {
+             fs::remove(p.path() + "/Payload/etc/tool.conf");
+             fs::create_symlink("/etc/passwd", p.path() + "/Payload/etc/tool.conf");
+         },
+         R::PackageEntryRefused},
         {"FileSwappedForAFifo",
          [](P& p) {
              fs::remove(p.path() + "/Payload/etc/tool.conf");
