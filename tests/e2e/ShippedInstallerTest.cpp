@@ -53,15 +53,16 @@ const std::string kLinePrefix = "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d
     return result << "\"" << part << "\" in:\n" << text;
 }
 
-/// Whether \p log, a log file, starts with the launch line of the installer in \p bundle: version and
-/// revision.
-bool startsWithLaunchLine(const std::string& log, const std::string& bundle) {
+/// The launch line's text of the installer in \p bundle, version and revision, as a regular expression.
+std::string launchText(const std::string& bundle) {
     const auto info = platform::PropertyList::fromFile(bundle + "/Contents/Info.plist");
     const std::string revision = info ? info->string("com.quorvantis.source.revision").value_or("?") : "?";
-    return std::regex_search(log, std::regex("^" + kLinePrefix +
-                                             "\tLaunched: QvtRSInstaller version: "
-                                             "3\\.2\\.0  \\(" +
-                                             revision + "\\)\n"));
+    return "Launched: QvtRSInstaller version: 3\\.2\\.0  \\(" + revision + "\\)";
+}
+
+/// Whether \p log, a log file, starts with the launch line of the installer in \p bundle.
+bool startsWithLaunchLine(const std::string& log, const std::string& bundle) {
+    return std::regex_search(log, std::regex("^" + kLinePrefix + "\t" + launchText(bundle) + "\n"));
 }
 
 /// The files in \p folder named \p name, "_", a UTC time with milliseconds and ".txt".
@@ -332,6 +333,23 @@ TEST_F(HeadlessFlow, AUserWhoCannotElevateFailsWithinTheTimeLimitAndLogsIntoItsH
         ASSERT_EQ(result.logFiles.size(), 1u) << result.errors;
         EXPECT_EQ(fs::path(*result.logFiles.begin()).parent_path(), "/run/qvtuser/QvLogs");
     }
+}
+
+TEST_F(HeadlessFlow, ARunThatCannotOpenALogFileLogsToTheConsole) {
+    // Neither the shared folder nor a default folder in "/" can be made by the user: every message goes to
+    // standard error, and the run goes on.
+    ASSERT_NE(testsupport::makeSandboxUser("qvtuser"), static_cast<uid_t>(-1));
+    const std::string bundle = bundleAt("console");
+    const auto result = runHeadless(bundle, "qvtuser", {{"PATH", "/nonexistent"}, {"HOME", "/"}});
+    EXPECT_TRUE(result.logFiles.empty());
+    EXPECT_FALSE(fs::exists("/QvLogs"));
+    // In the console layout: time stamp, process and thread, text.
+    const std::regex launch(
+        "(^|\\n)\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} QvtRSInstaller\\[\\d+:[0-9a-f]+\\] " +
+        launchText(bundle) + "\\n");
+    EXPECT_TRUE(std::regex_search(result.errors, launch)) << result.errors;
+    EXPECT_EQ(count(result.errors, kFailed), 1u) << result.errors;
+    EXPECT_EQ(result.exitStatus, 2) << result.errors;
 }
 
 TEST_F(HeadlessFlow, ADesktopUserAnAdministratorAuthorizesGetsTheRootAgentWhichChecksLaterBundles) {
