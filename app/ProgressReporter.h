@@ -32,8 +32,6 @@ public:
     /// \p terminalFd is a terminal, else None.
     static Style styleFor(bool json, int terminalFd);
 
-    Style style() const { return m_style; }
-
     /// A phase without details: "authorizing", "installing-helper".
     void phase(std::string_view name);
     void connected(const std::string& agentVersion);
@@ -45,8 +43,7 @@ public:
     void exited(ExitStatus status);
 
 private:
-    /// Writes \p object as one line; texts that are not UTF-8 are repaired,
-    /// not fatal.
+    /// Writes \p line and a line feed, and flushes them.
     void writeLine(const std::string& line);
     void drawBar(double percent, const std::string& info, bool last);
 
