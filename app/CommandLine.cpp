@@ -1,5 +1,8 @@
 #include "app/CommandLine.h"
 
+#include "app/ExitStatus.h"
+
+#include <cstdio>
 #include <cstring>
 
 CommandLine CommandLine::parse(int argc, const char* const* argv) {
@@ -32,27 +35,25 @@ std::string CommandLine::usage(std::string_view program) {
 }
 
 std::string CommandLine::help(std::string_view program) {
-    return usage(program) +
-           "\n\n"
-           "Installs the Quorvantis remote-support service through its privileged installer agent,\n"
-           "or removes it (with -uninstall, or started from the uninstaller bundle).\n\n"
-           "  -gui NO             unattended update without a window, for scripts and management tools\n"
-           "  -uninstall YES      show the uninstaller (the option's presence alone selects it)\n"
-           "  -progress json      unattended runs: one JSON object per line on standard output\n"
-           "  -timeout <seconds>  unattended runs: give up after this many seconds\n"
-           "  -h, --help          show this help and exit\n"
-           "  --version           show the version and exit\n\n"
-           "The -key value options may also be kept in $XDG_CONFIG_HOME/<bundle identifier>.plist.\n\n"
-           "Exit statuses of unattended runs:\n"
-           "   0  succeeded\n"
-           "  10  succeeded; the system must be restarted to complete it (never done by itself)\n"
-           "   1  the agent's command failed (its status is in the log)\n"
-           "   2  administrator authorization refused, dismissed or impossible\n"
-           "   3  the agent could not be installed or reached, or is not at the shipped version\n"
-           "   4  the connection to the agent was lost while the command ran\n"
-           "   5  the time limit (-timeout) passed\n"
-           "   6  a window run found no display\n"
-           "  64  bad command line\n";
+    std::string text =
+        usage(program) +
+        "\n\n"
+        "Installs the Quorvantis remote-support service through its privileged installer agent,\n"
+        "or removes it (with -uninstall, or started from the uninstaller bundle).\n\n"
+        "  -gui NO             unattended update without a window, for scripts and management tools\n"
+        "  -uninstall YES      show the uninstaller (the option's presence alone selects it)\n"
+        "  -progress json      unattended runs: one JSON object per line on standard output\n"
+        "  -timeout <seconds>  unattended runs: give up after this many seconds\n"
+        "  -h, --help          show this help and exit\n"
+        "  --version           show the version and exit\n\n"
+        "The -key value options may also be kept in $XDG_CONFIG_HOME/<bundle identifier>.plist.\n\n"
+        "Exit statuses of unattended runs:\n";
+    for (const auto& described : kExitStatuses) {
+        char code[8];
+        std::snprintf(code, sizeof code, "%4d  ", exitCode(described.status));
+        text += code + std::string(described.meaning) + "\n";
+    }
+    return text;
 }
 
 std::string CommandLine::programName(const char* argv0) {

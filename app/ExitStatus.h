@@ -29,27 +29,34 @@ constexpr int exitCode(ExitStatus status) {
     return static_cast<int>(status);
 }
 
+/// What a status is called in the progress stream and what it means, in the
+/// order the help lists them.
+struct ExitStatusDescription {
+    ExitStatus status;
+    std::string_view name;
+    std::string_view meaning;
+};
+
+inline constexpr ExitStatusDescription kExitStatuses[] = {
+    {ExitStatus::Succeeded, "succeeded", "succeeded"},
+    {ExitStatus::SucceededRebootRequired, "succeeded-reboot-required",
+     "succeeded; the system must be restarted to complete it (never done by itself)"},
+    {ExitStatus::CommandFailed, "command-failed", "the agent's command failed (its status is in the log)"},
+    {ExitStatus::AuthorizationFailed, "authorization-failed",
+     "administrator authorization refused, dismissed or impossible"},
+    {ExitStatus::AgentUnavailable, "agent-unavailable",
+     "the agent could not be installed or reached, or is not at the shipped version"},
+    {ExitStatus::ConnectionLost, "connection-lost",
+     "the connection to the agent was lost while the command ran"},
+    {ExitStatus::TimeLimitReached, "time-limit-reached", "the time limit (-timeout) passed"},
+    {ExitStatus::NoDisplay, "no-display", "a window run found no display"},
+    {ExitStatus::BadCommandLine, "bad-command-line", "bad command line"},
+};
+
 /// The status's name in the progress stream: "succeeded", "command-failed", ...
 constexpr std::string_view exitStatusName(ExitStatus status) {
-    switch (status) {
-    case ExitStatus::Succeeded:
-        return "succeeded";
-    case ExitStatus::CommandFailed:
-        return "command-failed";
-    case ExitStatus::AuthorizationFailed:
-        return "authorization-failed";
-    case ExitStatus::AgentUnavailable:
-        return "agent-unavailable";
-    case ExitStatus::ConnectionLost:
-        return "connection-lost";
-    case ExitStatus::TimeLimitReached:
-        return "time-limit-reached";
-    case ExitStatus::NoDisplay:
-        return "no-display";
-    case ExitStatus::SucceededRebootRequired:
-        return "succeeded-reboot-required";
-    case ExitStatus::BadCommandLine:
-        return "bad-command-line";
-    }
+    for (const auto& described : kExitStatuses)
+        if (described.status == status)
+            return described.name;
     return "unknown";
 }
