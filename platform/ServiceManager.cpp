@@ -20,7 +20,6 @@
 #include <grp.h>
 #include <iterator>
 #include <pwd.h>
-#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -211,44 +210,11 @@ Result<void> checkHelperLocation(const std::string& helperPath, const std::strin
     }
 }
 
-/// Memory for the bytes of a helper: fresh anonymous pages, huge ones where the
-/// system offers them. Reading 20-odd MB into a std::string cost more than the
-/// read itself: zeroing every byte first and thousands of page faults, where
-/// huge pages take a dozen.
-class HelperBytes {
-public:
-    /// Room for \p size bytes; data() is null when there is none to be had.
-    explicit HelperBytes(size_t size) : m_size(size) {
-        void* memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (memory == MAP_FAILED)
-            return;
-        // A hint only: without huge pages the memory works all the same.
-        ::madvise(memory, size, MADV_HUGEPAGE);
-        m_data = static_cast<char*>(memory);
-    }
-    ~HelperBytes() {
-        if (m_data)
-            ::munmap(m_data, m_size);
-    }
-    HelperBytes(const HelperBytes&) = delete;
-    HelperBytes& operator=(const HelperBytes&) = delete;
-    HelperBytes(HelperBytes&& other) noexcept
-        : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)) {}
-    HelperBytes& operator=(HelperBytes&&) = delete;
-
-    char* data() { return m_data; }
-    std::string_view view() const { return {m_data, m_data ? m_size : 0}; }
-
-private:
-    char* m_data = nullptr;
-    size_t m_size = 0;
-};
-
 /// The bytes of the helper at \p helperPath, read once through one descriptor
 /// and accepted only when the installed agent's key (when \p installed carries
 /// one) signed exactly them, or else when nobody but root and the invoking user
 /// can change the helper.
-Result<HelperBytes> readHelper(const std::string& helperPath, const std::string& installed) {
+Result<std::string> readHelper(const std::string& helperPath, const std::string& installed) {
     char resolved[PATH_MAX];
     if (!::realpath(helperPath.c_str(), resolved))
         return systemFailure("Cannot use the helper " + helperPath, errno);
@@ -262,12 +228,9 @@ Result<HelperBytes> readHelper(const std::string& helperPath, const std::string&
     if (file.st_size <= 0 || file.st_size > static_cast<off_t>(ServiceManager::kMaxHelperSize))
         return failure(EFBIG, "Cannot use the helper " + helperPath + ": its size, " +
                                   std::to_string(file.st_size) + " bytes, is not that of a helper");
-    const size_t size = static_cast<size_t>(file.st_size);
-    HelperBytes bytes(size);
-    if (!bytes.data())
-        return systemFailure("Cannot read the helper " + helperPath, ENOMEM);
-    for (size_t done = 0; done < size;) {
-        const ssize_t n = ::read(in.get(), bytes.data() + done, size - done);
+    std::string bytes(static_cast<size_t>(file.st_size), '\0');
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::read(in.get(), bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -287,7 +250,7 @@ Result<HelperBytes> readHelper(const std::string& helperPath, const std::string&
         return refusal(EBADMSG, helperPath,
                        "its signature cannot be read from " + signaturePath + ": " +
                            signature.failure().description);
-    if (!Signature::verifyFile(bytes.view(), *signature, *key))
+    if (!Signature::verifyFile(bytes, *signature, *key))
         return refusal(EBADMSG, helperPath,
                        "its signature does not verify with the key of the installed helper " + installed);
     return bytes;
@@ -708,9 +671,9 @@ Result<void> ServiceManager::installAsRoot(const std::string& label, const std::
     const auto helper = readHelper(helperPath, installedExecutable(label));
     if (!helper)
         return helper.failure();
-    if (probe && isInstalledAndAnswering(label, helper->view(), probe))
+    if (probe && isInstalledAndAnswering(label, *helper, probe))
         return {};
-    if (auto written = writeExecutable(helper->view(), incoming); !written)
+    if (auto written = writeExecutable(*helper, incoming); !written)
         return written;
     // An earlier replacement that was cut short may have left the previous
     // executable aside: that one is the installed job.
